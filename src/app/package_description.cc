@@ -1,0 +1,89 @@
+// Reading the package description with the weighted choice of the setup file.
+#include "app/package_description.h"
+
+#include <algorithm>
+#include <cwchar>
+
+namespace installer {
+namespace {
+
+constexpr int kRandRange = 32767;
+
+// The description is at most 10,240 bytes, so it cannot name more files or mirrors
+// than this; a larger count would only make us read defaults for millions of keys.
+constexpr int kMaxListed = 1024;
+
+std::wstring Numbered(const wchar_t* stem, int n) {
+    return stem + std::to_wstring(n);
+}
+
+// The digest text as the ANSI bytes the hexadecimal conversion reads; any
+// character outside ASCII cannot be a hexadecimal digit, so it becomes '?'.
+std::string DigestTextBytes(const std::wstring& text) {
+    std::string bytes;
+    bytes.reserve(text.size());
+    for (wchar_t c : text) {
+        bytes.push_back(c > 0 && c < 0x80 ? static_cast<char>(c) : '?');
+    }
+    return bytes;
+}
+
+}  // namespace
+
+bool HasPackageFiles(const IProfileReader& ini) {
+    return ini.GetInt(L"Info", L"FileCount", 0) > 0;
+}
+
+int ChooseWeightedFile(std::vector<double> weights, int draw) {
+    double total = 0;
+    for (double w : weights) {
+        total += w;
+    }
+    for (double& w : weights) {
+        w = w * kRandRange / total;
+    }
+    const double r = static_cast<double>(draw % kRandRange);
+    double lower = 0;
+    for (size_t i = 0; i < weights.size(); ++i) {
+        const double upper = lower + weights[i];
+        if (lower < r && upper > r) {
+            return static_cast<int>(i);
+        }
+        lower = upper;
+    }
+    return 0;
+}
+
+PackageDescription ReadPackageDescription(const IProfileReader& ini, const RandomDraw& next_random) {
+    std::vector<double> weights;
+    const int file_count = std::min(ini.GetInt(L"Info", L"FileCount", 0), kMaxListed);
+    for (int i = 0; i < file_count; ++i) {
+        const std::wstring rate = ini.GetString(L"Info", Numbered(L"Rate", i), L"100");
+        weights.push_back(std::wcstod(rate.c_str(), nullptr));
+    }
+    const int chosen = ChooseWeightedFile(std::move(weights), next_random());
+    const std::wstring section = Numbered(L"File", chosen);
+
+    PackageDescription d;
+    d.title = ini.GetString(section, L"FileTitle", L"");
+    d.licence_url = ini.GetString(section, L"DocUrl", L"");
+    d.sub_dir = ini.GetString(section, L"FileDir", L"");
+
+    // One block beyond the data model is enough for the download to refuse the table.
+    const int block_count = std::min(ini.GetInt(section, L"BlockCount", 0), kMaxBlocks + 1);
+    BlockInfo record;
+    for (int i = 0; i < block_count; ++i) {
+        record.index = i;
+        record.size = ini.GetInt(section, Numbered(L"BlockSize", i), 0);
+        const std::string hex = DigestTextBytes(ini.GetString(section, Numbered(L"Hash", i), L""));
+        record.digest_valid = HexToBytes(hex, record.digest);
+        d.blocks.push_back(record);
+    }
+    const int url_count = std::min(ini.GetInt(section, L"urlCount", 0), kMaxListed);
+    for (int i = 0; i < url_count; ++i) {
+        d.mirrors.push_back(ini.GetString(section, Numbered(L"url", i), L""));
+    }
+    return d;
+}
+
+}  // namespace installer

@@ -1,0 +1,36 @@
+// The package description: which setup file to install, where its blocks come from
+// and how they are checked. Read from the INI file fetched at start-up.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "base/profile_reader.h"
+#include "download/block_info.h"
+
+namespace installer {
+
+struct PackageDescription {
+    std::wstring title;        // "FileTitle"
+    std::wstring licence_url;  // "DocUrl"
+    std::wstring sub_dir;      // "FileDir"
+    std::vector<BlockInfo> blocks;
+    std::vector<std::wstring> mirrors;  // "url%d", in order
+};
+
+// Next value of the C library's pseudo-random generator (rand()); injectable for tests.
+using RandomDraw = std::function<int()>;
+
+// True when [Info] FileCount is greater than 0.
+bool HasPackageFiles(const IProfileReader& ini);
+
+// Picks a setup file by weight from the draw `draw` (taken modulo 32,767). A draw on a
+// boundary, a draw of 0, a zero total and an empty list give file 0.
+int ChooseWeightedFile(std::vector<double> weights, int draw);
+
+// Reads the whole description; missing keys take their defaults, never an error.
+// `next_random` is called once, for the weighted choice.
+PackageDescription ReadPackageDescription(const IProfileReader& ini, const RandomDraw& next_random);
+
+}  // namespace installer

@@ -1,0 +1,57 @@
+// A portable INI reader that follows the rules of the Windows profile functions
+// (GetPrivateProfileStringW / GetPrivateProfileIntW), checked against them under Wine.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/profile_reader.h"
+
+namespace installer {
+
+// Decodes bytes of a file without byte-order mark (the "ANSI" case on Windows).
+using AnsiDecoder = std::function<std::wstring(std::string_view)>;
+
+// Treats bytes without byte-order mark as UTF-8 (invalid bytes become U+FFFD).
+std::wstring DecodeUtf8Lenient(std::string_view bytes);
+
+class IniFile final : public IProfileReader {
+  public:
+    // Parses `bytes`: UTF-16 (either order) or UTF-8 when a byte-order mark says so,
+    // otherwise `decode_ansi` decides. Parsing never fails: unreadable lines are skipped.
+    static IniFile Parse(std::string_view bytes, const AnsiDecoder& decode_ansi = DecodeUtf8Lenient);
+
+    // Reads and parses a file; a missing or unreadable file gives an empty IniFile.
+    static IniFile Load(const std::string& path, const AnsiDecoder& decode_ansi = DecodeUtf8Lenient);
+
+    int GetInt(std::wstring_view section, std::wstring_view key, int default_value) const override;
+    std::wstring GetString(std::wstring_view section,
+                           std::wstring_view key,
+                           std::wstring_view default_value) const override;
+
+    // The integer rule of GetPrivateProfileIntW on a value text: leading blanks, an
+    // optional sign, decimal digits up to the first other character, 32-bit wrap-around.
+    static int ParseProfileInt(std::wstring_view text);
+
+  private:
+    struct Entry {
+        std::wstring key;
+        std::wstring value;
+        bool has_value = false;
+    };
+    struct Section {
+        std::wstring name;
+        std::vector<Entry> entries;
+    };
+
+    const Entry* Find(std::wstring_view section, std::wstring_view key) const;
+
+    std::vector<Section> sections_;
+};
+
+// Case-insensitive comparison as the profile functions make it (ASCII and Latin letters).
+bool EqualsIgnoreCase(std::wstring_view a, std::wstring_view b);
+
+}  // namespace installer

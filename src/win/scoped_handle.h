@@ -1,0 +1,96 @@
+// One move-only owner for every kind of Win32 handle, with a traits class per kind
+// that says what the invalid value is and how the handle is closed.
+#pragma once
+
+#include <windows.h>
+
+#include <utility>
+
+namespace installer::win {
+
+template <typename Traits>
+class ScopedHandle {
+  public:
+    using Handle = typename Traits::Handle;
+
+    ScopedHandle() = default;
+    explicit ScopedHandle(Handle h) : handle_(h) {}
+    ~ScopedHandle() { Close(); }
+
+    ScopedHandle(const ScopedHandle&) = delete;
+    ScopedHandle& operator=(const ScopedHandle&) = delete;
+    ScopedHandle(ScopedHandle&& other) noexcept : handle_(other.Take()) {}
+    ScopedHandle& operator=(ScopedHandle&& other) noexcept {
+        if (this != &other) {
+            Set(other.Take());
+        }
+        return *this;
+    }
+
+    bool IsValid() const { return handle_ != Traits::Invalid(); }
+    explicit operator bool() const { return IsValid(); }
+    Handle Get() const { return handle_; }
+
+    // Closes the handle held and takes ownership of `h`. Keeps the thread's last
+    // error, so that a caller can store a fresh handle and still read why it failed.
+    void Set(Handle h) {
+        if (h == handle_) {
+            return;
+        }
+        const DWORD last_error = ::GetLastError();
+        Close();
+        handle_ = h;
+        ::SetLastError(last_error);
+    }
+
+    // Gives up ownership; the caller closes the returned handle.
+    [[nodiscard]] Handle Take() { return std::exchange(handle_, Traits::Invalid()); }
+
+    void Close() {
+        if (IsValid()) {
+            Traits::Close(handle_);
+            handle_ = Traits::Invalid();
+        }
+    }
+
+  private:
+    Handle handle_ = Traits::Invalid();
+};
+
+// Kernel handles that are invalid when null (threads, processes, mutexes, events).
+struct KernelHandleTraits {
+    using Handle = HANDLE;
+    static Handle Invalid() { return nullptr; }
+    static void Close(Handle h) { ::CloseHandle(h); }
+};
+
+// Handles that are invalid as INVALID_HANDLE_VALUE (files, devices).
+struct FileHandleTraits {
+    using Handle = HANDLE;
+    static Handle Invalid() { return INVALID_HANDLE_VALUE; }
+    static void Close(Handle h) { ::CloseHandle(h); }
+};
+
+// GDI objects (bitmaps, fonts, brushes, regions), deleted with DeleteObject.
+template <typename T>
+struct GdiObjectTraits {
+    using Handle = T;
+    static Handle Invalid() { return nullptr; }
+    static void Close(Handle h) { ::DeleteObject(h); }
+};
+
+// Device contexts made with CreateCompatibleDC, deleted with DeleteDC.
+struct MemoryDcTraits {
+    using Handle = HDC;
+    static Handle Invalid() { return nullptr; }
+    static void Close(Handle h) { ::DeleteDC(h); }
+};
+
+using ScopedKernelHandle = ScopedHandle<KernelHandleTraits>;
+using ScopedFileHandle = ScopedHandle<FileHandleTraits>;
+using ScopedBitmap = ScopedHandle<GdiObjectTraits<HBITMAP>>;
+using ScopedFont = ScopedHandle<GdiObjectTraits<HFONT>>;
+using ScopedBrush = ScopedHandle<GdiObjectTraits<HBRUSH>>;
+using ScopedMemoryDc = ScopedHandle<MemoryDcTraits>;
+
+}  // namespace installer::win
