@@ -65,6 +65,18 @@ PartnerIdentity ParsePartnerArgument(std::wstring_view argument) {
     return id;
 }
 
+namespace {
+PartnerIdentity g_process_identity;
+}  // namespace
+
+const PartnerIdentity& ProcessIdentity() {
+    return g_process_identity;
+}
+
+void SetProcessIdentity(const PartnerIdentity& identity) {
+    g_process_identity = identity;
+}
+
 const wchar_t* InstanceMutexName(bool home_mode) {
     return home_mode ? L"Home_Name_quvimo" : L"Oem_Name_quvimo";
 }

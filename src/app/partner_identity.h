@@ -21,6 +21,11 @@ PartnerIdentity ParsePartnerArgument(std::wstring_view argument);
 // ends the scan and keeps 0. Used for the partner identity and the package name.
 void ScanPartnerNumbers(std::wstring_view text, int32_t& partner, int64_t& sub_partner);
 
+// The process-wide identity: set once by start-up before any other thread exists,
+// read afterwards (statistics reports, package name) without a lock.
+const PartnerIdentity& ProcessIdentity();
+void SetProcessIdentity(const PartnerIdentity& identity);
+
 // Single-instance mutex name of a mode.
 const wchar_t* InstanceMutexName(bool home_mode);
 
