@@ -1,0 +1,171 @@
+#!/usr/bin/env python3
+"""A small HTTP server that serves one file by ranges and makes the faults nginx cannot:
+a connection reset in mid-body, a stall in mid-body, a silent accept.
+
+Modes (--mode):
+  ok        serve the requested range correctly (206)
+  reset     send the headers and half of the range, then reset the connection (RST)
+  stall     send the headers and half of the range, then send nothing more
+  silent    accept the connection and never answer
+  flaky     reset the first --faults requests, then behave like `ok`
+
+Run as a program, it prints its port on the first line of stdout and serves until it is
+ended by its process id; tests in Python can use FaultServer as a context manager.
+"""
+import argparse
+import os
+import re
+import socket
+import struct
+import subprocess
+import sys
+import threading
+import time
+
+RANGE = re.compile(r"bytes=(\d+)-(\d*)")
+
+
+class Handler:
+    def __init__(self, data, mode, faults):
+        self.data = data
+        self.mode = mode
+        self.faults_left = faults
+        self.lock = threading.Lock()
+        self.log = []
+        self.stop = threading.Event()
+
+    def serve(self, conn):
+        try:
+            self._serve(conn)
+        except OSError:
+            pass
+        finally:
+            try:
+                conn.close()
+            except OSError:
+                pass
+
+    def _read_request(self, conn):
+        raw = b""
+        while b"\r\n\r\n" not in raw:
+            chunk = conn.recv(4096)
+            if not chunk:
+                return None
+            raw += chunk
+        return raw.split(b"\r\n\r\n", 1)[0].decode("latin-1")
+
+    def _serve(self, conn):
+        while not self.stop.is_set():
+            if self.mode == "silent":
+                self.stop.wait()
+                return
+            head = self._read_request(conn)
+            if head is None:
+                return
+            lines = head.split("\r\n")
+            headers = {}
+            for line in lines[1:]:
+                key, _, value = line.partition(":")
+                headers[key.strip().lower()] = value.strip()
+            with self.lock:
+                self.log.append(lines[0])
+                mode = self.mode
+                if mode == "flaky":
+                    if self.faults_left > 0:
+                        self.faults_left -= 1
+                        mode = "reset"
+                    else:
+                        mode = "ok"
+            m = RANGE.fullmatch(headers.get("range", ""))
+            start = int(m.group(1)) if m else 0
+            end = int(m.group(2)) if m and m.group(2) else len(self.data) - 1
+            end = min(end, len(self.data) - 1)
+            if start >= len(self.data):
+                conn.sendall(b"HTTP/1.1 416 Range Not Satisfiable\r\nContent-Length: 0\r\n\r\n")
+                continue
+            body = self.data[start:end + 1]
+            conn.sendall((f"HTTP/1.1 206 Partial Content\r\nContent-Length: {len(body)}\r\n"
+                          f"Content-Range: bytes {start}-{end}/{len(self.data)}\r\n"
+                          "Content-Type: application/octet-stream\r\n\r\n").encode("latin-1"))
+            if mode == "ok":
+                conn.sendall(body)
+                continue
+            conn.sendall(body[:len(body) // 2])
+            if mode == "reset":
+                # SO_LINGER with a zero timeout makes close() send RST instead of FIN.
+                conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+                return
+            self.stop.wait()  # stall
+            return
+
+
+def run(data, mode, faults, port, ready):
+    handler = Handler(data, mode, faults)
+    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind(("127.0.0.1", port))
+    listener.listen(64)
+    ready(listener.getsockname()[1])
+    while True:
+        conn, _ = listener.accept()
+        threading.Thread(target=handler.serve, args=(conn,), daemon=True).start()
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--file", required=True)
+    parser.add_argument("--mode", default="ok", choices=["ok", "reset", "stall", "silent", "flaky"])
+    parser.add_argument("--faults", type=int, default=1)
+    parser.add_argument("--port", type=int, default=0)
+    args = parser.parse_args()
+    with open(args.file, "rb") as f:
+        data = f.read()
+
+    def ready(port):
+        print(port, flush=True)
+
+    run(data, args.mode, args.faults, args.port, ready)
+
+
+class FaultServer:
+    """Runs this file as a separate process: `with FaultServer(path, "reset") as s: s.url("/x")`."""
+
+    def __init__(self, path, mode, faults=1):
+        self.args = [sys.executable, os.path.abspath(__file__), "--file", path, "--mode", mode,
+                     "--faults", str(faults)]
+        self.process = None
+        self.port = None
+
+    def start(self):
+        self.process = subprocess.Popen(self.args, stdout=subprocess.PIPE, stdin=subprocess.DEVNULL)
+        line = self.process.stdout.readline()
+        if not line:
+            self.stop()
+            raise RuntimeError("fault server did not start")
+        self.port = int(line)
+        return self
+
+    def url(self, path="/"):
+        return f"http://127.0.0.1:{self.port}{path}"
+
+    def stop(self):
+        if self.process is not None:
+            self.process.terminate()
+            try:
+                self.process.wait(5)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait(5)
+            self.process.stdout.close()
+            self.process = None
+
+    def __enter__(self):
+        return self.start()
+
+    def __exit__(self, *exc):
+        self.stop()
+        return False
+
+
+if __name__ == "__main__":
+    main()
