@@ -1,0 +1,75 @@
+// A decoded skin image (PNG or JPEG through GDI+) with its frame layout, and the drawing
+// of one frame as a nine-slice with per-pixel and constant alpha.
+#pragma once
+
+#include <windows.h>
+// clang-format off
+#include <objidl.h>
+#include <gdiplus.h>
+// clang-format on
+
+#include <memory>
+#include <string>
+
+#include "skin/skin_geometry.h"
+
+namespace installer {
+
+class CSkinImage {
+  public:
+    CSkinImage() = default;
+    ~CSkinImage() = default;
+    CSkinImage(const CSkinImage&) = delete;
+    CSkinImage& operator=(const CSkinImage&) = delete;
+
+    // Releases what it holds, copies `info` and decodes skin_folder + info.file_name
+    // (`skin_folder` ends in a separator). Returns true when both the working bitmap and
+    // its 32-bit ARGB copy exist; on false the image holds no bitmap. GDI+ must be
+    // started (a CGDIPlus exists).
+    bool Load(const SkinImageInfo& info, const std::wstring& skin_folder);
+
+    // Deletes both bitmaps; the description stays.
+    void Release();
+
+    // Size of one frame (`one_frame`) or of the whole image; 0 x 0 without a bitmap, an
+    // unknown direction or a frame count of 0.
+    void GetFrameSize(int* width, int* height, bool one_frame) const;
+
+    const SkinImageInfo& info() const { return info_; }
+    // The bitmap drawn; null when not loaded. Owned by the image.
+    Gdiplus::Bitmap* working_bitmap() const { return working_.get(); }
+    int image_width() const;
+    int image_height() const;
+
+  private:
+    std::unique_ptr<Gdiplus::Bitmap> working_;
+    std::unique_ptr<Gdiplus::Bitmap> source_;
+    SkinImageInfo info_;
+};
+
+// Draws frame `frame` of `image` into `dest` of `dc` as a nine-slice. `source`, when
+// given, is a rectangle relative to the frame's top-left corner that replaces the frame.
+// `alpha` (0-255) scales the image's own alpha. Returns false and draws nothing without a
+// loaded image, with an unknown direction, a frame count of 0, or a frame outside the
+// strip or its margins list.
+bool DrawImageFrame(HDC dc,
+                    const CSkinImage* image,
+                    const RECT& dest,
+                    int frame,
+                    const RECT* source = nullptr,
+                    BYTE alpha = 255);
+
+// Blends the nine pieces of `source` (in the image) to the pieces of `dest`, corners
+// unstretched, edges and centre stretched. Pieces without area are skipped. Draws nothing
+// when the image cannot be converted to a GDI bitmap.
+void DrawNineSlice(HDC dc,
+                   const RECT& source,
+                   const RECT& dest,
+                   const CSkinImage& image,
+                   const SkinMargins& margins,
+                   BYTE alpha);
+
+SkinRect ToSkinRect(const RECT& r);
+RECT ToRect(const SkinRect& r);
+
+}  // namespace installer
