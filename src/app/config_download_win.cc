@@ -127,9 +127,8 @@ bool DownloadPackageDescription(bool home_mode) {
         body.clear();  // a cut description must not pass for a whole one
     }
     DWORD written = 0;
-    if (!body.empty() &&
-        (!::WriteFile(file.Get(), body.data(), static_cast<DWORD>(body.size()), &written, nullptr) ||
-         written != body.size())) {
+    if (!body.empty() && (!::WriteFile(file.Get(), body.data(), static_cast<DWORD>(body.size()), &written, nullptr) ||
+                          written != body.size())) {
         ShowMessage(L"创建配置文件失败！");
         return false;
     }

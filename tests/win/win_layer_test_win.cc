@@ -1,0 +1,113 @@
+// Checks of the thin Win32 layer, run under Wine: handle ownership, the dialog base's
+// modal loop and the profile reader. Prints one line per failed check and a summary;
+// the exit code is the number of failures.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <utility>
+
+#include "win/dialog_window_win.h"
+#include "win/private_profile_win.h"
+#include "win/scoped_handle.h"
+
+namespace {
+
+int g_failures = 0;
+int g_checks = 0;
+
+void Check(bool ok, const char* what) {
+    ++g_checks;
+    if (!ok) {
+        ++g_failures;
+        std::printf("FAILED: %s\n", what);
+    }
+}
+
+bool IsOpen(HANDLE h) {
+    DWORD flags = 0;
+    return ::GetHandleInformation(h, &flags) != FALSE;
+}
+
+void TestScopedHandle() {
+    using installer::win::ScopedKernelHandle;
+    HANDLE raw = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    {
+        ScopedKernelHandle a(raw);
+        ScopedKernelHandle b(std::move(a));
+        Check(!a.IsValid() && b.Get() == raw, "moving hands the handle over");
+        ScopedKernelHandle c;
+        c = std::move(b);
+        Check(c.Get() == raw && IsOpen(raw), "move assignment keeps the handle open");
+    }
+    Check(!IsOpen(raw), "the owner closes its handle once when it goes out of scope");
+
+    HANDLE first = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE second = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ScopedKernelHandle owner(first);
+    ::SetLastError(ERROR_ACCESS_DENIED);
+    owner.Set(second);
+    Check(::GetLastError() == ERROR_ACCESS_DENIED, "Set keeps the thread's last error");
+    Check(!IsOpen(first) && IsOpen(second), "Set closes the old handle and keeps the new one");
+    HANDLE taken = owner.Take();
+    Check(taken == second && !owner.IsValid(), "Take gives up ownership");
+    Check(IsOpen(second), "a taken handle stays open");
+    ::CloseHandle(taken);
+
+    installer::win::ScopedFileHandle none;
+    Check(none.Get() == INVALID_HANDLE_VALUE && !none, "a file handle is invalid as INVALID_HANDLE_VALUE");
+}
+
+// A dialog built in memory: the base's loop must end on EndModalLoop and give its value.
+class TimedDialog : public installer::win::DialogWindow {
+  public:
+    bool init_called = false;
+
+  protected:
+    bool OnInitDialog() override {
+        init_called = true;
+        ::SetTimer(hwnd(), 1, 50, nullptr);
+        return true;
+    }
+    std::optional<LRESULT> HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) override {
+        if (message == WM_TIMER) {
+            ::KillTimer(hwnd(), 1);
+            EndModalLoop(42);
+            return 0;
+        }
+        return DialogWindow::HandleMessage(message, wparam, lparam);
+    }
+};
+
+void TestDialogLoop() {
+    TimedDialog dialog;
+    Check(dialog.Create(200, nullptr), "the dialog is created from its template");
+    Check(dialog.init_called, "OnInitDialog runs during creation");
+    Check(dialog.RunModalLoop() == 42, "the loop returns the value given to EndModalLoop");
+}
+
+void TestProfileReader(const std::wstring& dir) {
+    const std::wstring path = dir + L"\\profile_test.ini";
+    const char text[] = "[Info]\r\nFileCount = 3 \r\nName=\"quoted\"\r\n";
+    HANDLE f = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    ::WriteFile(f, text, sizeof(text) - 1, &written, nullptr);
+    ::CloseHandle(f);
+    const installer::win::PrivateProfileReader ini(path);
+    Check(ini.GetInt(L"INFO", L"filecount", 0) == 3, "names match without regard to case");
+    Check(ini.GetInt(L"Info", L"Missing", 7) == 7, "a missing key gives the default");
+    Check(ini.GetString(L"Info", L"Name", L"") == L"quoted", "quotes around a value are removed");
+    Check(ini.GetString(L"Nope", L"Name", L"dflt") == L"dflt", "a missing section gives the default");
+    ::DeleteFileW(path.c_str());
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    const std::wstring dir = argc > 1 ? argv[1] : L".";
+    TestScopedHandle();
+    TestDialogLoop();
+    TestProfileReader(dir);
+    std::printf("%d checks, %d failed\n", g_checks, g_failures);
+    return g_failures;
+}
