@@ -9,7 +9,7 @@
 namespace installer::win {
 
 class DialogWindow {
-public:
+  public:
     DialogWindow() = default;
     virtual ~DialogWindow();
     DialogWindow(const DialogWindow&) = delete;
@@ -29,7 +29,7 @@ public:
     HWND hwnd() const { return hwnd_; }
     HWND Item(int id) const { return ::GetDlgItem(hwnd_, id); }
 
-protected:
+  protected:
     // Called for WM_INITDIALOG; the return value is the dialog procedure's.
     virtual bool OnInitDialog() { return true; }
 
@@ -41,7 +41,7 @@ protected:
     virtual void OnOK() { EndModalLoop(IDOK); }
     virtual void OnCancel() { EndModalLoop(IDCANCEL); }
 
-private:
+  private:
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
 
     HWND hwnd_ = nullptr;

@@ -14,9 +14,9 @@ std::wstring PrivateProfileReader::GetString(std::wstring_view section,
                                              std::wstring_view key,
                                              std::wstring_view default_value) const {
     wchar_t buffer[kMaxProfileValue + 1] = {};
-    const DWORD n = ::GetPrivateProfileStringW(std::wstring(section).c_str(), std::wstring(key).c_str(),
-                                               std::wstring(default_value).c_str(), buffer, ARRAYSIZE(buffer),
-                                               path_.c_str());
+    const DWORD n =
+        ::GetPrivateProfileStringW(std::wstring(section).c_str(), std::wstring(key).c_str(),
+                                   std::wstring(default_value).c_str(), buffer, ARRAYSIZE(buffer), path_.c_str());
     return std::wstring(buffer, n);
 }
 

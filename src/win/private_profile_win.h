@@ -11,7 +11,7 @@ namespace installer::win {
 // the file's encoding and the matching rules are the platform's own. A missing file
 // gives the defaults.
 class PrivateProfileReader final : public IProfileReader {
-public:
+  public:
     explicit PrivateProfileReader(std::wstring path) : path_(std::move(path)) {}
 
     int GetInt(std::wstring_view section, std::wstring_view key, int default_value) const override;
@@ -19,7 +19,7 @@ public:
                            std::wstring_view key,
                            std::wstring_view default_value) const override;
 
-private:
+  private:
     std::wstring path_;
 };
 

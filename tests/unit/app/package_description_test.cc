@@ -47,11 +47,11 @@ TEST(WeightedChoice, EqualWeightsSplitTheRangeInThirds) {
 }
 
 TEST(PackageDescription, SparseFileTakesDefaults) {
-    const IniFile ini = Ini(
-        "[Info]\nFileCount=3\n"
-        "[File1]\nBlockCount=3\nBlockSize0=204800\nBlockSize2=1000\n"
-        "Hash0=900150983cd24fb0d6963f7d28e17f72\nHash2=900150983CD24FB0D6963F7D28E17F72\n"
-        "urlCount=2\nurl0=http://127.0.0.1/a.exe\n");
+    const IniFile ini =
+        Ini("[Info]\nFileCount=3\n"
+            "[File1]\nBlockCount=3\nBlockSize0=204800\nBlockSize2=1000\n"
+            "Hash0=900150983cd24fb0d6963f7d28e17f72\nHash2=900150983CD24FB0D6963F7D28E17F72\n"
+            "urlCount=2\nurl0=http://127.0.0.1/a.exe\n");
     // Three files without "Rate%d" weigh 100 each; 11,000 lies in the second third.
     const PackageDescription d = ReadPackageDescription(ini, Fixed(11000));
     EXPECT_EQ(d.title, L"");
@@ -70,10 +70,10 @@ TEST(PackageDescription, SparseFileTakesDefaults) {
 }
 
 TEST(PackageDescription, ReadsTheChosenSectionOnly) {
-    const IniFile ini = Ini(
-        "[info]\nfilecount=2\nrate0=30\nRATE1=70\n"
-        "[File0]\nFileTitle=Zero\n"
-        "[FILE1]\nfiletitle=One\nDocUrl=http://127.0.0.1/licence\nFileDir=Soft\n");
+    const IniFile ini =
+        Ini("[info]\nfilecount=2\nrate0=30\nRATE1=70\n"
+            "[File0]\nFileTitle=Zero\n"
+            "[FILE1]\nfiletitle=One\nDocUrl=http://127.0.0.1/licence\nFileDir=Soft\n");
     EXPECT_EQ(ReadPackageDescription(ini, Fixed(9830)).title, L"Zero");
     const PackageDescription one = ReadPackageDescription(ini, Fixed(9831));
     EXPECT_EQ(one.title, L"One");
