@@ -1,17 +1,13 @@
-// The pre-translation hook of the message loops.
+// The pre-translation step of our message loops.
 #include "win/message_filter_win.h"
 
-namespace installer::win {
-namespace {
-PreTranslateHook g_hook = nullptr;  // set on the window thread before any loop runs
-}  // namespace
+#include "win/subclassed_control_win.h"
 
-void SetPreTranslateHook(PreTranslateHook hook) {
-    g_hook = hook;
-}
+namespace installer::win {
 
 bool PreTranslateForControl(MSG* msg) {
-    return g_hook != nullptr && g_hook(msg);
+    SubclassedControl* control = SubclassedControl::FromHandle(msg->hwnd);
+    return control != nullptr && control->PreTranslateMessage(msg);
 }
 
 }  // namespace installer::win

@@ -1,17 +1,13 @@
 // Lets subclassed controls see messages before they are translated and dispatched,
-// as the framework's PreTranslateMessage did.
+// as the framework's PreTranslateMessage did. Used by every message loop of ours.
 #pragma once
 
 #include <windows.h>
 
 namespace installer::win {
 
-// A hook that a control library installs once; returns true when the message was
-// consumed. Without one, nothing is filtered.
-using PreTranslateHook = bool (*)(MSG* msg);
-void SetPreTranslateHook(PreTranslateHook hook);
-
-// Runs the installed hook on `msg`.
+// Gives `msg` to the PreTranslateMessage of the control attached to its window, if
+// any. Returns true when the control consumed the message.
 bool PreTranslateForControl(MSG* msg);
 
 }  // namespace installer::win
