@@ -1,0 +1,171 @@
+// Sending the install statistics report over WinINet, bounded in time.
+#include "identity/install_report_win.h"
+
+#include <process.h>
+#include <wininet.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "build_settings.h"
+#include "identity/hardware_id_win.h"
+#include "win/internet_handle_win.h"
+#include "win/module_path_win.h"
+
+namespace installer {
+namespace {
+
+// One report in flight, shared by the caller and the worker that makes it: the
+// caller may stop waiting, and the worker then finishes with its own copy of
+// everything it needs.
+struct PendingReport {
+    std::wstring base;
+    PartnerIdentity identity;
+    int32_t type = 0;
+
+    std::mutex mutex;
+    std::condition_variable finished_signal;
+    bool finished = false;
+    ReportResult result;
+};
+
+// The agent name is the program's own name, as the statistics server has always
+// seen it.
+std::wstring AgentName() {
+    const std::wstring path = win::ExecutablePath();
+    std::wstring name =
+        path.substr(path.find_last_of(L"\\/") == std::wstring::npos ? 0 : path.find_last_of(L"\\/") + 1);
+    const size_t dot = name.find_last_of(L'.');
+    if (dot != std::wstring::npos && dot > 0) {
+        name.resize(dot);
+    }
+    return name.empty() ? std::wstring(L"installer") : name;
+}
+
+void SetTimeout(HINTERNET session, DWORD option) {
+    DWORD value = kReportTimeoutMs;
+    ::InternetSetOptionW(session, option, &value, sizeof(value));
+}
+
+// Reads the machine identity and makes the request; fills the result.
+ReportResult MakeReport(const std::wstring& base, const PartnerIdentity& identity, int32_t type) {
+    const MachineIdentity machine = ReadMachineIdentity();
+    ReportFields fields;
+    fields.partner = identity.partner;
+    fields.sub_partner = identity.sub_partner;
+    fields.mac = machine.mac;
+    fields.serial = machine.serial;
+    fields.type = type;
+
+    ReportResult result;
+    result.address = BuildReportAddress(base, fields);
+    const std::wstring agent = AgentName();
+    win::ScopedInternetHandle session(
+        ::InternetOpenW(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    if (!session) {
+        result.error = ::GetLastError();
+        return result;
+    }
+    SetTimeout(session.Get(), INTERNET_OPTION_CONNECT_TIMEOUT);
+    SetTimeout(session.Get(), INTERNET_OPTION_SEND_TIMEOUT);
+    SetTimeout(session.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT);
+    // Every report is counted by the server: never answer one from the cache.
+    constexpr DWORD kFlags = INTERNET_FLAG_TRANSFER_ASCII | INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
+                             INTERNET_FLAG_PRAGMA_NOCACHE;
+    win::ScopedInternetHandle request(
+        ::InternetOpenUrlW(session.Get(), result.address.c_str(), nullptr, 0, kFlags, /*dwContext=*/1));
+    if (!request) {
+        result.error = ::GetLastError();
+        return result;
+    }
+    DWORD status = 0;
+    DWORD size = sizeof(status);
+    if (::HttpQueryInfoW(request.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr)) {
+        result.http_status = status;
+    }
+    result.outcome = ReportOutcome::kAnswered;
+    return result;
+}
+
+void RunPendingReport(const std::shared_ptr<PendingReport>& pending) {
+    ReportResult result;
+    try {
+        result = MakeReport(pending->base, pending->identity, pending->type);
+    } catch (...) {
+        result.outcome = ReportOutcome::kFailed;
+        result.error = ERROR_OUTOFMEMORY;
+    }
+    std::lock_guard<std::mutex> lock(pending->mutex);
+    pending->result = std::move(result);
+    pending->finished = true;
+    pending->finished_signal.notify_all();
+}
+
+unsigned __stdcall ReportThreadProc(void* argument) {
+    return SendInstallReport(reinterpret_cast<uintptr_t>(argument));
+}
+
+}  // namespace
+
+MachineIdentity ReadMachineIdentity() {
+    MachineIdentity machine;
+    GetMacAddress(machine.mac);
+    machine.serial = ReadDiskSerialText();
+    return machine;
+}
+
+ReportResult SendReport(std::wstring_view base, const PartnerIdentity& identity, int32_t type, DWORD wait_ms) {
+    ReportResult result;
+    if (identity.home_mode) {
+        result.outcome = ReportOutcome::kSkippedHomeMode;
+        return result;
+    }
+    try {
+        auto pending = std::make_shared<PendingReport>();
+        pending->base = std::wstring(base);
+        pending->identity = identity;
+        pending->type = type;
+        try {
+            std::thread([pending] { RunPendingReport(pending); }).detach();
+        } catch (const std::system_error&) {
+            // No thread to spare: make the request here, bounded by the session's
+            // own timeouts only.
+            RunPendingReport(pending);
+        }
+        std::unique_lock<std::mutex> lock(pending->mutex);
+        if (!pending->finished_signal.wait_for(lock, std::chrono::milliseconds(wait_ms),
+                                               [&pending] { return pending->finished; })) {
+            result.outcome = ReportOutcome::kAbandoned;
+            return result;
+        }
+        return pending->result;
+    } catch (...) {
+        result.outcome = ReportOutcome::kFailed;
+        result.error = ERROR_OUTOFMEMORY;
+        return result;
+    }
+}
+
+uint32_t SendInstallReport(uintptr_t type) {
+    const PartnerIdentity& identity = ProcessIdentity();
+    if (identity.home_mode) {
+        return 0;
+    }
+    SendReport(kStatsServerBase, identity, static_cast<int32_t>(type), kReportWaitMs);
+    return 0xFFFFFFFFu;
+}
+
+bool StartInstallReportThread(ReportType type) {
+    void* argument = reinterpret_cast<void*>(static_cast<uintptr_t>(static_cast<int32_t>(type)));
+    const uintptr_t thread = ::_beginthreadex(nullptr, 0, &ReportThreadProc, argument, 0, nullptr);
+    if (thread == 0) {
+        return false;
+    }
+    ::CloseHandle(reinterpret_cast<HANDLE>(thread));
+    return true;
+}
+
+}  // namespace installer
