@@ -1,0 +1,114 @@
+"""Runs the real installer under Wine against nginx on loopback.
+
+The installer's configuration and statistics servers are build settings (CMake cache
+variables of the win64 build); `config_server()` starts nginx on that address, serving
+the package description and answering the statistics requests, so that its access log
+is the record of both. Each test gets a sandbox folder with a copy of the installer and
+its skin, since the installer writes its package description beside itself.
+"""
+import hashlib
+import os
+import re
+import shutil
+import tempfile
+import urllib.parse
+
+from tests.harness.nginx import Nginx
+from tests.harness.wine import win64_build_dir, win64_exe
+
+INSTALLER_EXE = os.path.join("src", "app", "online_installer.exe")
+STATS_PATH = "/api/InstallData.ashx"
+
+
+# A small payload every configuration server also serves, so that a description made by
+# simple_description() downloads and completes without a mirror of its own.
+TINY_PACKAGE = bytes((i * 7 + 3) % 251 for i in range(3000))
+TINY_PATH = "/pkg/tiny.bin"
+BLOCK = 204800
+
+
+def block_table(payload):
+    """(size, md5 hex) of each 204,800-byte block of `payload`."""
+    return [(len(payload[i:i + BLOCK]), hashlib.md5(payload[i:i + BLOCK]).hexdigest())
+            for i in range(0, max(len(payload), 1), BLOCK)]
+
+
+def build_setting(name):
+    """A CMake cache value of the win64 build."""
+    with open(os.path.join(win64_build_dir(), "CMakeCache.txt"), encoding="utf-8") as f:
+        for line in f:
+            m = re.match(rf"{name}:\w+=(.*)$", line.strip())
+            if m:
+                return m.group(1)
+    raise KeyError(name)
+
+
+def server_address(setting="INSTALLER_CONFIG_BASE_URL"):
+    url = urllib.parse.urlsplit(build_setting(setting))
+    return url.hostname, url.port or 80
+
+
+def config_server(description=None, home_description=None, extra_files=None, **options):
+    """nginx at the configuration server's address with "/oemini/info.ini" (and
+    "/oemini/home.ini") and a statistics endpoint that answers 200. Not started yet."""
+    host, port = server_address()
+    stats_host, stats_port = server_address("INSTALLER_STATS_BASE_URL")
+    if (stats_host, stats_port) != (host, port):
+        raise RuntimeError("the tests expect one server for configuration and statistics")
+    files = {TINY_PATH.lstrip("/"): TINY_PACKAGE}
+    files.update(extra_files or {})
+    if description is not None:
+        files["oemini/info.ini"] = description
+    if home_description is not None:
+        files["oemini/home.ini"] = home_description
+    locations = options.pop("locations", "") + f"""
+        location = {STATS_PATH} {{ return 200 "ok"; }}
+"""
+    return Nginx(files=files, port=port, address=host, locations=locations, **options)
+
+
+def stats_requests(server):
+    """The statistics requests the server saw, each as a dict of its query values."""
+    found = []
+    for entry in server.entries():
+        method, target, *_ = entry["request"].split(" ")
+        path, _, query = target.partition("?")
+        if path == STATS_PATH:
+            found.append({k: v[0] if v else "" for k, v in urllib.parse.parse_qs(query, keep_blank_values=True).items()})
+    return found
+
+
+def simple_description(title="演示软件", file_dir="DemoSoft", blocks=None, urls=None, file_count=1):
+    """A package description of the tiny package on the configuration server itself,
+    unless `blocks` and `urls` say otherwise (for start-up and window checks)."""
+    if blocks is None:
+        blocks = block_table(TINY_PACKAGE)
+    if urls is None:
+        host, port = server_address()
+        urls = [f"http://{host}:{port}{TINY_PATH}"]
+    lines = ["[Info]", f"FileCount={file_count}", "[File0]", f"FileTitle={title}",
+             "DocUrl=http://127.0.0.1/licence.html", f"FileDir={file_dir}"]
+    lines.append(f"BlockCount={len(blocks)}")
+    for i, (size, digest) in enumerate(blocks):
+        lines += [f"BlockSize{i}={size}", f"Hash{i}={digest}"]
+    lines.append(f"urlCount={len(urls)}")
+    lines += [f"url{i}={u}" for i, u in enumerate(urls)]
+    return ("\ufeff" + "\r\n".join(lines) + "\r\n").encode("utf-8")
+
+
+class Sandbox:
+    """A folder holding a copy of the installer and its skin."""
+
+    def __init__(self, with_skin=True):
+        self.dir = tempfile.mkdtemp(prefix="installer-")
+        self.exe = os.path.join(self.dir, "online_installer.exe")
+        shutil.copy2(win64_exe(INSTALLER_EXE), self.exe)
+        skin = os.path.join(os.path.dirname(win64_exe(INSTALLER_EXE)), "skin")
+        if with_skin and os.path.isdir(skin):
+            shutil.copytree(skin, os.path.join(self.dir, "skin"))
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def cleanup(self):
+        shutil.rmtree(self.dir, ignore_errors=True)

@@ -1,0 +1,125 @@
+#!/usr/bin/env python3
+"""The installer's whole job, end to end, on this machine: the demo setup package is
+published on three local nginx mirrors with the publisher tool, its description is
+served by the configuration server (which also takes the statistics), and the real
+installer runs under Wine. On a display it waits for you to click through it; without
+one it runs on Xvfb and the test driver presses the buttons. Screenshots of the three
+stages go to artifacts/demo/.
+"""
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, ROOT)
+
+from tests.harness.driver import Driver, DriverNotFound, child  # noqa: E402
+from tests.harness.installer import Sandbox, config_server, stats_requests  # noqa: E402
+from tests.harness.nginx import Nginx  # noqa: E402
+from tests.harness.wine import WineSession, win64_exe  # noqa: E402
+
+ARTIFACTS = os.path.join(ROOT, "artifacts", "demo")
+PUBLISH_TOOL = os.path.join(ROOT, "build", "host-release", "tools", "publish", "publish_tool")
+SETUP_EXE = os.path.join("tools", "demo_package", "demo_setup.exe")
+EXE = "online_installer.exe"
+TITLE = "演示软件"
+SUB_DIR = "DemoSoft"
+
+
+def say(text):
+    print(f"[demo] {text}", flush=True)
+
+
+def publish(setup, mirrors, ini_path):
+    cmd = [PUBLISH_TOOL, "write", "--file", setup, "--ini", ini_path, "--section", "File0", "--title", TITLE,
+           "--doc-url", "http://127.0.0.1/licence.html", "--dir", SUB_DIR]
+    for m in mirrors:
+        cmd += ["--url", m.url("/DemoSoft.exe")]
+    subprocess.run(cmd, check=True)
+    with open(ini_path, "rb") as f:
+        return f.read()
+
+
+def wait_visible(driver, hwnd, control_id, timeout):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        c = child(driver.window(hwnd), control_id)
+        if c and c["visible"]:
+            return
+        time.sleep(0.3)
+    raise TimeoutError(f"control {control_id} did not show within {timeout} s")
+
+
+def drive(driver, install_dir_host):
+    window = driver.wait(title=TITLE, exe=EXE, timeout=60)
+    hwnd = window["hwnd"]
+    time.sleep(1.5)
+    driver.screenshot(hwnd, os.path.join(ARTIFACTS, "1-welcome.png"))
+    say("Welcome page shown; pressing 立即安装")
+    driver.press(hwnd, 1011)
+    time.sleep(1.0)
+    driver.screenshot(hwnd, os.path.join(ARTIFACTS, "2-install.png"))
+    say("Install stage shown; waiting for the download and the setup")
+    wait_visible(driver, hwnd, 1024, timeout=180)
+    time.sleep(0.5)
+    driver.screenshot(hwnd, os.path.join(ARTIFACTS, "3-finish.png"))
+    say("Finish stage shown; pressing 立即启动")
+    driver.press(hwnd, 1024, wait_ms=500)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--headless", action="store_true", help="use Xvfb and the driver even on a display")
+    args = parser.parse_args()
+    on_display = bool(os.environ.get("DISPLAY")) and not args.headless
+    os.makedirs(ARTIFACTS, exist_ok=True)
+
+    setup = win64_exe(SETUP_EXE)
+    mirrors = [Nginx(files={"DemoSoft.exe": open(setup, "rb").read()}, limit_rate="400k").start() for _ in range(3)]
+    work = tempfile.mkdtemp(prefix="demo-")
+    sandbox = Sandbox()
+    session = WineSession(with_display=not on_display)
+    try:
+        description = publish(setup, mirrors, os.path.join(work, "info.ini"))
+        say(f"published {os.path.getsize(setup)} bytes on {', '.join(m.url('/') for m in mirrors)}")
+        with config_server(description) as server:
+            session.open()
+            env = {"DISPLAY": os.environ["DISPLAY"]} if on_display else None
+            install_root = os.path.join(session.prefix, "drive_c", "Program Files", SUB_DIR)
+            shutil.rmtree(install_root, ignore_errors=True)
+            installer = session.start(sandbox.exe, "demo_1001_77", timeout=900, env=env)
+            if on_display:
+                say("the installer is on your display: click through it (立即安装, then 立即启动)")
+                installer.wait(900)
+            else:
+                drive(Driver(session), install_root)
+                installer.wait(60)
+            started_log = os.path.join(install_root, "started.log")
+            deadline = time.monotonic() + 30
+            while not os.path.exists(started_log) and time.monotonic() < deadline:
+                time.sleep(0.5)
+            reports = [r["type"] for r in stats_requests(server)]
+            say(f"statistics reports received (types): {', '.join(reports) or 'none'}")
+            say(f"mirror requests: {[len(m.requests()) for m in mirrors]}")
+            if os.path.exists(started_log):
+                say(f"Main.exe was started from {install_root}")
+            else:
+                say("Main.exe was not started")
+                return 1
+        if not on_display:
+            say(f"screenshots: {ARTIFACTS}/1-welcome.png, 2-install.png, 3-finish.png")
+        return 0
+    finally:
+        session.close()
+        for m in mirrors:
+            m.cleanup()
+        sandbox.cleanup()
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
