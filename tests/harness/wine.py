@@ -1,0 +1,301 @@
+"""Runs Windows programs of the win64 build under Wine for integration tests.
+
+- One private prefix, created once and reused: <repo>/build/wineprefix, or the path in
+  INSTALLER_WINEPREFIX. Give each concurrent test run its own prefix: ending a session
+  runs `wineserver -k` for the prefix, which ends every program in it.
+- A session (`WineSession`, a context manager) owns an Xvfb display and every program it
+  starts; closing it ends those programs by process id, then the prefix's wineserver,
+  then the X server.
+- `WineTestCase` opens one session per test class.
+
+Environment knobs: INSTALLER_WINEPREFIX (prefix path), INSTALLER_WIN64_BUILD (win64 build
+directory, default <repo>/build/win64), INSTALLER_WINEDEBUG (WINEDEBUG for the programs,
+default "-all").
+"""
+import fcntl
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import threading
+import time
+import unittest
+
+from tests.harness.xvfb import Xvfb
+
+REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+WINE_LOADER = "/usr/lib/wine/wine64"
+WINESERVER = "/usr/lib/wine/wineserver"
+DLL_OVERRIDES = "mscoree,mshtml="
+LANGUAGE = "zh_CN.UTF-8"
+READY_MARK = ".installer-prefix-ready"
+# Bumped when the prefix's set-up below changes, so that an older prefix is set up again.
+PREFIX_VERSION = "1"
+
+# Wine already draws Chinese dialog texts ("MS Shell Dlg") with the CJK font that fontconfig
+# offers; programs that ask for the Windows Chinese faces by name get it too.
+CJK_FONT = "WenQuanYi Micro Hei"
+FONT_REPLACEMENTS = ["SimSun", "NSimSun", "宋体", "新宋体", "Microsoft YaHei", "微软雅黑", "SimHei", "黑体"]
+
+
+class WineError(RuntimeError):
+    pass
+
+
+def default_prefix():
+    return os.environ.get("INSTALLER_WINEPREFIX") or os.path.join(REPO, "build", "wineprefix")
+
+
+def win64_build_dir():
+    return os.environ.get("INSTALLER_WIN64_BUILD") or os.path.join(REPO, "build", "win64")
+
+
+def win64_exe(relative_path):
+    """Absolute path of a program of the win64 build; fails clearly when it was not built."""
+    path = os.path.join(win64_build_dir(), relative_path)
+    if not os.path.isfile(path):
+        raise WineError(f"{path} is missing: build it with the win64 preset first")
+    return path
+
+
+def to_windows_path(unix_path):
+    """The Z: drive path under which Wine programs see a host path."""
+    return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
+
+
+def base_environment(prefix, display=None):
+    env = {k: v for k, v in os.environ.items() if not k.startswith("LC_") and k not in ("LANGUAGE", "DISPLAY")}
+    env.update(WINEPREFIX=prefix, WINEARCH="win64", WINEDLLOVERRIDES=DLL_OVERRIDES, LANG=LANGUAGE,
+               WINEDEBUG=os.environ.get("INSTALLER_WINEDEBUG", "-all"))
+    if display:
+        env["DISPLAY"] = display
+    return env
+
+
+def _registry_file_text():
+    lines = ["Windows Registry Editor Version 5.00", "", r"[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]"]
+    lines += [f'"{name}"="{CJK_FONT}"' for name in FONT_REPLACEMENTS]
+    return "\r\n".join(lines) + "\r\n"
+
+
+def kill_wineserver(prefix, timeout=30):
+    """Ends the wineserver of `prefix` and with it every program still running in it."""
+    env = base_environment(prefix)
+    try:
+        subprocess.run([WINESERVER, "-k"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       timeout=timeout)
+        subprocess.run([WINESERVER, "-w"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       timeout=timeout)
+    except subprocess.TimeoutExpired:
+        pass
+
+
+def ensure_prefix(prefix=None, display=None, timeout=300):
+    """Creates the prefix once (quietly) and returns its path; later calls reuse it.
+
+    Creation is serialised with a lock file, so parallel test processes wait for the first.
+    """
+    prefix = os.path.abspath(prefix or default_prefix())
+    os.makedirs(os.path.dirname(prefix), exist_ok=True)
+    mark = os.path.join(prefix, READY_MARK)
+    with open(prefix + ".lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if os.path.isfile(mark):
+            with open(mark) as f:
+                if f.read().strip() == PREFIX_VERSION:
+                    return prefix
+        env = base_environment(prefix, display)
+        try:
+            subprocess.run([WINE_LOADER, "wineboot", "-i"], env=env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=timeout, check=True)
+            subprocess.run([WINESERVER, "-w"], env=env, timeout=timeout, check=True)
+            with tempfile.TemporaryDirectory() as tmp:
+                reg = os.path.join(tmp, "fonts.reg")
+                with open(reg, "w", encoding="utf-16") as f:
+                    f.write(_registry_file_text())
+                subprocess.run([WINE_LOADER, "regedit", "/S", to_windows_path(reg)], env=env,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=timeout, check=True)
+                subprocess.run([WINESERVER, "-w"], env=env, timeout=timeout, check=True)
+        except (subprocess.CalledProcessError, subprocess.TimeoutExpired) as e:
+            kill_wineserver(prefix)
+            raise WineError(f"creating the Wine prefix {prefix} failed: {e}") from e
+        with open(mark, "w") as f:
+            f.write(PREFIX_VERSION + "\n")
+    return prefix
+
+
+class WineResult:
+    def __init__(self, args, returncode, stdout, stderr, timed_out):
+        self.args = args
+        self.returncode = returncode
+        self.stdout = stdout
+        self.stderr = stderr
+        self.timed_out = timed_out
+
+    def __repr__(self):
+        return f"WineResult(args={self.args!r}, returncode={self.returncode}, timed_out={self.timed_out})"
+
+
+class WineProcess:
+    """A program started under Wine. Its Unix process id is `pid`; it is killed when its
+    timeout passes (a watchdog), and by the session at the latest."""
+
+    def __init__(self, args, env, cwd, timeout):
+        self.args = list(args)
+        self._out = tempfile.TemporaryFile(prefix="wine-out-")
+        self._err = tempfile.TemporaryFile(prefix="wine-err-")
+        self.popen = subprocess.Popen([WINE_LOADER, *self.args], env=env, cwd=cwd, stdin=subprocess.DEVNULL,
+                                      stdout=self._out, stderr=self._err, start_new_session=True)
+        self.pid = self.popen.pid
+        self.timed_out = False
+        self._watchdog = threading.Timer(timeout, self._expire)
+        self._watchdog.daemon = True
+        self._watchdog.start()
+
+    def _expire(self):
+        if self.popen.poll() is None:
+            self.timed_out = True
+            self.kill()
+
+    def running(self):
+        return self.popen.poll() is None
+
+    def wait(self, timeout):
+        """Waits up to `timeout` seconds; returns the exit code, or None if still running."""
+        try:
+            return self.popen.wait(timeout)
+        except subprocess.TimeoutExpired:
+            return None
+
+    @property
+    def returncode(self):
+        return self.popen.poll()
+
+    def kill(self):
+        if self.popen.poll() is None:
+            try:
+                os.kill(self.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+            self.popen.wait(10)
+
+    def _read(self, f):
+        f.flush()
+        f.seek(0)
+        return f.read().decode("utf-8", "replace")
+
+    @property
+    def stdout(self):
+        return self._read(self._out)
+
+    @property
+    def stderr(self):
+        return self._read(self._err)
+
+    def result(self):
+        return WineResult(self.args, self.popen.poll(), self.stdout, self.stderr, self.timed_out)
+
+    def close(self):
+        self._watchdog.cancel()
+        self.kill()
+        self._out.close()
+        self._err.close()
+
+
+class WineSession:
+    """Xvfb + the private prefix + the programs started in it, all ended on close."""
+
+    def __init__(self, prefix=None, with_display=True):
+        self.prefix = os.path.abspath(prefix or default_prefix())
+        self.with_display = with_display
+        self.xvfb = None
+        self.processes = []
+
+    @property
+    def display(self):
+        return self.xvfb.display if self.xvfb else None
+
+    def open(self):
+        try:
+            if self.with_display:
+                self.xvfb = Xvfb().start()
+            ensure_prefix(self.prefix, self.display)
+        except Exception:
+            self.close()
+            raise
+        return self
+
+    def environment(self, extra=None):
+        env = base_environment(self.prefix, self.display)
+        if extra:
+            env.update(extra)
+        return env
+
+    def start(self, program, *args, timeout=120, cwd=None, env=None):
+        """Starts `program` (a host path of an .exe, or a Wine built-in name) with `args`."""
+        process = WineProcess([program, *map(str, args)], self.environment(env), cwd, timeout)
+        self.processes.append(process)
+        return process
+
+    def run(self, program, *args, timeout=60, cwd=None, env=None):
+        """Runs a program to its end; a run that outlives `timeout` is killed and marked."""
+        process = self.start(program, *args, timeout=timeout + 5, cwd=cwd, env=env)
+        try:
+            if process.wait(timeout) is None:
+                process.timed_out = True
+                process.kill()
+            return process.result()
+        finally:
+            process.close()
+            self.processes.remove(process)
+
+    def close(self):
+        for process in self.processes:
+            process.close()
+        self.processes = []
+        if os.path.isdir(self.prefix):
+            kill_wineserver(self.prefix)
+        if self.xvfb is not None:
+            self.xvfb.stop()
+            self.xvfb = None
+
+    def __enter__(self):
+        return self.open()
+
+    def __exit__(self, *exc):
+        self.close()
+        return False
+
+
+class WineTestCase(unittest.TestCase):
+    """One Wine session (with its own Xvfb) per test class: `self.wine`."""
+
+    wine = None
+    with_display = True
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        if shutil.which(WINE_LOADER) is None:
+            raise WineError(f"{WINE_LOADER} is missing: run scripts/setup-deps")
+        cls.wine = WineSession(with_display=cls.with_display).open()
+        # Class cleanups run even when a subclass's setUpClass fails after this point.
+        cls.addClassCleanup(cls._close_wine)
+
+    @classmethod
+    def _close_wine(cls):
+        if cls.wine is not None:
+            cls.wine.close()
+            cls.wine = None
+
+    def wait_until(self, predicate, timeout=20.0, interval=0.2, message="condition"):
+        """Polls `predicate` until it returns a true value, which is returned; fails on timeout."""
+        deadline = time.monotonic() + timeout
+        while True:
+            value = predicate()
+            if value:
+                return value
+            if time.monotonic() > deadline:
+                self.fail(f"timed out after {timeout} s waiting for {message}")
+            time.sleep(interval)

@@ -1,0 +1,216 @@
+"""The Wine harness and the Windows test driver, checked on the driver's sample window."""
+import os
+import tempfile
+import time
+import unittest
+
+from PIL import Image
+
+from tests.harness.driver import SAMPLE_EXE, Driver, DriverNotFound, child
+from tests.harness.wine import READY_MARK, WineSession, WineTestCase, win64_exe
+from tests.harness.xvfb import Xvfb
+
+SAMPLE = "driver_sample.exe"
+BACKGROUND = (0x30, 0x90, 0xD0)
+MARKER = (0xFF, 0x00, 0x00)
+
+
+def process_exists(pid):
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    with open(f"/proc/{pid}/stat") as f:
+        return f.read().split(")")[-1].split()[0] != "Z"
+
+
+def dark_pixels(image, box):
+    """(x, y) of the pixels inside `box` that are far darker than the sample's background."""
+    left, top, right, bottom = box
+    found = []
+    for y in range(top, bottom):
+        for x in range(left, right):
+            r, g, b = image.getpixel((x, y))[:3]
+            if r + g + b < 200:
+                found.append((x, y))
+    return found
+
+
+class XvfbTest(unittest.TestCase):
+    def test_display_is_announced_and_server_ends_by_pid(self):
+        with Xvfb() as first, Xvfb() as second:
+            self.assertRegex(first.display, r"^:\d+$")
+            self.assertNotEqual(first.display, second.display)
+            number = first.display[1:]
+            self.assertTrue(os.path.exists(f"/tmp/.X11-unix/X{number}"))
+            pid = first.pid
+            self.assertTrue(process_exists(pid))
+        self.assertFalse(process_exists(pid))
+
+
+class WineSessionLifeTest(unittest.TestCase):
+    """A session of its own: what it starts must be gone when it closes."""
+
+    def test_close_ends_programs_server_and_display(self):
+        with WineSession() as session:
+            self.assertTrue(os.path.isfile(os.path.join(session.prefix, READY_MARK)))
+            process = session.start(win64_exe(SAMPLE_EXE), "--sleep", "60000", timeout=120)
+            xvfb_pid = session.xvfb.pid
+            time.sleep(1)
+            self.assertTrue(process.running())
+            pid = process.pid
+        self.assertFalse(process_exists(pid))
+        self.assertFalse(process_exists(xvfb_pid))
+        self.assertEqual(session.processes, [])
+
+    def test_watchdog_kills_a_started_program_at_its_timeout(self):
+        with WineSession(with_display=False) as session:
+            started = time.monotonic()
+            process = session.start(win64_exe(SAMPLE_EXE), "--sleep", "60000", timeout=3)
+            self.assertIsNotNone(process.wait(30), "the watchdog did not end the program")
+            self.assertTrue(process.timed_out)
+            self.assertLess(time.monotonic() - started, 30)
+
+
+class WineRunTest(WineTestCase):
+    def test_exit_code_and_utf8_output_come_back(self):
+        result = self.wine.run(win64_exe(SAMPLE_EXE), "--print", "安装完成 ok", "--exit-code", "7")
+        self.assertEqual(result.returncode, 7)
+        self.assertFalse(result.timed_out)
+        self.assertEqual(result.stdout.replace("\r\n", "\n"), "安装完成 ok\n")
+
+    def test_run_past_its_timeout_is_killed_and_marked(self):
+        started = time.monotonic()
+        result = self.wine.run(win64_exe(SAMPLE_EXE), "--sleep", "60000", timeout=3)
+        self.assertTrue(result.timed_out)
+        self.assertNotEqual(result.returncode, 0)
+        self.assertLess(time.monotonic() - started, 30)
+        self.assertEqual(self.wine.processes, [])
+
+    def test_programs_see_a_chinese_system(self):
+        info = Driver(self.wine).info()
+        self.assertEqual(info["acp"], 936)  # GBK: what a file without byte-order mark is read in
+        self.assertEqual(info["locale"], "zh-CN")
+        self.assertEqual(info["screen"], [1024, 768])
+
+
+class DriverTest(WineTestCase):
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.sample = cls.wine.start(win64_exe(SAMPLE_EXE), timeout=600)
+        cls.driver = Driver(cls.wine)
+        cls.window = cls.driver.wait(exe=SAMPLE, title="驱动示例", timeout=30)
+        cls.hwnd = cls.window["hwnd"]
+        cls.shots = tempfile.TemporaryDirectory(prefix="driver-shots-")
+        cls.addClassCleanup(cls.shots.cleanup)
+
+    def text_of(self, control_id):
+        return self.driver.control(self.hwnd, control_id)["text"]
+
+    def test_list_reads_window_and_controls(self):
+        windows = self.driver.list(exe=SAMPLE)
+        self.assertEqual(len(windows), 1)
+        window = windows[0]
+        self.assertEqual(window["title"], "驱动示例")
+        self.assertEqual(window["class"], "#32770")
+        self.assertTrue(window["visible"])
+        self.assertEqual(window["exe"], SAMPLE)
+        self.assertEqual(child(window, 100)["text"], "欢迎使用安装向导")
+        self.assertEqual(child(window, 101)["class"], "Button")
+        self.assertEqual(child(window, 101)["text"], "显示消息")
+        self.assertEqual(child(window, 105)["class"], "Edit")
+        self.assertEqual(child(window, 105)["text"], "C:\\Program Files\\示例")
+        self.assertIn("check", child(window, 102))
+        left, top, right, bottom = window["rect"]
+        c_left, c_top, c_right, c_bottom = child(window, 100)["rect"]
+        self.assertTrue(left <= c_left < c_right <= right and top <= c_top < c_bottom <= bottom)
+        self.assertEqual(self.driver.list(exe="no_such_program.exe"), [])
+
+    def test_press_toggles_check_box(self):
+        before = self.driver.control(self.hwnd, 102)["check"]
+        self.assertTrue(self.driver.press(self.hwnd, 102)["completed"])
+        self.assertEqual(self.driver.control(self.hwnd, 102)["check"], 1 - before)
+        self.driver.press(self.hwnd, 102)
+        self.assertEqual(self.driver.control(self.hwnd, 102)["check"], before)
+
+    def test_message_box_is_read_and_answered(self):
+        for button, expected in (("Cancel", 2), ("OK", 1)):
+            # The button's handler stays in the message box, so the press does not complete.
+            self.assertFalse(self.driver.press(self.hwnd, 101, wait_ms=300)["completed"])
+            box = self.driver.msgbox(exe=SAMPLE, timeout=10)
+            self.assertEqual(box["title"], "提示")
+            self.assertEqual(box["text"], "你好，世界！")
+            self.assertEqual(sorted(b["id"] for b in box["buttons"]), [1, 2])
+            self.assertTrue(all(b["text"] for b in box["buttons"]))
+            self.assertEqual(self.driver.msgbox_press(button, exe=SAMPLE)["pressed"], expected)
+            self.wait_until(lambda: self.text_of(103) == f"消息框返回 {expected}", message="the answer")
+            self.assertTrue(self.driver.no_msgbox(exe=SAMPLE, within=0.5))
+
+    def test_message_box_button_by_caption(self):
+        self.driver.press(self.hwnd, 101, wait_ms=300)
+        box = self.driver.msgbox(exe=SAMPLE, timeout=10)
+        cancel = next(b for b in box["buttons"] if b["id"] == 2)
+        self.assertEqual(self.driver.msgbox_press(cancel["text"], exe=SAMPLE)["pressed"], 2)
+        self.wait_until(lambda: self.text_of(103) == "消息框返回 2", message="the answer")
+
+    def test_missing_windows_and_buttons_are_reported(self):
+        with self.assertRaises(DriverNotFound):
+            self.driver.wait(title="没有这个窗口", timeout=0.5)
+        with self.assertRaises(DriverNotFound):
+            self.driver.msgbox(exe=SAMPLE, timeout=0.3)
+        with self.assertRaises(DriverNotFound):
+            self.driver.press(self.hwnd, 999)
+
+    def test_set_text_changes_edit_box(self):
+        self.assertEqual(self.driver.set_text(self.hwnd, 105, "D:\\游戏")["text"], "D:\\游戏")
+        self.assertEqual(self.text_of(105), "D:\\游戏")
+        self.driver.set_text(self.hwnd, 105, "C:\\Program Files\\示例")
+
+    def test_real_mouse_clicks_check_box(self):
+        before = self.driver.control(self.hwnd, 102)["check"]
+        self.driver.mouse_click(self.hwnd, 102, x=6)
+        self.wait_until(lambda: self.driver.control(self.hwnd, 102)["check"] == 1 - before, timeout=5,
+                        message="the click to toggle the check box")
+        # A button acts on release, not on press.
+        self.driver.mouse_down(self.hwnd, 102, x=6)
+        time.sleep(0.5)
+        self.assertEqual(self.driver.control(self.hwnd, 102)["check"], 1 - before)
+        self.driver.mouse_up(self.hwnd, 102, x=6)
+        self.wait_until(lambda: self.driver.control(self.hwnd, 102)["check"] == before, timeout=5,
+                        message="the release to toggle the check box back")
+        self.driver.mouse_move(self.hwnd, 100)
+
+    def test_screenshot_shows_painted_window_and_chinese_glyphs(self):
+        path = os.path.join(self.shots.name, "sample.png")
+        window = self.driver.window(self.hwnd)
+        answer = self.driver.screenshot(self.hwnd, path)
+        left, top, right, bottom = answer["rect"]
+        self.assertEqual(answer["rect"], window["rect"])
+        image = Image.open(path).convert("RGB")
+        self.assertEqual(image.size, (right - left, bottom - top))
+
+        def local(point):
+            return point[0] - left, point[1] - top
+
+        origin = local(window["client_origin"])
+        client_width = window["client"][2]
+        self.assertEqual(image.getpixel((origin[0] + 5, origin[1] + 5)), MARKER)
+        self.assertEqual(image.getpixel((origin[0] + 30, origin[1] + 5)), BACKGROUND)
+        self.assertEqual(image.getpixel((origin[0] + client_width - 4, origin[1] + 4)), BACKGROUND)
+
+        def box_of(control_id):
+            c_left, c_top, c_right, c_bottom = child(window, control_id)["rect"]
+            return (*local((c_left, c_top)), *local((c_right, c_bottom)))
+
+        # Real CJK glyphs: a row of "一" is one thin stroke wide across; missing glyphs would
+        # be drawn as hollow boxes as tall as the line.
+        stroke = dark_pixels(image, box_of(104))
+        self.assertGreater(len({x for x, _ in stroke}), 30, "the glyph probe drew nothing")
+        self.assertLessEqual(len({y for _, y in stroke}), 3, "CJK glyphs are drawn as boxes")
+        greeting = dark_pixels(image, box_of(100))
+        self.assertGreaterEqual(len({y for _, y in greeting}), 8, "the Chinese greeting is not drawn")
+
+
+if __name__ == "__main__":
+    unittest.main()
