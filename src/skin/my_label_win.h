@@ -87,6 +87,7 @@ class CMyUrlLabel : public LabelBase {
     COLORREF hover_color_ = RGB(0, 0, 255);
     COLORREF normal_color_ = RGB(25, 86, 169);
     win::ScopedFont underlined_font_;
+    HFONT original_font_ = nullptr;  // the label's font before the underlined one; not owned
     win::Tooltip tooltip_;
     std::wstring tooltip_text_;
     bool tooltip_text_pending_ = false;

@@ -13,6 +13,8 @@ namespace installer {
 
 // Longest image file name kept from "FileName" (a 260-character buffer).
 inline constexpr size_t kMaxSkinFileName = 259;
+// Most per-frame margins entries read for one image.
+inline constexpr int kMaxPerFrameMargins = 1024;
 
 // Reads the image section `section` of one INI file into `info` (which is reset first).
 // Returns false when the section has no non-empty "FileName"; then only "FileName",

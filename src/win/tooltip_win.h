@@ -30,6 +30,8 @@ class Tooltip {
     void Relay(const MSG* message);
 
     void Destroy() { window_.Close(); }
+    // Forgets a tooltip that the system has destroyed with its owner.
+    void Forget() { (void)window_.Take(); }
     HWND hwnd() const { return window_.Get(); }
     bool exists() const { return window_.IsValid() && ::IsWindow(window_.Get()); }
 

@@ -1,0 +1,69 @@
+// The process's skin: folder, image table and text colour table.
+#include "skin/skin_manager_win.h"
+
+#include "skin/skin_config.h"
+#include "win/module_path_win.h"
+#include "win/private_profile_win.h"
+
+namespace installer {
+
+CSkinManager::CSkinManager() : skin_name_(L"Default") {}
+
+CSkinManager::~CSkinManager() = default;
+
+std::wstring CSkinManager::GetSkinFolder() const {
+    return win::ExecutableFolder() + L"\\skin\\" + skin_name_ + L"\\";
+}
+
+CSkinImage* CSkinManager::GetImage(const std::wstring& name) {
+    if (name.empty()) {
+        return nullptr;
+    }
+    if (auto found = images_.find(name); found != images_.end()) {
+        return found->second.get();
+    }
+    const std::wstring folder = GetSkinFolder();
+    const win::PrivateProfileReader custom(folder + L"skin_custom.ini");
+    const win::PrivateProfileReader base(folder + L"skin.ini");
+    const std::optional<SkinImageInfo> info = ResolveImageInfo(custom, base, name);
+    if (!info) {
+        return nullptr;
+    }
+    auto image = std::make_unique<CSkinImage>();
+    if (!image->Load(*info, folder)) {
+        return nullptr;
+    }
+    CSkinImage* result = image.get();
+    images_.emplace(name, std::move(image));
+    return result;
+}
+
+COLORREF CSkinManager::GetTextColor(const std::wstring& class_name) {
+    if (auto found = text_colors_.find(class_name); found != text_colors_.end()) {
+        return found->second;
+    }
+    const win::PrivateProfileReader controls(GetSkinFolder() + L"controls.ini");
+    const COLORREF color = ReadTextColor(controls, class_name);
+    text_colors_.emplace(class_name, color);
+    return color;
+}
+
+bool CSkinManager::DrawImage(HDC dc,
+                             const std::wstring& name,
+                             const RECT& dest,
+                             int frame,
+                             const RECT* source,
+                             BYTE alpha) {
+    CSkinImage* image = GetImage(name);
+    if (image == nullptr) {
+        return false;
+    }
+    return DrawImageFrame(dc, image, dest, frame, source, alpha);
+}
+
+CSkinManager& TheSkinManager() {
+    static CSkinManager manager;
+    return manager;
+}
+
+}  // namespace installer
