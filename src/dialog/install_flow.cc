@@ -136,6 +136,13 @@ FlowActions InstallFlow::OnClosePressed() {
     return {};
 }
 
+FlowActions InstallFlow::OnCancelRequested() {
+    if (setup_running_) {
+        return {};
+    }
+    return {Action(FlowActionKind::kEndDialog)};
+}
+
 FlowActions InstallFlow::OnStartNowPressed() {
     if (stage_ != InstallStage::kFinish || !setup_succeeded_) {
         return {};

@@ -127,10 +127,13 @@ class InstallFlow {
     // the Finish stage. Otherwise a message with the reason, the Install stage ends, no
     // report, and Main.exe is never started.
     FlowActions OnSetupFinished(SetupOutcome outcome);
-    // Close button 1021 (and the dialog's cancel). Finish stage: start Main.exe when
-    // run-now is checked, then end. Welcome: end. Install stage: only once it has
-    // stopped after a failure (the button is disabled before). Never while the setup runs.
+    // Close button 1021. Finish stage: start Main.exe when run-now is checked (and the
+    // setup succeeded), then end. Welcome: end. Install stage: only once it has stopped
+    // after a failure (the button is disabled before). Never while the setup runs.
     FlowActions OnClosePressed();
+    // The dialog's cancel (Esc, Alt+F4): ends the dialog in any stage without starting
+    // anything, except while the setup runs (the window waits for it then).
+    FlowActions OnCancelRequested();
     // Start now 1024: in the Finish stage after a successful setup, start Main.exe and end.
     FlowActions OnStartNowPressed();
     // Licence box 1013: enables or disables Install now (stays disabled after a failed download).

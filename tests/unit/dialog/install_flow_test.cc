@@ -243,6 +243,26 @@ TEST(InstallFlowTest, CloseOnWelcomeEndsWithoutStartingAnything) {
     EXPECT_EQ(Kinds(flow.OnClosePressed()), (std::vector<Kind>{Kind::kEndDialog}));
 }
 
+TEST(InstallFlowTest, CancelEndsWithoutMainExceptWhileTheSetupRuns) {
+    InstallFlow flow = MakeFlow();
+    flow.OnInstallPressed();
+    EXPECT_EQ(Kinds(flow.OnCancelRequested()), (std::vector<Kind>{Kind::kEndDialog}));
+    flow.OnDownloadComplete();
+    EXPECT_TRUE(flow.OnCancelRequested().empty());
+    flow.OnSetupFinished({SetupOutcome::Kind::kExited, 0});
+    // run-now is checked, but cancel is not the close button: nothing is started.
+    EXPECT_EQ(Kinds(flow.OnCancelRequested()), (std::vector<Kind>{Kind::kEndDialog}));
+}
+
+TEST(InstallFlowTest, LaterPressesAreReportedButNeverRunTheSetupTwice) {
+    InstallFlow flow = MakeFlow();
+    flow.OnDownloadComplete();
+    flow.OnInstallPressed();
+    flow.OnSetupFinished({SetupOutcome::Kind::kExited, 0});
+    EXPECT_EQ(Kinds(flow.OnInstallPressed()), (std::vector<Kind>{Kind::kSendReport}));
+    EXPECT_EQ(flow.stage(), InstallStage::kFinish);
+}
+
 TEST(InstallFlowRulesTest, ProgressScalingAndText) {
     EXPECT_EQ(ScaleDownloadProgress(0), 0);
     EXPECT_EQ(ScaleDownloadProgress(50), 42);
