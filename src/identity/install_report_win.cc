@@ -35,9 +35,11 @@ struct PendingReport {
 // The agent name is the program's own name, as the statistics server has always
 // seen it.
 std::wstring AgentName() {
-    const std::wstring path = win::ExecutablePath();
-    std::wstring name =
-        path.substr(path.find_last_of(L"\\/") == std::wstring::npos ? 0 : path.find_last_of(L"\\/") + 1);
+    std::wstring name = win::ExecutablePath();
+    const size_t slash = name.find_last_of(L"\\/");
+    if (slash != std::wstring::npos) {
+        name.erase(0, slash + 1);
+    }
     const size_t dot = name.find_last_of(L'.');
     if (dot != std::wstring::npos && dot > 0) {
         name.resize(dot);
