@@ -1,0 +1,160 @@
+// The block download manager: fetches the setup package from several mirrors at once,
+// block by block, checks each block's size and MD5 digest, writes it at its place in the
+// package file and reports progress, block errors, completion or one final failure.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "download/block_download_thread.h"
+#include "download/block_info.h"
+#include "download/package_file.h"
+#include "download/range_transport.h"
+
+namespace installer {
+
+class CBlockDownloadMgr;
+
+// Why the package cannot be completed; the value of OnDownloadFailed. Never renumbered.
+enum class DownloadFailure : int32_t {
+    kNoMirrors = 1,           // the block table is not empty but no mirror URL was given
+    kEmptyBlockTable = 2,     // nothing to download: the description lists no block
+    kInvalidBlockTable = 3,   // a block can never verify: size outside 1..204,800, a digest
+                              // that was not 32 hex digits, or more than kMaxBlocks blocks
+    kBlockNeverVerified = 4,  // one block failed its attempt limit on every mirror tried
+    kAllMirrorsFailed = 5,    // every mirror was demoted for failing again and again
+    kWriteFailed = 6,         // writing or closing the package file failed (disk full)
+    kCannotStartWorker = 7,   // no worker thread could be created
+};
+
+// Codes of OnBlockError.
+inline constexpr int32_t kBlockErrorSize = 2;          // received length differs from the expected size
+inline constexpr int32_t kBlockErrorDigest = 3;        // digest differs
+inline constexpr int32_t kBlockErrorTransfer = 4;      // the transfer failed (network, time-out, reset)
+inline constexpr int32_t kBlockErrorHttpStatus = 5;    // the mirror answered 4xx/5xx
+inline constexpr int32_t kBlockErrorRangeIgnored = 6;  // the mirror answered 200: it ignores ranges
+
+// Receiver of the manager's reports, implemented by the installer dialog. Every call is
+// made with the manager's lock held, on a worker thread (OnDownloadFailed also from
+// Start(), on its caller's thread, when the task itself can never succeed): a receiver
+// only records the event or posts it to its own thread and never calls the manager.
+class IBlockDownloadMgrEvent {
+  public:
+    // Every block is verified and written and the package file is closed. At most once.
+    virtual void OnAllBlocksDone(CBlockDownloadMgr* mgr) = 0;
+    // One block attempt failed (code: kBlockError*); the manager retries on its own.
+    virtual void OnBlockError(CBlockDownloadMgr* mgr, CBlockDownloadThread* worker, int32_t code) = 0;
+    // A newly verified block that is not the last: done blocks * 100 / all blocks (0..99).
+    virtual void OnBlockProgress(CBlockDownloadMgr* mgr, int32_t percent) = 0;
+    // The package cannot be completed. At most once, final, never together with
+    // OnAllBlocksDone; the package file is closed and no event follows.
+    virtual void OnDownloadFailed(CBlockDownloadMgr* mgr, DownloadFailure reason) = 0;
+
+  protected:
+    ~IBlockDownloadMgrEvent() = default;
+};
+
+// Retry and parallelism rules. The defaults suit the installer.
+struct DownloadPolicy {
+    int workers_per_mirror = 2;
+    // Attempts of one block before the download fails; 0 means 3 per mirror, at least 6.
+    int max_attempts_per_block = 0;
+    // Failed attempts in a row after which a mirror gets no more work.
+    int mirror_failure_limit = 3;
+    // Delay before a block is retried: doubles with each failed attempt, up to the cap.
+    int retry_delay_ms = 100;
+    int max_retry_delay_ms = 2000;
+};
+
+class CBlockDownloadMgr final : public IBlockDownloadEvent {
+  public:
+    // `transport` is not owned and must outlive the manager; `open_file` creates the
+    // package file (the platform's OpenPackageFile by default).
+    explicit CBlockDownloadMgr(IRangeTransport& transport,
+                               PackageFileOpener open_file = OpenPackageFile,
+                               DownloadPolicy policy = {});
+    // Clears the receiver, cancels every transfer, waits for every worker thread to
+    // return and closes the package file. No event is raised during destruction.
+    ~CBlockDownloadMgr();
+    CBlockDownloadMgr(const CBlockDownloadMgr&) = delete;
+    CBlockDownloadMgr& operator=(const CBlockDownloadMgr&) = delete;
+
+    // Sets the receiver (not owned).
+    void SetSink(IBlockDownloadMgrEvent* sink);
+    // Clears the receiver and cancels the transfers. Waits for a receiver call in
+    // progress; after it returns the receiver is never called again.
+    void ClearSink();
+
+    // Creates (or truncates) the package file and starts up to `workers_per_mirror`
+    // workers per mirror. Returns false, with no worker and no event, when the file cannot
+    // be created or Start was already called. A task that can never succeed (no mirror,
+    // no block, a block that cannot verify) raises OnDownloadFailed before Start returns.
+    bool Start(std::vector<std::wstring> urls, const std::vector<BlockInfo>& blocks, const std::wstring& package_path);
+
+    // IBlockDownloadEvent, called by the workers on their own threads.
+    void OnBlockDownloaded(CBlockDownloadThread* worker, const uint8_t* bytes, int32_t count, int32_t index) override;
+    void OnBlockFailed(CBlockDownloadThread* worker, int32_t index) override;
+
+    // Blocks verified from `url` so far (for tests and diagnostics).
+    int32_t SuccessCount(const std::wstring& url);
+    // Worker threads that exist right now, running or ended but not yet reaped.
+    size_t WorkerCount();
+
+  private:
+    enum class State : int32_t { kIdle = 0, kBusy = 1, kDone = 2 };
+    struct BlockState {
+        BlockInfo info;
+        State state = State::kIdle;
+        int32_t attempts = 0;         // failed attempts
+        std::vector<bool> failed_on;  // per mirror: an attempt there failed
+    };
+    struct Mirror {
+        std::wstring url;
+        int32_t active = 0;  // workers running on it
+        int32_t failures_in_row = 0;
+        bool demoted = false;
+    };
+    struct Worker {
+        std::unique_ptr<CBlockDownloadThread> thread;
+        int32_t mirror = 0;
+    };
+
+    // All with lock_ held.
+    bool StartWorker(int32_t mirror, int32_t block, int delay_ms);
+    void StartNextBlock(int32_t mirror, bool allow_duplicate);
+    int32_t PickBlockToDuplicate(int32_t mirror);
+    int32_t LowestIdleBlock(int32_t avoid_mirror);
+    int32_t TakeWorker(CBlockDownloadThread* worker, Worker* taken);
+    void HandleFailedAttempt(int32_t mirror, int32_t block, bool demote);
+    void KeepGoing();
+    int32_t ActiveWorkersOn(int32_t block);
+    void CancelWorkersOn(int32_t block);
+    void Fail(DownloadFailure reason);
+    void StopAll();
+    void ReapFinished();
+    int RetryDelay(int32_t failures) const;
+
+    IRangeTransport& transport_;
+    PackageFileOpener open_file_;
+    DownloadPolicy policy_;
+
+    std::mutex lock_;
+    IBlockDownloadMgrEvent* sink_ = nullptr;
+    bool started_ = false;
+    bool stopped_ = false;  // completed, failed, receiver cleared or destroying
+    std::wstring package_path_;
+    std::vector<BlockState> blocks_;
+    std::vector<Mirror> mirrors_;
+    std::vector<Worker> active_;
+    std::vector<Worker> finished_;
+    std::map<std::wstring, int32_t> success_counts_;
+    std::unique_ptr<IPackageFile> file_;
+    int32_t done_count_ = 0;
+    int32_t max_attempts_ = 6;
+};
+
+}  // namespace installer

@@ -1,0 +1,207 @@
+// libcurl range transport. Each request borrows a multi handle (with its connection
+// cache, for keep-alive) and polls it in short steps so that a tripped token or a stalled
+// mirror ends the transfer promptly.
+#include "download/curl_transport.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <string>
+
+#include "base/text.h"
+
+namespace installer {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Bytes of a longer body read and dropped after the buffer is full, so that the
+// connection stays usable (the range always names one byte more than a block).
+constexpr int64_t kMaxDiscard = 64 * 1024;
+
+struct BodySink {
+    uint8_t* buffer = nullptr;
+    int32_t capacity = 0;
+    int32_t received = 0;
+    int64_t discarded = 0;
+    bool full = false;  // stopped reading: buffer full and discard limit reached
+    Clock::time_point last_data;
+};
+
+size_t WriteBody(char* data, size_t size, size_t count, void* user) {
+    auto* sink = static_cast<BodySink*>(user);
+    const size_t bytes = size * count;
+    sink->last_data = Clock::now();
+    const size_t room = static_cast<size_t>(sink->capacity - sink->received);
+    const size_t take = std::min(room, bytes);
+    std::memcpy(sink->buffer + sink->received, data, take);
+    sink->received += static_cast<int32_t>(take);
+    sink->discarded += static_cast<int64_t>(bytes - take);
+    if (sink->discarded > kMaxDiscard) {
+        sink->full = true;
+        return 0;  // ends the transfer; reported as a full buffer
+    }
+    return bytes;
+}
+
+TransferError MapError(CURLcode code) {
+    switch (code) {
+        case CURLE_OK:
+            return TransferError::kNone;
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_RESOLVE_PROXY:
+            return TransferError::kResolve;
+        case CURLE_COULDNT_CONNECT:
+            return TransferError::kConnect;
+        case CURLE_OPERATION_TIMEDOUT:
+            return TransferError::kTimeout;
+        case CURLE_HTTP_RETURNED_ERROR:
+            return TransferError::kHttpStatus;
+        case CURLE_UNSUPPORTED_PROTOCOL:
+        case CURLE_URL_MALFORMAT:
+            return TransferError::kBadUrl;
+        default:
+            return TransferError::kNetwork;
+    }
+}
+
+}  // namespace
+
+struct CurlRangeTransport::Connection {
+    CURLM* multi = nullptr;
+    CURL* easy = nullptr;
+    ~Connection() {
+        if (easy != nullptr) {
+            curl_easy_cleanup(easy);
+        }
+        if (multi != nullptr) {
+            curl_multi_cleanup(multi);
+        }
+    }
+};
+
+CurlRangeTransport::CurlRangeTransport(CurlTransportOptions options) : options_(options) {
+    // Thread-safe since libcurl 7.84; each call is matched by the cleanup below.
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+}
+
+CurlRangeTransport::~CurlRangeTransport() {
+    idle_.clear();
+    curl_global_cleanup();
+}
+
+std::unique_ptr<CurlRangeTransport::Connection> CurlRangeTransport::Acquire() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!idle_.empty()) {
+            auto connection = std::move(idle_.back());
+            idle_.pop_back();
+            return connection;
+        }
+    }
+    auto connection = std::make_unique<Connection>();
+    connection->multi = curl_multi_init();
+    connection->easy = curl_easy_init();
+    if (connection->multi == nullptr || connection->easy == nullptr) {
+        return nullptr;
+    }
+    return connection;
+}
+
+void CurlRangeTransport::Release(std::unique_ptr<Connection> connection) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    idle_.push_back(std::move(connection));
+}
+
+RangeResult CurlRangeTransport::FetchRange(const std::wstring& url,
+                                           int64_t offset,
+                                           uint8_t* buffer,
+                                           int32_t capacity,
+                                           CancelToken& cancel) {
+    RangeResult result;
+    if (cancel.IsCancelled()) {
+        result.error = TransferError::kCancelled;
+        return result;
+    }
+    std::unique_ptr<Connection> connection = Acquire();
+    if (!connection) {
+        result.error = TransferError::kOther;
+        return result;
+    }
+
+    curl_slist* headers = nullptr;
+    const std::string block = WideToUtf8(FormatRangeHeaders(offset));
+    for (size_t start = 0; start < block.size();) {
+        const size_t end = block.find("\r\n", start);
+        headers = curl_slist_append(headers, block.substr(start, end - start).c_str());
+        start = end + 2;
+    }
+
+    BodySink sink;
+    sink.buffer = buffer;
+    sink.capacity = std::max(capacity, 0);
+    sink.last_data = Clock::now();
+    CURL* easy = connection->easy;
+    curl_easy_reset(easy);
+    const std::string narrow_url = WideToUtf8(url);
+    curl_easy_setopt(easy, CURLOPT_URL, narrow_url.c_str());
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_FAILONERROR, 1L);
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options_.connect_timeout_ms));
+    curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, options_.keep_alive ? 0L : 1L);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &WriteBody);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &sink);
+
+    CURLM* multi = connection->multi;
+    curl_multi_add_handle(multi, easy);
+    cancel.SetHook([multi] { curl_multi_wakeup(multi); });
+
+    CURLcode code = CURLE_OK;
+    bool finished = false;
+    while (true) {
+        int running = 0;
+        if (curl_multi_perform(multi, &running) != CURLM_OK) {
+            result.error = TransferError::kOther;
+            break;
+        }
+        int queued = 0;
+        if (CURLMsg* msg = curl_multi_info_read(multi, &queued); msg != nullptr && msg->msg == CURLMSG_DONE) {
+            code = msg->data.result;
+            finished = true;
+            break;
+        }
+        if (cancel.IsCancelled()) {
+            result.error = TransferError::kCancelled;
+            break;
+        }
+        if (Clock::now() - sink.last_data > std::chrono::milliseconds(options_.stall_timeout_ms)) {
+            result.error = TransferError::kTimeout;
+            break;
+        }
+        curl_multi_poll(multi, nullptr, 0, 200, nullptr);
+    }
+    cancel.ClearHook();
+
+    long status = 0;
+    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+    result.http_status = static_cast<int32_t>(status);
+    result.received = sink.received;
+    if (finished) {
+        if (code == CURLE_OK || (code == CURLE_WRITE_ERROR && sink.full)) {
+            result.ok = true;
+        } else {
+            result.error = MapError(code);
+        }
+    }
+    curl_multi_remove_handle(multi, easy);
+    curl_slist_free_all(headers);
+    Release(std::move(connection));
+    return result;
+}
+
+}  // namespace installer

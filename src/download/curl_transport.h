@@ -1,0 +1,43 @@
+// Host implementation of the range transport on libcurl: used by the native tests, the
+// benchmark and the host tools. Not part of the installer.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "download/range_transport.h"
+
+namespace installer {
+
+struct CurlTransportOptions {
+    int connect_timeout_ms = 10000;
+    // A transfer that receives nothing for this long fails with kTimeout.
+    int stall_timeout_ms = 15000;
+    // Reuse connections between requests (false: a new connection per block).
+    bool keep_alive = true;
+};
+
+class CurlRangeTransport final : public IRangeTransport {
+  public:
+    explicit CurlRangeTransport(CurlTransportOptions options = {});
+    ~CurlRangeTransport() override;
+
+    RangeResult FetchRange(const std::wstring& url,
+                           int64_t offset,
+                           uint8_t* buffer,
+                           int32_t capacity,
+                           CancelToken& cancel) override;
+
+  private:
+    struct Connection;
+    std::unique_ptr<Connection> Acquire();
+    void Release(std::unique_ptr<Connection> connection);
+
+    CurlTransportOptions options_;
+    std::mutex mutex_;
+    // Idle handles with their connection caches; a request borrows one.
+    std::vector<std::unique_ptr<Connection>> idle_;
+};
+
+}  // namespace installer

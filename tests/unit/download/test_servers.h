@@ -1,0 +1,90 @@
+// Real servers for the download tests: nginx on loopback with a generated configuration,
+// and the Python fault server for what nginx cannot do. Each is ended by its process id.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "download/block_info.h"
+
+namespace installer::testing {
+
+// A private temporary directory, removed with its content.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+  private:
+    std::string path_;
+};
+
+// One logged request: request line, status, body bytes sent, Range header, connection
+// serial number and user agent.
+struct LoggedRequest {
+    std::string request;
+    int status = 0;
+    int64_t bytes = 0;
+    std::string range;
+    int64_t connection = 0;
+    std::string agent;
+    std::string accept;
+};
+
+class NginxServer {
+  public:
+    // `extra` goes inside the server block (locations, max_ranges, limit_rate...).
+    explicit NginxServer(const std::string& extra = "");
+    ~NginxServer();  // kills nginx by pid
+    NginxServer(const NginxServer&) = delete;
+    NginxServer& operator=(const NginxServer&) = delete;
+
+    // Writes a file under the document root.
+    void Put(const std::string& name, const std::vector<uint8_t>& data);
+    std::string root() const { return dir_.path() + "/root"; }
+    std::wstring Url(const std::string& path) const;
+    int port() const { return port_; }
+    bool running() const { return pid_ > 0; }
+
+    // Requests logged so far, oldest first (nginx logs a request when it ends).
+    std::vector<LoggedRequest> Requests() const;
+
+  private:
+    TempDir dir_;
+    int port_ = 0;
+    pid_t pid_ = -1;
+};
+
+// tests/harness/fault_server.py in a mode: "ok", "reset", "stall", "silent", "flaky".
+class FaultServer {
+  public:
+    FaultServer(const std::string& file, const std::string& mode, int faults = 1);
+    ~FaultServer();  // kills the server by pid
+    FaultServer(const FaultServer&) = delete;
+    FaultServer& operator=(const FaultServer&) = delete;
+    std::wstring Url(const std::string& path) const;
+    bool running() const { return port_ > 0; }
+
+  private:
+    pid_t pid_ = -1;
+    int port_ = 0;
+};
+
+// Deterministic pseudo-random bytes.
+std::vector<uint8_t> MakeData(size_t size, uint32_t seed);
+// The block table of `data`, as the publisher tool writes it.
+std::vector<BlockInfo> BlocksOf(const std::vector<uint8_t>& data);
+std::vector<uint8_t> ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::vector<uint8_t>& data);
+
+// Range header value a block request must carry.
+std::string RangeOf(int32_t block);
+
+}  // namespace installer::testing
