@@ -1,19 +1,11 @@
 // Attaching objects to existing windows through their window procedure.
 #include "win/subclassed_control_win.h"
 
-#include "win/message_filter_win.h"
-
 namespace installer::win {
 namespace {
 
 // The window property that holds the attached object.
 constexpr wchar_t kObjectProperty[] = L"installer.SubclassedControl";
-
-// The message loops' pre-translation hook: messages of attached controls go to them.
-bool PreTranslateAttached(MSG* message) {
-    SubclassedControl* control = message != nullptr ? SubclassedControl::FromHandle(message->hwnd) : nullptr;
-    return control != nullptr && control->PreTranslateMessage(message);
-}
 
 }  // namespace
 
@@ -61,7 +53,6 @@ bool SubclassedControl::Attach(HWND window) {
         hwnd_ = nullptr;
         return false;
     }
-    SetPreTranslateHook(&PreTranslateAttached);
     PreSubclassWindow();
     previous_ = reinterpret_cast<WNDPROC>(
         ::SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&SubclassedControl::Thunk)));
