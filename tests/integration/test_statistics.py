@@ -151,6 +151,17 @@ class ReportProbeTest(WineTestCase):
         self.assertEqual(values(pairs, "wmi_field"), ["WINEHDISK"])
         self.assertEqual(values(pairs, "wmi_field_again"), ["WINEHDISK"])
 
+    def test_com_pointer_gives_each_reference_back_once(self):
+        counts = dict(self.run_probe("com-ptr"))
+        self.assertEqual(counts, {
+            "held": "0",                     # nothing given back while held
+            "moved_from_empty": "1",         # a moved-from owner holds nothing
+            "first_after_move_assign": "1",  # assigning over an owner gives its reference back
+            "second_after_put": "1",         # refilling an owner gives the old one back first
+            "first_at_end": "2",             # and the end of scope gives back what is held, once
+            "second_at_end": "1",
+        })
+
     def test_reports_carry_partner_numbers_and_machine_identity(self):
         server = self.server()
         pairs = self.run_probe("send", "--type", "1,2,0", "--arg", "setup_1001_9876543210", "--base", server.url(""))

@@ -4,6 +4,7 @@
 //   report_probe adapters              the adapter list and the chosen address text
 //   report_probe serial                each disk-serial attempt and the serial text
 //   report_probe address [identity]    the report address with the built-in server
+//   report_probe com-ptr               reference counts seen through ComPtr
 //   report_probe send --type T[,T..] [identity] [--base URL] [--wait-ms N] [--thread --linger-ms N]
 //
 // identity: --arg TEXT (parsed like the installer's first argument) and/or
@@ -22,6 +23,7 @@
 #include "app/partner_identity.h"
 #include "base/text.h"
 #include "build_settings.h"
+#include "identity/com_ptr_win.h"
 #include "identity/hardware_id_win.h"
 #include "identity/install_report_win.h"
 
@@ -80,6 +82,49 @@ int ShowSerial() {
     hardware.ReadWmiSerial(buffer);
     Print(L"wmi_field_again", Utf8ToWide(SerialFieldBytes(buffer)));
     Print(L"serial", ReadDiskSerialText());
+    return 0;
+}
+
+// An object that counts the references it was given and given back.
+class CountingObject : public IUnknown {
+  public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++added); }
+    ULONG STDMETHODCALLTYPE Release() override {
+        ++released;
+        return static_cast<ULONG>(added - released);
+    }
+    long added = 1;  // the reference handed out by its "creator"
+    long released = 0;
+};
+
+// Hands `object` out the way a COM call fills an out parameter.
+void HandOut(CountingObject& object, IUnknown** slot) {
+    *slot = &object;
+}
+
+// Each line: what was done, then how many references were released so far.
+int ShowComPtr() {
+    CountingObject first;
+    CountingObject second;
+    {
+        win::ComPtr<IUnknown> held;
+        HandOut(first, held.Put());
+        Print(L"held", std::to_wstring(first.released));
+        win::ComPtr<IUnknown> moved(std::move(held));
+        Print(L"moved_from_empty", held ? L"0" : L"1");
+        win::ComPtr<IUnknown> other;
+        HandOut(second, other.Put());
+        moved = std::move(other);  // gives back `first`, takes over `second`
+        Print(L"first_after_move_assign", std::to_wstring(first.released));
+        HandOut(first, moved.Put());  // gives back `second` before the slot is refilled
+        Print(L"second_after_put", std::to_wstring(second.released));
+    }
+    Print(L"first_at_end", std::to_wstring(first.released));
+    Print(L"second_at_end", std::to_wstring(second.released));
     return 0;
 }
 
@@ -211,6 +256,9 @@ int Run(int argc, wchar_t** argv) {
     }
     if (command == L"serial") {
         return ShowSerial();
+    }
+    if (command == L"com-ptr") {
+        return ShowComPtr();
     }
     if (command == L"address") {
         return ShowAddress(options);
