@@ -1,0 +1,443 @@
+// publish_tool: writes the package-description section of a setup file (its block table
+// and mirrors) into an INI file, or checks an INI file against a setup file.
+//
+//   publish_tool write --file setup.exe --ini out.ini [--section File0] --url URL [--url URL]...
+//                      [--title T] [--doc-url U] [--dir D] [--rate R] [--info-count N]
+//                      [--allow-oversize]
+//   publish_tool check --file setup.exe --ini in.ini [--section File0]
+//
+// Encoding: plain ASCII when every character is ASCII; otherwise UTF-16LE with a byte-order
+// mark, because the Windows profile functions read a file without one in the ANSI code page
+// (a Chinese title in UTF-8 would be garbled) and reliably honour only the UTF-16 mark.
+// The installer reads at most 10,240 bytes of the description, so a longer result is
+// refused (unless --allow-oversize, for test packages the installer never reads).
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/ini_file.h"
+#include "base/text.h"
+#include "download/block_info.h"
+#include "identity/md5.h"
+
+namespace installer {
+namespace {
+
+constexpr size_t kMaxDescriptionBytes = 10240;
+
+struct Options {
+    std::string command;
+    std::string file;
+    std::string ini;
+    std::string section = "File0";
+    std::vector<std::string> urls;
+    std::optional<std::string> title, doc_url, dir, rate;
+    std::optional<int> info_count;
+    bool allow_oversize = false;
+};
+
+int Usage(const char* problem) {
+    std::fprintf(stderr,
+                 "publish_tool: %s\n"
+                 "usage: publish_tool write --file SETUP --ini INI [--section File0] --url URL... [--title T]\n"
+                 "                          [--doc-url U] [--dir D] [--rate R] [--info-count N] [--allow-oversize]\n"
+                 "       publish_tool check --file SETUP --ini INI [--section File0]\n",
+                 problem);
+    return 2;
+}
+
+std::string Hex(const Md5Digest& d) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string out;
+    for (uint8_t b : d) {
+        out += kDigits[b >> 4];
+        out += kDigits[b & 15];
+    }
+    return out;
+}
+
+// Size and digest of every block of `path`; nullopt when it cannot be read.
+std::optional<std::vector<BlockInfo>> ScanFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return std::nullopt;
+    }
+    std::vector<BlockInfo> blocks;
+    auto buffer = std::make_unique<char[]>(kBlockStride);
+    while (true) {
+        in.read(buffer.get(), kBlockStride);
+        const auto got = static_cast<int32_t>(in.gcount());
+        if (got <= 0) {
+            break;
+        }
+        BlockInfo b;
+        b.index = static_cast<int32_t>(blocks.size());
+        b.size = got;
+        b.digest = CMD5::Of(reinterpret_cast<const uint8_t*>(buffer.get()), static_cast<uint32_t>(got));
+        b.digest_valid = true;
+        blocks.push_back(b);
+        if (got < kBlockStride) {
+            break;
+        }
+    }
+    if (in.bad()) {
+        return std::nullopt;
+    }
+    return blocks;
+}
+
+std::string ReadAll(const std::string& path, bool* exists) {
+    std::ifstream in(path, std::ios::binary);
+    *exists = static_cast<bool>(in);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Text of an existing description, whatever encoding it was written in.
+std::wstring DecodeText(const std::string& bytes) {
+    if (bytes.size() >= 2 && static_cast<uint8_t>(bytes[0]) == 0xFF && static_cast<uint8_t>(bytes[1]) == 0xFE) {
+        std::u16string units;
+        for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
+            units += static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) | (static_cast<uint8_t>(bytes[i + 1]) << 8));
+        }
+        return Utf16ToWide(units);
+    }
+    if (bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+        return Utf8ToWide(bytes.substr(3));
+    }
+    return Utf8ToWide(bytes);
+}
+
+std::string Encode(const std::wstring& text) {
+    bool ascii = true;
+    for (wchar_t c : text) {
+        ascii = ascii && c < 0x80;
+    }
+    if (ascii) {
+        return std::string(text.begin(), text.end());
+    }
+    std::string out = "\xFF\xFE";
+    for (wchar_t c : text) {
+        auto put = [&out](uint32_t unit) {
+            out += static_cast<char>(unit & 0xFF);
+            out += static_cast<char>((unit >> 8) & 0xFF);
+        };
+        const auto code = static_cast<uint32_t>(c);
+        if (code >= 0x10000) {  // wchar_t is 32-bit on the host
+            put(0xD800 + ((code - 0x10000) >> 10));
+            put(0xDC00 + ((code - 0x10000) & 0x3FF));
+        } else {
+            put(code);
+        }
+    }
+    return out;
+}
+
+// An INI file as sections of raw lines, kept in order, so that a merge changes only
+// what it means to change.
+struct Section {
+    std::wstring name;  // empty for lines before the first section
+    std::vector<std::wstring> lines;
+};
+
+std::vector<Section> SplitSections(const std::wstring& text) {
+    std::vector<Section> sections(1);
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find(L'\n', start);
+        if (end == std::wstring::npos) {
+            end = text.size();
+        }
+        std::wstring line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == L'\r') {
+            line.pop_back();
+        }
+        start = end + 1;
+        const size_t first = line.find_first_not_of(L" \t");
+        if (first != std::wstring::npos && line[first] == L'[' && line.find(L']') != std::wstring::npos) {
+            const size_t close = line.find(L']');
+            sections.push_back(Section{line.substr(first + 1, close - first - 1), {}});
+        } else if (!line.empty()) {
+            sections.back().lines.push_back(line);
+        }
+    }
+    return sections;
+}
+
+Section* FindSection(std::vector<Section>& sections, const std::wstring& name) {
+    for (Section& s : sections) {
+        if (!s.name.empty() && EqualsIgnoreCase(s.name, name)) {
+            return &s;
+        }
+    }
+    return nullptr;
+}
+
+void SetKey(Section& section, const std::wstring& key, const std::wstring& value) {
+    for (std::wstring& line : section.lines) {
+        const size_t eq = line.find(L'=');
+        if (eq != std::wstring::npos) {
+            std::wstring name = line.substr(0, eq);
+            while (!name.empty() && (name.back() == L' ' || name.back() == L'\t')) {
+                name.pop_back();
+            }
+            if (EqualsIgnoreCase(name, key)) {
+                line = key + L"=" + value;
+                return;
+            }
+        }
+    }
+    section.lines.push_back(key + L"=" + value);
+}
+
+std::wstring Join(const std::vector<Section>& sections) {
+    std::wstring out;
+    for (const Section& s : sections) {
+        if (s.name.empty() && s.lines.empty()) {
+            continue;
+        }
+        if (!s.name.empty()) {
+            out += L"[" + s.name + L"]\r\n";
+        }
+        for (const std::wstring& line : s.lines) {
+            out += line + L"\r\n";
+        }
+    }
+    return out;
+}
+
+// Number in a "File%d" section name, or -1.
+int SectionNumber(const std::string& name) {
+    if (name.size() <= 4 || (name.compare(0, 4, "File") != 0 && name.compare(0, 4, "file") != 0)) {
+        return -1;
+    }
+    for (size_t i = 4; i < name.size(); ++i) {
+        if (name[i] < '0' || name[i] > '9') {
+            return -1;
+        }
+    }
+    return std::stoi(name.substr(4));
+}
+
+int Write(const Options& o) {
+    if (o.urls.empty()) {
+        return Usage("write needs at least one --url");
+    }
+    const int number = SectionNumber(o.section);
+    if (number < 0) {
+        return Usage("--section must be File<number>, as the installer reads it");
+    }
+    const auto blocks = ScanFile(o.file);
+    if (!blocks) {
+        std::fprintf(stderr, "publish_tool: cannot read %s\n", o.file.c_str());
+        return 1;
+    }
+    if (blocks->empty()) {
+        std::fprintf(stderr, "publish_tool: %s is empty; there is nothing to publish\n", o.file.c_str());
+        return 1;
+    }
+    if (blocks->size() > static_cast<size_t>(kMaxBlocks)) {
+        std::fprintf(stderr, "publish_tool: %s has %zu blocks; the installer handles at most %d\n", o.file.c_str(),
+                     blocks->size(), kMaxBlocks);
+        return 1;
+    }
+    bool exists = false;
+    const std::string old_bytes = ReadAll(o.ini, &exists);
+    std::vector<Section> sections = SplitSections(DecodeText(old_bytes));
+
+    Section fresh{Utf8ToWide(o.section), {}};
+    auto put = [&fresh](const std::wstring& key, const std::wstring& value) {
+        fresh.lines.push_back(key + L"=" + value);
+    };
+    Section* old = FindSection(sections, fresh.name);
+    // Keep the texts of an existing section unless new ones are given.
+    IniFile old_ini =
+        IniFile::Parse(Encode(L"[" + fresh.name + L"]\r\n" + (old ? Join({Section{L"", old->lines}}) : L"")));
+    auto text_of = [&](const std::optional<std::string>& given, const wchar_t* key) {
+        return given ? Utf8ToWide(*given) : old_ini.GetString(fresh.name, key, L"");
+    };
+    put(L"FileTitle", text_of(o.title, L"FileTitle"));
+    put(L"DocUrl", text_of(o.doc_url, L"DocUrl"));
+    put(L"FileDir", text_of(o.dir, L"FileDir"));
+    put(L"BlockCount", std::to_wstring(blocks->size()));
+    for (const BlockInfo& b : *blocks) {
+        put(L"BlockSize" + std::to_wstring(b.index), std::to_wstring(b.size));
+        put(L"Hash" + std::to_wstring(b.index), Utf8ToWide(Hex(b.digest)));
+    }
+    put(L"urlCount", std::to_wstring(o.urls.size()));
+    for (size_t i = 0; i < o.urls.size(); ++i) {
+        put(L"url" + std::to_wstring(i), Utf8ToWide(o.urls[i]));
+    }
+    if (old != nullptr) {
+        *old = std::move(fresh);
+    } else {
+        sections.push_back(std::move(fresh));
+    }
+
+    Section* info = FindSection(sections, L"Info");
+    if (info == nullptr) {
+        sections.insert(sections.begin() + 1, Section{L"Info", {}});
+        info = &sections[1];
+    }
+    const IniFile current = IniFile::Parse(Encode(Join(sections)));
+    const int count = o.info_count ? *o.info_count : std::max(current.GetInt(L"Info", L"FileCount", 0), number + 1);
+    SetKey(*info, L"FileCount", std::to_wstring(count));
+    if (o.rate) {
+        SetKey(*info, L"Rate" + std::to_wstring(number), Utf8ToWide(*o.rate));
+    }
+
+    const std::string bytes = Encode(Join(sections));
+    if (bytes.size() > kMaxDescriptionBytes && !o.allow_oversize) {
+        std::fprintf(stderr,
+                     "publish_tool: the description would be %zu bytes, but the installer reads only the first "
+                     "%zu bytes of it; %s was not changed (fewer blocks, mirrors or shorter texts are needed)\n",
+                     bytes.size(), kMaxDescriptionBytes, o.ini.c_str());
+        return 1;
+    }
+    // Written beside the target and renamed, so that a failed write loses nothing.
+    const std::string temp = o.ini + ".tmp";
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        out.close();
+        if (!out) {
+            std::fprintf(stderr, "publish_tool: cannot write %s\n", temp.c_str());
+            std::error_code ignored;
+            std::filesystem::remove(temp, ignored);
+            return 1;
+        }
+    }
+    std::error_code error;
+    std::filesystem::rename(temp, o.ini, error);
+    if (error) {
+        std::fprintf(stderr, "publish_tool: cannot replace %s: %s\n", o.ini.c_str(), error.message().c_str());
+        return 1;
+    }
+    std::printf("%s: [%s] %zu blocks, %zu mirrors, %zu bytes%s\n", o.ini.c_str(), o.section.c_str(), blocks->size(),
+                o.urls.size(), bytes.size(),
+                bytes.size() > kMaxDescriptionBytes ? " (over the installer's limit)" : "");
+    return 0;
+}
+
+int Check(const Options& o) {
+    bool exists = false;
+    const std::string bytes = ReadAll(o.ini, &exists);
+    if (!exists) {
+        std::fprintf(stderr, "publish_tool: cannot read %s\n", o.ini.c_str());
+        return 1;
+    }
+    const auto blocks = ScanFile(o.file);
+    if (!blocks) {
+        std::fprintf(stderr, "publish_tool: cannot read %s\n", o.file.c_str());
+        return 1;
+    }
+    int problems = 0;
+    if (bytes.size() > kMaxDescriptionBytes) {
+        std::printf("MISMATCH: %s is %zu bytes; the installer reads only the first %zu\n", o.ini.c_str(), bytes.size(),
+                    kMaxDescriptionBytes);
+        ++problems;
+    }
+    // Read as the installer reads it: only the first 10,240 bytes.
+    const IniFile ini = IniFile::Parse(bytes.substr(0, kMaxDescriptionBytes));
+    const std::wstring section = Utf8ToWide(o.section);
+    const int count = ini.GetInt(section, L"BlockCount", 0);
+    if (count != static_cast<int>(blocks->size())) {
+        std::printf("MISMATCH: BlockCount is %d, the file has %zu blocks\n", count, blocks->size());
+        return 1;
+    }
+    for (const BlockInfo& b : *blocks) {
+        const std::wstring n = std::to_wstring(b.index);
+        const int size = ini.GetInt(section, L"BlockSize" + n, 0);
+        const std::string hash = WideToUtf8(ini.GetString(section, L"Hash" + n, L""));
+        Md5Digest expected{};
+        const bool valid = HexToBytes(hash, expected);
+        if (size != b.size) {
+            std::printf("MISMATCH: block %d (offset %lld): BlockSize%d is %d, the file has %d bytes\n", b.index,
+                        static_cast<long long>(b.index) * kBlockStride, b.index, size, b.size);
+            return 1;
+        }
+        if (!valid || expected != b.digest) {
+            std::printf("MISMATCH: block %d (offset %lld): Hash%d is \"%s\", the file's digest is %s\n", b.index,
+                        static_cast<long long>(b.index) * kBlockStride, b.index, hash.c_str(), Hex(b.digest).c_str());
+            return 1;
+        }
+    }
+    const int urls = ini.GetInt(section, L"urlCount", 0);
+    if (urls <= 0) {
+        std::printf("MISMATCH: urlCount is %d: no mirror to download from\n", urls);
+        ++problems;
+    }
+    if (ini.GetInt(L"Info", L"FileCount", 0) <= SectionNumber(o.section)) {
+        std::printf("MISMATCH: [Info] FileCount does not include %s\n", o.section.c_str());
+        ++problems;
+    }
+    if (problems == 0) {
+        std::printf("OK: %s matches [%s] (%zu blocks, %d mirrors)\n", o.file.c_str(), o.section.c_str(), blocks->size(),
+                    urls);
+    }
+    return problems == 0 ? 0 : 1;
+}
+
+}  // namespace
+}  // namespace installer
+
+int main(int argc, char** argv) {
+    using installer::Usage;
+    if (argc < 2) {
+        return Usage("no command");
+    }
+    installer::Options o;
+    o.command = argv[1];
+    for (int i = 2; i < argc; ++i) {
+        const std::string key = argv[i];
+        if (key == "--allow-oversize") {
+            o.allow_oversize = true;
+            continue;
+        }
+        if (i + 1 >= argc) {
+            return Usage(("missing value after " + key).c_str());
+        }
+        const std::string value = argv[++i];
+        if (key == "--file") {
+            o.file = value;
+        } else if (key == "--ini") {
+            o.ini = value;
+        } else if (key == "--section") {
+            o.section = value;
+        } else if (key == "--url") {
+            o.urls.push_back(value);
+        } else if (key == "--title") {
+            o.title = value;
+        } else if (key == "--doc-url") {
+            o.doc_url = value;
+        } else if (key == "--dir") {
+            o.dir = value;
+        } else if (key == "--rate") {
+            o.rate = value;
+        } else if (key == "--info-count") {
+            char* end = nullptr;
+            const long n = std::strtol(value.c_str(), &end, 10);
+            if (*end != '\0' || n < 1 || n > 1000) {
+                return Usage("--info-count must be a number from 1 to 1000");
+            }
+            o.info_count = static_cast<int>(n);
+        } else {
+            return Usage(("unknown option " + key).c_str());
+        }
+    }
+    if (o.file.empty() || o.ini.empty()) {
+        return Usage("--file and --ini are required");
+    }
+    if (o.command == "write") {
+        return installer::Write(o);
+    }
+    if (o.command == "check") {
+        return installer::Check(o);
+    }
+    return Usage(("unknown command " + o.command).c_str());
+}

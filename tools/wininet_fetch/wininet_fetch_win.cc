@@ -1,0 +1,30 @@
+// wininet_fetch: the installer's download engine over WinINet, driven from the command line.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "download/wininet_transport_win.h"
+#include "fetch_tool.h"
+
+// Besides the options of RunFetch: --timeout-ms N bounds connecting and receiving.
+int wmain(int argc, wchar_t** argv) {
+    std::vector<std::wstring> args;
+    installer::win::WinInetOptions options;
+    for (int i = 1; i < argc; ++i) {
+        if (std::wstring(argv[i]) == L"--timeout-ms" && i + 1 < argc) {
+            options.connect_timeout_ms = options.receive_timeout_ms = static_cast<DWORD>(_wtoi(argv[++i]));
+        } else {
+            args.push_back(argv[i]);
+        }
+    }
+    installer::win::WinInetRangeTransport transport(options);
+    if (!transport.IsValid()) {
+        std::printf("failed no-internet-session %lu\n", ::GetLastError());
+        return 1;
+    }
+    const int code = installer::RunFetch(args, transport);
+    std::fflush(stdout);
+    return code;
+}
