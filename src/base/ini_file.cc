@@ -1,7 +1,7 @@
 // Portable INI reading with the rules of the Windows profile functions.
 #include "base/ini_file.h"
 
-#include <cwctype>
+#include <cstdint>
 #include <fstream>
 #include <iterator>
 
@@ -10,8 +10,51 @@
 namespace installer {
 namespace {
 
+// Blanks around names and values. Wider spaces (U+00A0, U+3000) are kept, as Windows keeps them;
+// ^Z is an old end-of-file mark that the profile functions skip as a blank.
 bool IsBlank(wchar_t c) {
-    return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n' || c == L'\v' || c == L'\f';
+    return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n' || c == L'\v' || c == L'\f' || c == 0x1A;
+}
+
+// The buffer GetPrivateProfileIntW reads a value into before it converts it: 29 characters.
+constexpr size_t kIntBuffer = 30;
+
+// A value as the profile functions copy it into a buffer of `buffer_size` characters: a value
+// enclosed in the same quote (' or ") loses the quotes, then it is cut to buffer_size - 1.
+// The closing quote is dropped only when the text after the opening quote fits the buffer
+// with its terminator; so an enclosed text of exactly buffer_size - 1 characters loses its last
+// character too, and a longer one keeps the closing quote's place for text.
+std::wstring CopyValue(std::wstring_view value, size_t buffer_size) {
+    bool quoted = false;
+    if (value.size() >= 2 && (value.front() == L'"' || value.front() == L'\'') && value.back() == value.front()) {
+        quoted = true;
+        value.remove_prefix(1);
+    }
+    const size_t full_length = value.size();
+    std::wstring copy(value.substr(0, buffer_size - 1));
+    if (quoted && buffer_size >= full_length && !copy.empty()) {
+        copy.pop_back();
+    }
+    return copy;
+}
+
+// Only ASCII letters have a case for the profile functions here: "été" and "ÉTÉ" differ.
+wchar_t AsciiUpper(wchar_t c) {
+    return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - 0x20) : c;
+}
+
+// Digit value of `c` in bases up to 36, or 36 for any other character.
+uint32_t DigitValue(wchar_t c) {
+    if (c >= L'0' && c <= L'9') {
+        return static_cast<uint32_t>(c - L'0');
+    }
+    if (c >= L'a' && c <= L'z') {
+        return static_cast<uint32_t>(c - L'a' + 10);
+    }
+    if (c >= L'A' && c <= L'Z') {
+        return static_cast<uint32_t>(c - L'A' + 10);
+    }
+    return 36;
 }
 
 std::wstring_view Trim(std::wstring_view s) {
@@ -57,7 +100,7 @@ bool EqualsIgnoreCase(std::wstring_view a, std::wstring_view b) {
         return false;
     }
     for (size_t i = 0; i < a.size(); ++i) {
-        if (a[i] != b[i] && std::towlower(static_cast<wint_t>(a[i])) != std::towlower(static_cast<wint_t>(b[i]))) {
+        if (a[i] != b[i] && AsciiUpper(a[i]) != AsciiUpper(b[i])) {
             return false;
         }
     }
@@ -84,16 +127,18 @@ IniFile IniFile::Parse(std::string_view bytes, const AnsiDecoder& decode_ansi) {
             continue;
         }
         if (line.front() == L'[') {
-            const size_t close = line.find(L']');
-            if (close == std::wstring_view::npos) {
-                continue;  // not a section header: the profile functions skip it
+            // The name ends at the last ']'; a line without one is read as a key line.
+            const size_t close = line.rfind(L']');
+            if (close != std::wstring_view::npos) {
+                ini.sections_.push_back(Section{std::wstring(Trim(line.substr(1, close - 1))), {}});
+                current = &ini.sections_.back();
+                continue;
             }
-            ini.sections_.push_back(Section{std::wstring(line.substr(1, close - 1)), {}});
-            current = &ini.sections_.back();
-            continue;
         }
         if (current == nullptr) {
-            continue;  // keys before the first section belong to no section
+            // Keys before the first section belong to no section on Windows (Wine files them
+            // under a section without name, which a lookup of "" then finds).
+            continue;
         }
         const size_t eq = line.find(L'=');
         Entry entry;
@@ -119,7 +164,10 @@ IniFile IniFile::Load(const std::string& path, const AnsiDecoder& decode_ansi) {
 }
 
 const IniFile::Entry* IniFile::Find(std::wstring_view section, std::wstring_view key) const {
-    // Only the first section of a name is searched, and in it the first key of a name.
+    // Blanks around the names asked for do not count. Only the first section of a name is
+    // searched, and in it the first key of a name.
+    section = Trim(section);
+    key = Trim(key);
     for (const Section& s : sections_) {
         if (!EqualsIgnoreCase(s.name, section)) {
             continue;
@@ -138,20 +186,19 @@ std::wstring IniFile::GetString(std::wstring_view section,
                                 std::wstring_view key,
                                 std::wstring_view default_value) const {
     const Entry* e = Find(section, key);
-    std::wstring_view value = default_value;
-    if (e != nullptr) {
-        value = e->value;
-        // A value enclosed in matching quotes is returned without them.
-        if (value.size() >= 2 && (value.front() == L'"' || value.front() == L'\'') && value.back() == value.front()) {
-            value = value.substr(1, value.size() - 2);
-        }
+    if (e != nullptr && e->has_value) {
+        return CopyValue(e->value, kMaxProfileValue + 1);
     }
-    return std::wstring(value.substr(0, kMaxProfileValue));
+    // The default loses its trailing spaces (all but a first character), as on Windows.
+    while (default_value.size() > 1 && default_value.back() == L' ') {
+        default_value.remove_suffix(1);
+    }
+    return std::wstring(default_value.substr(0, kMaxProfileValue));
 }
 
 int IniFile::ParseProfileInt(std::wstring_view text) {
     size_t i = 0;
-    while (i < text.size() && IsBlank(text[i])) {
+    while (i < text.size() && static_cast<uint32_t>(text[i]) <= 0x20) {
         ++i;
     }
     bool negative = false;
@@ -159,10 +206,33 @@ int IniFile::ParseProfileInt(std::wstring_view text) {
         negative = text[i] == L'-';
         ++i;
     }
+    uint32_t base = 10;
+    if (i + 1 < text.size() && text[i] == L'0') {
+        // Only lower-case prefixes count: "0X10" is 0 followed by other text.
+        switch (text[i + 1]) {
+            case L'x':
+                base = 16;
+                break;
+            case L'o':
+                base = 8;
+                break;
+            case L'b':
+                base = 2;
+                break;
+            default:
+                break;
+        }
+        if (base != 10) {
+            i += 2;
+        }
+    }
     uint32_t value = 0;
-    while (i < text.size() && text[i] >= L'0' && text[i] <= L'9') {
-        value = value * 10u + static_cast<uint32_t>(text[i] - L'0');
-        ++i;
+    for (; i < text.size(); ++i) {
+        const uint32_t digit = DigitValue(text[i]);
+        if (digit >= base) {
+            break;
+        }
+        value = value * base + digit;
     }
     if (negative) {
         value = 0u - value;
@@ -171,7 +241,12 @@ int IniFile::ParseProfileInt(std::wstring_view text) {
 }
 
 int IniFile::GetInt(std::wstring_view section, std::wstring_view key, int default_value) const {
-    const std::wstring value = GetString(section, key, L"");
+    const Entry* e = Find(section, key);
+    if (e == nullptr || !e->has_value) {
+        return default_value;
+    }
+    // The value is read into a small buffer first: only its first 29 characters count.
+    const std::wstring value = CopyValue(e->value, kIntBuffer);
     if (value.empty()) {
         return default_value;
     }

@@ -31,15 +31,16 @@ class IniFile final : public IProfileReader {
                            std::wstring_view key,
                            std::wstring_view default_value) const override;
 
-    // The integer rule of GetPrivateProfileIntW on a value text: leading blanks, an
-    // optional sign, decimal digits up to the first other character, 32-bit wrap-around.
+    // The integer rule of GetPrivateProfileIntW on a value text: leading blanks (any
+    // character up to U+0020), an optional sign, then "0x" (hexadecimal), "0o" (octal),
+    // "0b" (binary) or decimal digits up to the first other character, 32-bit wrap-around.
     static int ParseProfileInt(std::wstring_view text);
 
   private:
     struct Entry {
         std::wstring key;
         std::wstring value;
-        bool has_value = false;
+        bool has_value = false;  // a line without '=' names a key that has no value
     };
     struct Section {
         std::wstring name;
@@ -51,7 +52,8 @@ class IniFile final : public IProfileReader {
     std::vector<Section> sections_;
 };
 
-// Case-insensitive comparison as the profile functions make it (ASCII and Latin letters).
+// Case-insensitive comparison as the profile functions make it: ASCII letters match their
+// other case; every other character only itself.
 bool EqualsIgnoreCase(std::wstring_view a, std::wstring_view b);
 
 }  // namespace installer

@@ -69,23 +69,23 @@ std::wstring Utf8ToWide(std::string_view utf8) {
             ++i;
             continue;
         }
-        if (i + extra >= utf8.size()) {  // truncated sequence at the end
-            AppendCodePoint(out, kReplacement);
-            break;
+        // A sequence cut short (by another byte or by the end of the text) becomes one U+FFFD
+        // and decoding goes on at the byte that broke it, so no following character is lost.
+        int seen = 0;
+        while (seen < extra && i + 1 + seen < utf8.size() &&
+               (static_cast<unsigned char>(utf8[i + 1 + seen]) & 0xC0) == 0x80) {
+            cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + 1 + seen]) & 0x3F);
+            ++seen;
         }
-        bool valid = true;
-        for (int k = 1; k <= extra; ++k) {
-            const auto cont = static_cast<unsigned char>(utf8[i + k]);
-            if ((cont & 0xC0) != 0x80) {
-                valid = false;
-                break;
-            }
-            cp = (cp << 6) | (cont & 0x3F);
+        if (seen < extra) {
+            AppendCodePoint(out, kReplacement);
+            i += 1 + seen;
+            continue;
         }
         const bool overlong = (extra == 1 && cp < 0x80) || (extra == 2 && cp < 0x800) || (extra == 3 && cp < 0x10000);
-        if (!valid || overlong || cp > 0x10FFFF || IsHighSurrogate(cp) || IsLowSurrogate(cp)) {
+        if (overlong || cp > 0x10FFFF || IsHighSurrogate(cp) || IsLowSurrogate(cp)) {
             AppendCodePoint(out, kReplacement);
-            ++i;
+            i += 1 + extra;
             continue;
         }
         AppendCodePoint(out, cp);
