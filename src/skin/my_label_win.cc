@@ -146,6 +146,8 @@ LRESULT CMyUrlLabel::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
             return OnLButtonUp();
         case WM_MOUSEMOVE:
             return OnMouseMove(message, wparam, lparam);
+        case WM_MOUSELEAVE:
+            return OnMouseLeave();
         case WM_SETCURSOR:
             // The hand from the first moment over the link, not only after a move.
             ::SetCursor(::LoadCursorW(nullptr, IDC_HAND));
@@ -179,27 +181,22 @@ LRESULT CMyUrlLabel::OnLButtonUp() {
 }
 
 LRESULT CMyUrlLabel::OnMouseMove(UINT message, WPARAM wparam, LPARAM lparam) {
-    HWND window = hwnd();
-    // The capture brings the move that leaves the label, which is how leaving is noticed.
-    ::SetCapture(window);
     ::SetCursor(::LoadCursorW(nullptr, IDC_HAND));
-    POINT cursor{};
-    ::GetCursorPos(&cursor);
-    RECT rect{};
-    ::GetWindowRect(window, &rect);
-    if (!::PtInRect(&rect, cursor)) {
-        hover_ = 0;
-        ::ReleaseCapture();
-        Leave();
-        return 0;
+    if (hover_ == 0) {
+        hover_ = 1;
+        Enter();
+        // The system reports the leaving, however fast the mouse goes: one move inside
+        // is enough, and no capture takes clicks away from other windows.
+        TRACKMOUSEEVENT track{sizeof(track), TME_LEAVE, hwnd(), HOVER_DEFAULT};
+        ::TrackMouseEvent(&track);
     }
-    if (hover_ != 0) {
-        return 0;
-    }
-    hover_ = 1;
-    Enter();
-    ::ReleaseCapture();
     return Default(message, wparam, lparam);
+}
+
+LRESULT CMyUrlLabel::OnMouseLeave() {
+    hover_ = 0;
+    Leave();
+    return 0;
 }
 
 void CMyUrlLabel::Enter() {

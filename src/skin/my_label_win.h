@@ -77,6 +77,7 @@ class CMyUrlLabel : public LabelBase {
     LRESULT OnMouseMove(UINT message, WPARAM wparam, LPARAM lparam);
     LRESULT OnLButtonDown(UINT message, WPARAM wparam, LPARAM lparam);
     LRESULT OnLButtonUp();
+    LRESULT OnMouseLeave();
     void Enter();
     void Leave();
     void Paint();
