@@ -24,14 +24,14 @@ def process_exists(pid):
         return f.read().split(")")[-1].split()[0] != "Z"
 
 
-def dark_pixels(image, box):
-    """(x, y) of the pixels inside `box` that are far darker than the sample's background."""
+def ink_pixels(image, box):
+    """(x, y) of the pixels inside `box` that text has clearly drawn over the background."""
     left, top, right, bottom = box
     found = []
     for y in range(top, bottom):
         for x in range(left, right):
-            r, g, b = image.getpixel((x, y))[:3]
-            if r + g + b < 200:
+            pixel = image.getpixel((x, y))[:3]
+            if sum(abs(a - b) for a, b in zip(pixel, BACKGROUND)) > 90:
                 found.append((x, y))
     return found
 
@@ -181,6 +181,42 @@ class DriverTest(WineTestCase):
                         message="the release to toggle the check box back")
         self.driver.mouse_move(self.hwnd, 100)
 
+    def test_mouse_move_reaches_the_window_at_its_point(self):
+        window = self.driver.window(self.hwnd)
+        left, top = window["rect"][:2]
+        origin_x, origin_y = window["client_origin"]
+        width, height = window["client"][2:]
+        controls = [c["rect"] for c in window["children"]]
+
+        def free(x, y):
+            return not any(l - 2 <= x < r + 2 and t - 2 <= y < b + 2 for l, t, r, b in controls)
+
+        points = [(origin_x + x, origin_y + y) for y in range(30, height - 4, 7) for x in range(30, width - 4, 9)]
+        chosen = [p for p in points if free(*p)][::5][:2]
+        self.assertEqual(len(chosen), 2, "no free surface to hover over")
+        for x, y in chosen:
+            self.driver.mouse_move(self.hwnd, x=x - left, y=y - top)
+            expected = f"鼠标 {x - origin_x},{y - origin_y}"
+            self.wait_until(lambda: self.text_of(106) == expected, timeout=5, message=expected)
+
+    def test_mouse_down_shows_pressed_button_and_up_clicks_it(self):
+        normal = os.path.join(self.shots.name, "button-normal.png")
+        pressed = os.path.join(self.shots.name, "button-pressed.png")
+        self.driver.mouse_move(self.hwnd, 101)
+        self.driver.screenshot(self.hwnd, normal, control_id=101)
+        self.driver.mouse_down(self.hwnd, 101)
+        self.driver.screenshot(self.hwnd, pressed, control_id=101)
+        self.assertTrue(self.driver.no_msgbox(exe=SAMPLE, within=0.3), "the button acted before release")
+        self.driver.mouse_up(self.hwnd, 101)
+        self.driver.msgbox(exe=SAMPLE, timeout=10)
+        self.driver.msgbox_press("Cancel", exe=SAMPLE)
+        self.wait_until(lambda: self.text_of(103) == "消息框返回 2", message="the answer")
+        before = Image.open(normal).convert("RGB")
+        after = Image.open(pressed).convert("RGB")
+        self.assertEqual(before.size, after.size)
+        changed = sum(1 for a, b in zip(before.getdata(), after.getdata()) if a != b)
+        self.assertGreater(changed, 20, "a pressed button looks like a released one")
+
     def test_screenshot_shows_painted_window_and_chinese_glyphs(self):
         path = os.path.join(self.shots.name, "sample.png")
         window = self.driver.window(self.hwnd)
@@ -204,11 +240,12 @@ class DriverTest(WineTestCase):
             return (*local((c_left, c_top)), *local((c_right, c_bottom)))
 
         # Real CJK glyphs: a row of "一" is one thin stroke wide across; missing glyphs would
-        # be drawn as hollow boxes as tall as the line.
-        stroke = dark_pixels(image, box_of(104))
-        self.assertGreater(len({x for x, _ in stroke}), 30, "the glyph probe drew nothing")
-        self.assertLessEqual(len({y for _, y in stroke}), 3, "CJK glyphs are drawn as boxes")
-        greeting = dark_pixels(image, box_of(100))
+        # be drawn as hollow boxes as tall as the line. Dialog font, default GUI font, caption font.
+        for probe in (104, 107, 108):
+            stroke = ink_pixels(image, box_of(probe))
+            self.assertGreater(len({x for x, _ in stroke}), 30, f"glyph probe {probe} drew nothing")
+            self.assertLessEqual(len({y for _, y in stroke}), 3, f"CJK glyphs of probe {probe} are boxes")
+        greeting = ink_pixels(image, box_of(100))
         self.assertGreaterEqual(len({y for _, y in greeting}), 8, "the Chinese greeting is not drawn")
 
 

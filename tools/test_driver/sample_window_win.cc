@@ -1,7 +1,7 @@
 // driver_sample: a small dialog that the harness tests drive with test_driver. It has a
-// Chinese static text, a button that opens a message box, a check box, an edit box and a
-// painted marker of known colours, so that listing, pressing, message boxes, real mouse
-// input and screenshots can each be checked against known answers.
+// Chinese static text, a button that opens a message box, a check box, an edit box, a text
+// that follows the mouse and a painted marker of known colours, so that listing, pressing,
+// message boxes, real mouse input and screenshots can each be checked against known answers.
 //
 // Command line: driver_sample [--exit-code N] [--print TEXT] [--sleep MS]
 //   --print writes TEXT and a newline (UTF-8) to stdout first; --sleep waits that long;
@@ -24,9 +24,20 @@ constexpr COLORREF kBackground = RGB(0x30, 0x90, 0xD0);
 constexpr COLORREF kMarker = RGB(0xFF, 0x00, 0x00);
 constexpr RECT kMarkerRect = {0, 0, 24, 24};  // client pixels
 
+// The font that captions (and the installer's title) are drawn in.
+HFONT CreateCaptionFont() {
+    NONCLIENTMETRICSW metrics = {};
+    metrics.cbSize = sizeof(metrics);
+    if (!::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) {
+        return nullptr;
+    }
+    return ::CreateFontIndirectW(&metrics.lfCaptionFont);
+}
+
 struct SampleState {
     win::ScopedBrush background{::CreateSolidBrush(kBackground)};
     win::ScopedBrush marker{::CreateSolidBrush(kMarker)};
+    win::ScopedFont caption_font{CreateCaptionFont()};
 };
 
 SampleState* g_state = nullptr;
@@ -40,6 +51,13 @@ void OnInitDialog(HWND dialog) {
     // A row of the one-stroke character: rendered glyphs are a thin line, while a font
     // without CJK glyphs draws hollow boxes as tall as the line.
     ::SetDlgItemTextW(dialog, IDC_GLYPH_PROBE, L"一一一一一一");
+    // The same in the default GUI font and in the caption font.
+    ::SetDlgItemTextW(dialog, IDC_GUI_FONT_PROBE, L"一一一一一一");
+    ::SendDlgItemMessageW(dialog, IDC_GUI_FONT_PROBE, WM_SETFONT,
+                          reinterpret_cast<WPARAM>(::GetStockObject(DEFAULT_GUI_FONT)), FALSE);
+    ::SetDlgItemTextW(dialog, IDC_CAPTION_FONT_PROBE, L"一一一一一一");
+    ::SendDlgItemMessageW(dialog, IDC_CAPTION_FONT_PROBE, WM_SETFONT,
+                          reinterpret_cast<WPARAM>(g_state->caption_font.Get()), FALSE);
     ::SetDlgItemTextW(dialog, IDC_NAME_EDIT, L"C:\\Program Files\\示例");
 }
 
@@ -48,6 +66,14 @@ void OnShowMessage(HWND dialog) {
     wchar_t text[64];
     std::swprintf(text, 64, L"消息框返回 %d", answer);
     ::SetDlgItemTextW(dialog, IDC_RESULT, text);
+}
+
+// Where the mouse was last seen over the dialog's own surface, in client pixels.
+void OnMouseMove(HWND dialog, LPARAM lparam) {
+    wchar_t text[64];
+    std::swprintf(text, 64, L"鼠标 %d,%d", static_cast<int>(static_cast<short>(LOWORD(lparam))),
+                  static_cast<int>(static_cast<short>(HIWORD(lparam))));
+    ::SetDlgItemTextW(dialog, IDC_MOUSE_AT, text);
 }
 
 void OnPaint(HWND dialog) {
@@ -60,7 +86,7 @@ void OnPaint(HWND dialog) {
     ::EndPaint(dialog, &paint);
 }
 
-INT_PTR CALLBACK SampleProc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
+INT_PTR CALLBACK SampleProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
         case WM_INITDIALOG:
             OnInitDialog(dialog);
@@ -69,6 +95,9 @@ INT_PTR CALLBACK SampleProc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
             return TRUE;
         case WM_PAINT:
             OnPaint(dialog);
+            return TRUE;
+        case WM_MOUSEMOVE:
+            OnMouseMove(dialog, lparam);
             return TRUE;
         case WM_CTLCOLORSTATIC:
         case WM_CTLCOLORBTN: {
