@@ -37,7 +37,8 @@ class StartupTest(WineTestCase):
             window = self.driver.wait(title="演示软件", exe=EXE, timeout=30)
             os.makedirs(ARTIFACTS, exist_ok=True)
             shot = self.driver.screenshot(window["hwnd"], os.path.join(ARTIFACTS, "welcome.png"), settle=1.0)
-            self.assertGreater(shot["rect"]["right"] - shot["rect"]["left"], 300)
+            left, top, right, bottom = shot["rect"]
+            self.assertGreater(right - left, 300)
             requests = server.requests()
             self.assertTrue(any(r.startswith("GET /oemini/info.ini?id=") for r in requests), requests)
             reports = stats_requests(server)
@@ -73,7 +74,7 @@ class StartupTest(WineTestCase):
             self.driver.wait(title="第一个", exe=EXE, timeout=30)
             second = self.start("setup_3_4")
             self.assertEqual(second.wait(30), 0, "the second installer of the mode must end by itself")
-            self.assertTrue(self.driver.no_msgbox(exe=EXE, within=1.0))
+            self.assertTrue(self.driver.no_msgbox(exe=EXE, within=1.0), self.driver.list(exe=EXE))
             home = self.start("x_5_7_homepg")
             self.driver.wait(title="主页版", exe=EXE, timeout=30)
             self.assertTrue(home.running())

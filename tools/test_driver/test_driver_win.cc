@@ -242,12 +242,12 @@ void DescribeWindow(JsonOut& json, HWND hwnd, bool with_children) {
 }
 
 // The text of a message box is the static control 0xFFFF of a dialog (class #32770): that
-// tells message boxes from the program's own dialogs.
+// tells message boxes from the program's own dialogs, whose unnamed statics are -1.
 constexpr int kMessageBoxTextId = 0xFFFF;
 
 bool IsMessageBoxText(HWND control) {
     const int id = ::GetDlgCtrlID(control);
-    return (id == kMessageBoxTextId || id == -1) && _wcsicmp(ClassOf(control).c_str(), L"Static") == 0;
+    return id == kMessageBoxTextId && _wcsicmp(ClassOf(control).c_str(), L"Static") == 0;
 }
 
 bool IsMessageBox(HWND hwnd) {

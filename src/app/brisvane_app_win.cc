@@ -1,0 +1,95 @@
+// Start-up of the installer: identity, single instance, statistics, package
+// description, the window, and the hard end of the process.
+#include "app/brisvane_app_win.h"
+
+#include <windows.h>
+#include <commctrl.h>
+#include <shellapi.h>
+#include <winsock2.h>
+
+#include <string>
+
+#include "app/config_download_win.h"
+#include "app/partner_identity.h"
+#include "app/program_objects_win.h"
+#include "app/resource.h"
+#include "dialog/online_install_dlg_win.h"
+#include "identity/install_report_win.h"
+#include "win/private_profile_win.h"
+
+namespace installer {
+namespace {
+
+// The first argument after the program path, or empty.
+std::wstring FirstArgument() {
+    int count = 0;
+    LPWSTR* args = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    std::wstring argument;
+    if (args != nullptr && count >= 2) {
+        argument = args[1];
+    }
+    ::LocalFree(args);
+    return argument;
+}
+
+bool InitSockets() {
+    WSADATA data;
+    return ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+}
+
+void ShowMessage(const wchar_t* text) {
+    ::MessageBoxW(nullptr, text, L"", MB_OK);
+}
+
+}  // namespace
+
+bool CBrisvaneApp::InitInstance() {
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES | ICC_PROGRESS_CLASS};
+    ::InitCommonControlsEx(&controls);
+
+    if (!InitSockets()) {
+        wchar_t text[256] = {};
+        ::LoadStringW(::GetModuleHandleW(nullptr), IDS_SOCKET_INIT_FAILED, text, ARRAYSIZE(text));
+        ShowMessage(text);
+        return false;
+    }
+
+    const std::wstring argument = FirstArgument();
+    SetProcessIdentity(ParsePartnerArgument(argument));
+    const bool home_mode = ProcessIdentity().home_mode;
+
+    instance_mutex_.Set(::CreateMutexW(nullptr, FALSE, InstanceMutexName(home_mode)));
+    if (!instance_mutex_ || ::GetLastError() == ERROR_ALREADY_EXISTS) {
+        return false;  // another installer of this mode runs: end silently
+    }
+
+    TimerDispatcher().Start();
+    SendInstallReport(1);
+
+    if (!DownloadPackageDescription(home_mode)) {
+        return false;
+    }
+    if (!HasPackageFiles(win::PrivateProfileReader(PackageDescriptionPath(home_mode)))) {
+        ShowMessage(L"下载配置文件失败 ，请重试！！");
+        return false;
+    }
+
+    {
+        COnlineInstallDlg dialog(DownloadManager(), argument);
+        if (dialog.Create(IDD_ONLINE_INSTALL, nullptr)) {
+            ::ShowWindow(dialog.hwnd(), SW_SHOWNORMAL);
+            dialog.RunModalLoop();
+        }
+    }
+    TimerDispatcher().Stop();
+    return false;
+}
+
+void CBrisvaneApp::ExitInstance() {
+    instance_mutex_.Close();
+    // End hard: worker threads may still be in a transfer and must not run on.
+    ::TerminateProcess(::GetCurrentProcess(), 0);
+    ::ExitProcess(0);
+}
+
+}  // namespace installer

@@ -1,0 +1,645 @@
+// The installer window: initialisation, painting, commands, the hand-over of download
+// events to the window thread, and the setup run.
+#include "dialog/online_install_dlg_win.h"
+
+#include <windows.h>
+#include <commctrl.h>
+#include <objbase.h>
+#include <shellapi.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include <cstdlib>
+#include <ctime>
+
+#include "app/config_download_win.h"
+#include "app/partner_identity.h"
+#include "app/resource.h"
+#include "dialog/package_naming.h"
+#include "download/package_verify.h"
+#include "identity/install_report_win.h"
+#include "skin/background_win.h"
+#include "skin/mem_dc_win.h"
+#include "skin/skin_manager_win.h"
+#include "win/gdi_win.h"
+#include "win/message_filter_win.h"
+#include "win/private_profile_win.h"
+#include "win/subclassed_control_win.h"
+
+namespace installer {
+namespace {
+
+// Download events handed from worker threads to the window thread.
+constexpr UINT kMsgDownloadComplete = WM_APP + 1;
+constexpr UINT kMsgDownloadProgress = WM_APP + 2;  // WPARAM: percent
+constexpr UINT kMsgDownloadFailed = WM_APP + 3;    // WPARAM: DownloadFailure
+
+constexpr int kHitTestBand = 10;  // the window drags by its top band, down to 10 px below 1023
+
+const wchar_t kBrowseTitle[] = L"   选择程序安装目录  ";
+
+std::wstring SpecialFolder(int csidl, bool create) {
+    wchar_t path[MAX_PATH] = {};
+    if (!::SHGetSpecialFolderPathW(nullptr, path, csidl, create ? TRUE : FALSE)) {
+        return {};
+    }
+    return path;
+}
+
+bool IsChecked(HWND check_box) {
+    return ::SendMessageW(check_box, BM_GETCHECK, 0, 0) != BST_UNCHECKED;
+}
+
+RECT ChildRectInParent(HWND parent, HWND child) {
+    RECT r{};
+    ::GetWindowRect(child, &r);
+    ::MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+// Reads a block range of the locked package; false on a short or failed read.
+bool ReadAt(HANDLE file, int64_t offset, uint8_t* buffer, int32_t length) {
+    LARGE_INTEGER position;
+    position.QuadPart = offset;
+    if (!::SetFilePointerEx(file, position, nullptr, FILE_BEGIN)) {
+        return false;
+    }
+    int32_t done = 0;
+    while (done < length) {
+        DWORD n = 0;
+        if (!::ReadFile(file, buffer + done, static_cast<DWORD>(length - done), &n, nullptr) || n == 0) {
+            return false;
+        }
+        done += static_cast<int32_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+COnlineInstallDlg::COnlineInstallDlg(CBlockDownloadMgr& manager, std::wstring argument)
+    : manager_(manager), argument_(std::move(argument)) {
+    m_hIcon = static_cast<HICON>(
+        ::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_INSTALLER), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
+    // The only seeding in the program; the description request drew its number before.
+    std::srand(static_cast<unsigned>(std::time(nullptr)));
+    manager_.SetSink(this);
+}
+
+COnlineInstallDlg::~COnlineInstallDlg() {
+    manager_.ClearSink();
+}
+
+// --- Callbacks from worker threads: only post, never touch the window. ---
+
+void COnlineInstallDlg::OnDownloadComplete() {
+    ::PostMessageW(hwnd(), kMsgDownloadComplete, 0, 0);
+}
+
+void COnlineInstallDlg::OnDownloadProgress(int percent) {
+    ::PostMessageW(hwnd(), kMsgDownloadProgress, static_cast<WPARAM>(percent), 0);
+}
+
+void COnlineInstallDlg::OnAllBlocksDone(CBlockDownloadMgr*) {
+    OnDownloadComplete();
+}
+
+void COnlineInstallDlg::OnBlockError(CBlockDownloadMgr*, CBlockDownloadThread*, int) {
+    // A failed attempt is retried by the manager; only its final failure matters here.
+}
+
+void COnlineInstallDlg::OnBlockProgress(CBlockDownloadMgr*, int percent) {
+    OnDownloadProgress(percent);
+}
+
+void COnlineInstallDlg::OnDownloadFailed(CBlockDownloadMgr*, DownloadFailure reason) {
+    ::PostMessageW(hwnd(), kMsgDownloadFailed, static_cast<WPARAM>(reason), 0);
+}
+
+// --- Initialisation ---
+
+bool COnlineInstallDlg::OnInitDialog() {
+    BindControls();
+    ::SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+    ::SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+
+    const win::PrivateProfileReader ini(PackageDescriptionPath(ProcessIdentity().home_mode));
+    package_ = ReadPackageDescription(ini, [] { return std::rand(); });
+
+    ::SetWindowTextW(hwnd(), package_.title.c_str());
+    ::SetWindowTextW(m_licenceLink.hwnd(), (package_.title + L"服务条款").c_str());
+
+    HWND picture = Item(IDC_PICTURE);
+    ::SetWindowLongPtrW(picture, GWL_STYLE, ::GetWindowLongPtrW(picture, GWL_STYLE) | SS_BITMAP | SS_CENTERIMAGE);
+    ::SendDlgItemMessageW(hwnd(), IDC_PROGRESS, PBM_SETRANGE32, 0, 100);
+    ::SendDlgItemMessageW(hwnd(), IDC_PROGRESS, PBM_SETPOS, 0, 0);
+
+    InstallFlowSettings settings;
+    settings.install_dir = SpecialFolder(CSIDL_PROGRAM_FILES, false) + L"\\" + package_.sub_dir;
+    settings.sub_dir = package_.sub_dir;
+    settings.package_path = PackagePath(SpecialFolder(CSIDL_COMMON_DOCUMENTS, true), package_.sub_dir, argument_);
+    flow_ = std::make_unique<InstallFlow>(settings);
+    ::SetDlgItemTextW(hwnd(), IDC_INSTALL_DIR, flow_->install_dir().c_str());
+
+    m_runCheck.SetCheck(BST_CHECKED);
+    m_acceptCheck.SetCheck(BST_CHECKED);
+    m_bootCheck.SetCheck(BST_CHECKED);
+    ::ShowWindow(m_customLink.hwnd(), SW_HIDE);
+
+    SkinButtons();
+    ::SetTimer(hwnd(), kStartDownloadTimerId, kFirstTimerDelayMs, nullptr);
+    return true;
+}
+
+void COnlineInstallDlg::BindControls() {
+    m_progressText.Attach(Item(IDC_PROGRESS_TEXT));
+    m_label1004.Attach(Item(IDC_STATIC_1004));
+    m_browseButton.Attach(Item(IDC_BROWSE));
+    m_installButton.Attach(Item(IDC_INSTALL_NOW));
+    m_startButton.Attach(Item(IDC_START_NOW));
+    m_bootCheck.Attach(Item(IDC_START_AT_BOOT));
+    m_runCheck.Attach(Item(IDC_RUN_NOW));
+    m_acceptCheck.Attach(Item(IDC_ACCEPT_LICENCE));
+    m_closeButton.Attach(Item(IDC_CLOSE));
+    m_minButton.Attach(Item(IDC_MINIMIZE));
+    m_licenceLink.Attach(Item(IDC_LICENCE_LINK));
+    m_customLink.Attach(Item(IDC_CUSTOM_LINK));
+    m_progressLabel.Attach(Item(IDC_PROGRESS_CAPTION));
+}
+
+void COnlineInstallDlg::SkinButtons() {
+    struct Row {
+        CLrButton* button;
+        const wchar_t* image;
+        const wchar_t* tooltip;
+    };
+    const Row rows[] = {
+        {&m_installButton, L"btn_install.png", L"立即安装"},
+        {&m_startButton, L"btn_run.png", L"立即启动"},
+        {&m_minButton, L"dlg_min.png", nullptr},
+        {&m_closeButton, L"dlg_close.png", nullptr},
+    };
+    for (const Row& row : rows) {
+        CSkinImage* image = TheSkinManager().GetImage(row.image);
+        if (image == nullptr) {
+            continue;  // a missing image leaves the button as the template made it
+        }
+        int width = 0;
+        int height = 0;
+        image->GetFrameSize(&width, &height, true);
+        ::SetWindowTextW(row.button->hwnd(), L"");
+        if (row.tooltip != nullptr) {
+            row.button->SetToolTipText(row.tooltip);
+        }
+        row.button->SetImage(row.image);
+        ::SetWindowPos(row.button->hwnd(), nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOOWNERZORDER | SWP_NOZORDER);
+    }
+}
+
+// --- Messages ---
+
+std::optional<LRESULT> COnlineInstallDlg::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
+    LRESULT reflected = 0;
+    switch (message) {
+        case WM_USER:  // also the dialog manager's default-button query: no default button
+            return 0;
+        case WM_SYSCOMMAND:
+            if ((wparam & 0xFFF0) == SC_MINIMIZE) {
+                ::ShowWindow(hwnd(), SW_HIDE);
+                return 0;
+            }
+            return std::nullopt;
+        case WM_PAINT:
+            Paint();
+            return 0;
+        case WM_QUERYDRAGICON:
+            return reinterpret_cast<LRESULT>(m_hIcon);
+        case WM_TIMER:
+            OnTimer(wparam);
+            return std::nullopt;  // the default handling sees every timer too
+        case WM_COMMAND:
+            OnCommand(LOWORD(wparam), HIWORD(wparam));
+            return 0;
+        case WM_NCHITTEST:
+            return OnNcHitTest(lparam);
+        case WM_ERASEBKGND:
+            return TRUE;  // painting covers the whole client area
+        case WM_CTLCOLORSTATIC:
+            if (reinterpret_cast<HWND>(lparam) == Item(IDC_PICTURE)) {
+                // The picture area only marks where the dialog paints the slides.
+                ::SetBkMode(reinterpret_cast<HDC>(wparam), TRANSPARENT);
+                return reinterpret_cast<LRESULT>(::GetStockObject(NULL_BRUSH));
+            }
+            [[fallthrough]];
+        case WM_CTLCOLORBTN:
+        case WM_DRAWITEM:
+            if (win::ReflectToControl(message, wparam, lparam, &reflected)) {
+                return reflected;
+            }
+            return std::nullopt;
+        case kMsgDownloadComplete:
+            // The package is ready; the timer's handler marks it on this thread.
+            ::SetTimer(hwnd(), kDownloadCompleteTimerId, kFirstTimerDelayMs, nullptr);
+            return 0;
+        case kMsgDownloadProgress:
+            Apply(flow_->OnDownloadProgress(static_cast<int>(wparam)));
+            return 0;
+        case kMsgDownloadFailed:
+            Apply(flow_->OnDownloadFailed());
+            return 0;
+        default:
+            return DialogWindow::HandleMessage(message, wparam, lparam);
+    }
+}
+
+LRESULT COnlineInstallDlg::OnNcHitTest(LPARAM lparam) {
+    RECT band{};
+    ::GetWindowRect(Item(IDC_TITLE_BAR), &band);
+    const int y = static_cast<short>(HIWORD(lparam));  // screen coordinates, signed
+    if (y < band.bottom + kHitTestBand) {
+        return HTCAPTION;
+    }
+    return ::DefWindowProcW(hwnd(), WM_NCHITTEST, 0, lparam);
+}
+
+void COnlineInstallDlg::OnTimer(UINT_PTR id) {
+    switch (id) {
+        case kStartDownloadTimerId:
+            ::KillTimer(hwnd(), kStartDownloadTimerId);
+            StartDownload();
+            break;
+        case kSlideTimerId:
+            Apply(flow_->OnSlideTimer());
+            break;
+        case kDownloadCompleteTimerId: {
+            ::KillTimer(hwnd(), kDownloadCompleteTimerId);
+            // Hold the finished package so that it cannot be replaced before it runs.
+            package_lock_.Set(::CreateFileW(flow_->package_path().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+            Apply(flow_->OnDownloadComplete());
+            break;
+        }
+        default:
+            break;
+    }
+}
+
+void COnlineInstallDlg::StartDownload() {
+    const std::wstring& path = flow_->package_path();
+    if (::PathFileExistsW(path.c_str())) {
+        ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        ::DeleteFileW(path.c_str());
+    }
+    // A task that can never succeed raises its final failure from Start; a package
+    // file that cannot be created (a locked old package, a full disk) is told here.
+    if (!manager_.Start(package_.mirrors, package_.blocks, path)) {
+        Apply(flow_->OnDownloadFailed());
+    }
+}
+
+void COnlineInstallDlg::OnCommand(int id, int code) {
+    switch (id) {
+        case IDC_INSTALL_NOW:
+            Apply(flow_->OnInstallPressed());
+            break;
+        case IDC_BROWSE:
+            OnBrowse();
+            break;
+        case IDC_ACCEPT_LICENCE:
+            Apply(flow_->OnLicenceToggled(IsChecked(m_acceptCheck.hwnd())));
+            break;
+        case IDC_RUN_NOW:
+            Apply(flow_->OnRunNowToggled(IsChecked(m_runCheck.hwnd())));
+            break;
+        case IDC_START_AT_BOOT:
+            Apply(flow_->OnStartAtBootToggled(IsChecked(m_bootCheck.hwnd())));
+            break;
+        case IDC_CLOSE:
+            Apply(flow_->OnClosePressed());
+            break;
+        case IDC_MINIMIZE:
+            ::ShowWindow(hwnd(), SW_MINIMIZE);
+            break;
+        case IDC_LICENCE_LINK:
+            if (code == STN_CLICKED && !package_.licence_url.empty()) {
+                ::ShellExecuteW(nullptr, L"open", package_.licence_url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+            }
+            break;
+        case IDC_START_NOW:
+            Apply(flow_->OnStartNowPressed());
+            break;
+        case IDCANCEL:
+            OnCancel();
+            break;
+        default:
+            break;
+    }
+}
+
+void COnlineInstallDlg::OnCancel() {
+    if (flow_ == nullptr) {
+        manager_.ClearSink();
+        EndModalLoop(IDCANCEL);
+        return;
+    }
+    Apply(flow_->OnCancelRequested());  // ignored while the setup runs: we wait for it
+}
+
+void COnlineInstallDlg::OnBrowse() {
+    // The folder browser wants COM on this thread; keep it only for the call, so that
+    // the statistics report can initialise COM its own way afterwards.
+    const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    wchar_t display_name[MAX_PATH] = {};
+    BROWSEINFOW info{};
+    info.hwndOwner = hwnd();
+    info.pszDisplayName = display_name;
+    info.lpszTitle = kBrowseTitle;
+    info.ulFlags = BIF_STATUSTEXT | BIF_EDITBOX;
+    PIDLIST_ABSOLUTE chosen = ::SHBrowseForFolderW(&info);
+    if (chosen != nullptr) {
+        wchar_t path[520] = {};
+        const bool has_path = ::SHGetPathFromIDListW(chosen, path) != FALSE;
+        ::CoTaskMemFree(chosen);
+        if (has_path) {
+            Apply(flow_->OnFolderChosen(path));
+        }
+    }
+    if (SUCCEEDED(com)) {
+        ::CoUninitialize();
+    }
+}
+
+// --- Painting ---
+
+void COnlineInstallDlg::Paint() {
+    win::ScopedPaint paint(hwnd());
+    if (::IsIconic(hwnd())) {
+        ::SendMessageW(hwnd(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(paint.Get()), 0);
+        RECT client{};
+        ::GetClientRect(hwnd(), &client);
+        const int x = (client.right - ::GetSystemMetrics(SM_CXICON) + 1) / 2;
+        const int y = (client.bottom - ::GetSystemMetrics(SM_CYICON) + 1) / 2;
+        ::DrawIcon(paint.Get(), x, y, m_hIcon);
+        return;
+    }
+    RECT client{};
+    ::GetClientRect(hwnd(), &client);
+    CMemDC memory(paint.Get(), client);
+    if (!memory.IsValid()) {
+        return;
+    }
+    // A skin without images still gives a plain, readable window.
+    ::FillRect(memory, &client, ::GetSysColorBrush(COLOR_BTNFACE));
+    CSkinManager& skin = TheSkinManager();
+    skin.DrawImage(memory, L"dlg_border.PNG", client, 0, nullptr, 255);
+    if (CSkinImage* logo = skin.GetImage(L"Logo_Title.png")) {
+        int w = 0;
+        int h = 0;
+        logo->GetFrameSize(&w, &h, false);
+        const RECT at{6, 3, 6 + w, 3 + h};
+        skin.DrawImage(memory, L"Logo_Title.png", at, 0, nullptr, 255);
+    }
+    PaintStage(memory);
+    PaintTitle(memory);
+    // Hand the finished background to the children before it reaches the screen.
+    CBroadcastBkgMsg broadcast(hwnd(), memory);
+    broadcast.Enumerate();
+}
+
+void COnlineInstallDlg::PaintStage(HDC dc) {
+    CSkinManager& skin = TheSkinManager();
+    int step_w = 0;
+    int step_h = 0;
+    if (CSkinImage* step = skin.GetImage(L"step00.png")) {
+        step->GetFrameSize(&step_w, &step_h, false);
+    }
+    auto step_rect = [&](int id) {
+        const RECT r = ChildRectInParent(hwnd(), Item(id));
+        return RECT{r.left, r.top, r.left + step_w, r.top + step_h};
+    };
+    const wchar_t* welcome = nullptr;
+    const wchar_t* install = nullptr;
+    const wchar_t* finish = nullptr;
+    std::wstring picture;
+    switch (flow_ != nullptr ? flow_->stage() : InstallStage::kWelcome) {
+        case InstallStage::kWelcome:
+            welcome = L"step01.png";
+            install = L"step10.png";
+            finish = L"step20.png";
+            break;
+        case InstallStage::kInstall:
+            welcome = L"step00.png";
+            install = L"step11.png";
+            finish = L"step20.png";
+            picture = L"Install" + std::to_wstring(flow_->slide()) + L".jpg";
+            break;
+        case InstallStage::kFinish:
+            welcome = L"step00.png";
+            install = L"step10.png";
+            finish = L"step21.png";
+            picture = L"Install.jpg";
+            break;
+    }
+    skin.DrawImage(dc, welcome, step_rect(IDC_STEP_WELCOME), 0, nullptr, 255);
+    skin.DrawImage(dc, install, step_rect(IDC_STEP_INSTALL), 0, nullptr, 255);
+    skin.DrawImage(dc, finish, step_rect(IDC_STEP_FINISH), 0, nullptr, 255);
+    if (!picture.empty()) {
+        skin.DrawImage(dc, picture, ChildRectInParent(hwnd(), Item(IDC_PICTURE)), 0, nullptr, 255);
+    }
+}
+
+void COnlineInstallDlg::PaintTitle(HDC dc) {
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof(metrics);
+    if (!::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) {
+        return;
+    }
+    win::ScopedFont font(::CreateFontIndirectW(&metrics.lfCaptionFont));
+    win::ScopedSelectObject select(dc, font.Get());
+    ::SetBkMode(dc, TRANSPARENT);
+    ::SetTextColor(dc, TheSkinManager().GetTextColor(L"LrButton"));
+    RECT title = ChildRectInParent(hwnd(), Item(IDC_TITLE_BAR));
+    ::DrawTextW(dc, package_.title.c_str(), -1, &title, DT_SINGLELINE | DT_END_ELLIPSIS);
+}
+
+// --- Actions of the flow ---
+
+void COnlineInstallDlg::Apply(const FlowActions& actions) {
+    for (const FlowAction& action : actions) {
+        ApplyOne(action);
+    }
+}
+
+void COnlineInstallDlg::SetVisible(std::initializer_list<int> ids, bool visible) {
+    for (int id : ids) {
+        ::ShowWindow(Item(id), visible ? SW_SHOW : SW_HIDE);
+    }
+}
+
+void COnlineInstallDlg::ShowProgress(int percent) {
+    ::SendDlgItemMessageW(hwnd(), IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(percent), 0);
+    ::SetWindowTextW(m_progressText.hwnd(), ProgressText(percent).c_str());
+}
+
+void COnlineInstallDlg::ApplyOne(const FlowAction& action) {
+    switch (action.kind) {
+        case FlowActionKind::kEnterInstallStage:
+            SetVisible({IDC_ACCEPT_LICENCE, IDC_LICENCE_LINK, IDC_INSTALL_DIR, IDC_BROWSE, IDC_RUN_NOW,
+                        IDC_START_AT_BOOT, IDC_CUSTOM_LINK, IDC_INSTALL_NOW},
+                       false);
+            SetVisible({IDC_PICTURE, IDC_PROGRESS, IDC_PROGRESS_TEXT, IDC_PROGRESS_CAPTION}, true);
+            ::EnableWindow(Item(IDC_CLOSE), FALSE);
+            ::SetTimer(hwnd(), kSlideTimerId, kFirstTimerDelayMs, nullptr);
+            ::InvalidateRect(hwnd(), nullptr, TRUE);
+            ::UpdateWindow(hwnd());
+            break;
+        case FlowActionKind::kSendReport:
+            if (action.report_on_thread) {
+                StartInstallReportThread(static_cast<ReportType>(action.report_type));
+            } else {
+                SendInstallReport(static_cast<uintptr_t>(action.report_type));
+            }
+            break;
+        case FlowActionKind::kRunSetup:
+            RunSetup(action);
+            break;
+        case FlowActionKind::kShowProgress:
+            ShowProgress(action.percent);
+            break;
+        case FlowActionKind::kEnterFinishStage:
+            ::KillTimer(hwnd(), kSlideTimerId);
+            ::SendDlgItemMessageW(hwnd(), IDC_PROGRESS, PBM_SETPOS, 100, 0);
+            SetVisible({IDC_PROGRESS, IDC_PROGRESS_TEXT, IDC_PROGRESS_CAPTION}, false);
+            SetVisible({IDC_START_NOW}, true);
+            SetVisible({IDC_INSTALL_NOW}, false);
+            ::InvalidateRect(hwnd(), nullptr, TRUE);
+            ::UpdateWindow(hwnd());
+            ::EnableWindow(Item(IDC_CLOSE), TRUE);
+            break;
+        case FlowActionKind::kStopInstallStage:
+            ::KillTimer(hwnd(), kSlideTimerId);
+            SetVisible({IDC_PROGRESS, IDC_PROGRESS_TEXT, IDC_PROGRESS_CAPTION}, false);
+            ::InvalidateRect(hwnd(), nullptr, TRUE);
+            ::UpdateWindow(hwnd());
+            ::EnableWindow(Item(IDC_CLOSE), TRUE);
+            break;
+        case FlowActionKind::kEnableInstallButton:
+            ::EnableWindow(Item(IDC_INSTALL_NOW), action.enabled ? TRUE : FALSE);
+            break;
+        case FlowActionKind::kShowMessage:
+            ::MessageBoxW(hwnd(), action.text.c_str(), package_.title.c_str(), MB_OK);
+            break;
+        case FlowActionKind::kShowInstallDir:
+            ::SetDlgItemTextW(hwnd(), IDC_INSTALL_DIR, action.text.c_str());
+            break;
+        case FlowActionKind::kShowNextSlide:
+            ::InvalidateRect(hwnd(), nullptr, TRUE);
+            ::UpdateWindow(hwnd());
+            ::SetTimer(hwnd(), kSlideTimerId, action.delay_ms, nullptr);
+            break;
+        case FlowActionKind::kStartMainProgram:
+            StartMainProgram(action);
+            break;
+        case FlowActionKind::kEndDialog:
+            EndDialog();
+            break;
+    }
+}
+
+void COnlineInstallDlg::RunSetup(const FlowAction& action) {
+    SetupOutcome outcome;
+    // Check every block again through the handle that keeps the package locked, so
+    // that what runs is exactly what was verified.
+    if (!package_lock_) {
+        package_lock_.Set(::CreateFileW(action.path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    }
+    const HANDLE file = package_lock_.Get();
+    const bool intact =
+        package_lock_ && VerifyPackageBlocks([file](int64_t offset, uint8_t* buffer,
+                                                    int32_t length) { return ReadAt(file, offset, buffer, length); },
+                                             package_.blocks);
+    if (!intact) {
+        outcome.kind = SetupOutcome::Kind::kPackageInvalid;
+        package_lock_.Close();
+    } else {
+        outcome = RunPackage(action.command_line);
+    }
+    Apply(flow_->OnSetupFinished(outcome));
+}
+
+SetupOutcome COnlineInstallDlg::RunPackage(const std::wstring& command_line) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION process{};
+    std::wstring mutable_command = command_line;  // CreateProcessW may write into it
+    process_started_ = true;
+    const BOOL created = ::CreateProcessW(nullptr, mutable_command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                          &startup, &process);
+    const DWORD create_error = ::GetLastError();
+    // The image is mapped now (or nothing started): the lock has done its work.
+    package_lock_.Close();
+    SetupOutcome outcome;
+    if (!created) {
+        outcome.kind = SetupOutcome::Kind::kCouldNotStart;
+        outcome.code = create_error;
+        return outcome;
+    }
+    win::ScopedKernelHandle process_handle(process.hProcess);
+    win::ScopedKernelHandle thread_handle(process.hThread);
+    outcome.kind = SetupOutcome::Kind::kExited;
+    outcome.code = WaitWithProgress(process_handle.Get());
+    return outcome;
+}
+
+DWORD COnlineInstallDlg::WaitWithProgress(HANDLE process) {
+    SetupWaitProgress progress;
+    bool quit_seen = false;
+    int quit_code = 0;
+    for (;;) {
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                quit_seen = true;
+                quit_code = static_cast<int>(msg.wParam);
+                continue;
+            }
+            if (win::PreTranslateForControl(&msg)) {
+                continue;
+            }
+            ::TranslateMessage(&msg);
+            ::DispatchMessageW(&msg);
+        }
+        if (::WaitForSingleObject(process, 10) != WAIT_TIMEOUT) {
+            break;
+        }
+        if (const std::optional<int> percent = progress.OnWaitTimeout()) {
+            ShowProgress(*percent);
+        }
+    }
+    if (quit_seen) {
+        ::PostQuitMessage(quit_code);
+    }
+    DWORD exit_code = 0;
+    if (!::GetExitCodeProcess(process, &exit_code)) {
+        exit_code = ::GetLastError();
+    }
+    return exit_code;
+}
+
+void COnlineInstallDlg::StartMainProgram(const FlowAction& action) {
+    const auto result = reinterpret_cast<INT_PTR>(
+        ::ShellExecuteW(nullptr, L"open", action.path.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+    if (result <= 32) {
+        ::MessageBoxW(hwnd(), action.text.c_str(), package_.title.c_str(), MB_OK);
+    }
+}
+
+void COnlineInstallDlg::EndDialog() {
+    manager_.ClearSink();
+    EndModalLoop(IDOK);
+}
+
+}  // namespace installer
