@@ -19,6 +19,7 @@ from tests.harness.driver import Driver, child
 from tests.harness.wine import WineTestCase, win64_build_dir, win64_exe
 
 GALLERY = os.path.join("tools", "skin", "skin_gallery.exe")
+CHECKS = os.path.join("tools", "skin", "skin_checks.exe")
 TITLE = "晴川音乐播放器"
 WHITE = (255, 255, 255)
 TOLERANCE = 6  # the display and GDI round colours a little
@@ -305,6 +306,75 @@ class MissingSkinTest(GalleryCase):
         self.driver.press(self.hwnd, 2005)
         self.driver.press(self.hwnd, 1021)
         self.assertEqual(self.gallery.wait(15), 1)
+
+
+def write_test_skin(folder):
+    """A small skin of known pixels and INI sections for skin_checks.exe."""
+    os.makedirs(folder)
+    strip = Image.new("RGBA", (102, 10), (255, 0, 255, 255))  # 2 leftover columns in magenta
+    for i, colour in enumerate(((200, 0, 0), (0, 200, 0), (200, 200, 0), (0, 0, 200))):
+        strip.paste(Image.new("RGBA", (25, 10), colour + (255,)), (i * 25, 0))
+    strip.save(os.path.join(folder, "strip.png"))
+    grid = Image.new("RGBA", (10, 8))
+    for y in range(8):
+        for x in range(10):
+            grid.putpixel((x, y), (x * 20, y * 30, 100, 255))
+    grid.save(os.path.join(folder, "grid.png"))
+    alpha = Image.new("RGBA", (4, 4), (0, 255, 0, 0))
+    alpha.paste(Image.new("RGBA", (2, 4), (255, 0, 0, 255)), (0, 0))
+    alpha.save(os.path.join(folder, "alpha.png"))
+    Image.new("RGBA", (4, 4), (255, 0, 0, 255)).save(os.path.join(folder, "red.png"))
+    Image.new("RGBA", (4, 4), (0, 255, 0, 255)).save(os.path.join(folder, "green.png"))
+    with open(os.path.join(folder, "broken.png"), "w") as f:
+        f.write("not an image")
+
+    def section(name, **keys):
+        return f"[{name}]\r\n" + "".join(f"{k}={v}\r\n" for k, v in keys.items()) + "\r\n"
+
+    skin = (section("strip.png", FileName="strip.png", Count=4)
+            + section("grid.png", FileName="grid.png", Count=1, Left=4, Top=3, Right=4, Bottom=3)
+            + section("alpha.png", FileName="alpha.png", Count=1)
+            + section("broken.png", FileName="broken.png", Count=1)
+            + section("pick.png", FileName="red.png", Count=1)
+            + section("fallback.png", FileName="red.png", Count=1)
+            + section("diagonal.png", FileName="red.png", Count=1, Orientation=2)
+            + section("zero.png", FileName="red.png", Count=0)
+            + section("perframe.png", FileName="strip.png", Count=2, FrameDiff=1, Left=99,
+                      Left1=5, Top1=6, Right1=7, Bottom1=8))
+    custom = (section("pick.png", FileName="green.png", Count=1)
+              + section("fallback.png", FileName="", Count=1, Orientation=2))
+    for name, text in (("skin.ini", skin), ("skin_custom.ini", custom),
+                       ("controls.ini", section("LrButton", DeftextR=300, DeftextG=10, DeftextB=20))):
+        with open(os.path.join(folder, name), "w", newline="") as f:
+            f.write(text)
+
+
+class ToolkitChecksTest(WineTestCase):
+    """Runs skin_checks.exe beside a skin of known pixels and reads its verdicts."""
+
+    EXPECTED_CHECKS = 20
+
+    def test_every_check_passes(self):
+        folder = tempfile.mkdtemp(prefix="skin-checks-")
+        self.addCleanup(shutil.rmtree, folder, True)
+        exe = os.path.join(folder, "skin_checks.exe")
+        shutil.copy(win64_exe(CHECKS), exe)
+        write_test_skin(os.path.join(folder, "skin", "Default"))
+        result = self.wine.run(exe, "checks", timeout=120)
+        lines = [line for line in result.stdout.splitlines() if line.startswith(("PASS", "FAIL"))]
+        failures = [line for line in lines if line.startswith("FAIL")]
+        self.assertEqual(failures, [], result.stdout)
+        self.assertEqual(len(lines), self.EXPECTED_CHECKS, result.stdout)
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+
+    def test_paint_benchmark_runs(self):
+        # Prints the cost of painting the window's background from the default skin; the
+        # figure is for reading, not a pass mark.
+        result = self.wine.run(win64_exe(CHECKS), "bench", timeout=300)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        figures = [line for line in result.stdout.splitlines() if "ms per paint" in line]
+        self.assertEqual(len(figures), 2, result.stdout)
+        print("\n" + "\n".join(figures))
 
 
 if __name__ == "__main__":
