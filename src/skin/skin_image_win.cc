@@ -34,8 +34,19 @@ bool CSkinImage::Load(const SkinImageInfo& info, const std::wstring& skin_folder
 }
 
 void CSkinImage::Release() {
+    gdi_bitmap_.Close();
     source_.reset();
     working_.reset();
+}
+
+HBITMAP CSkinImage::GetGdiBitmap() const {
+    if (!gdi_bitmap_ && working_) {
+        HBITMAP converted = nullptr;
+        if (working_->GetHBITMAP(Gdiplus::Color(0xFF000000), &converted) == Gdiplus::Ok) {
+            gdi_bitmap_.Set(converted);
+        }
+    }
+    return gdi_bitmap_.Get();
 }
 
 int CSkinImage::image_width() const {
@@ -84,20 +95,17 @@ void DrawNineSlice(HDC dc,
                    const CSkinImage& image,
                    const SkinMargins& margins,
                    BYTE alpha) {
-    Gdiplus::Bitmap* bitmap = image.working_bitmap();
-    if (dc == nullptr || bitmap == nullptr) {
+    // Converted once per image rather than at every draw: painting the window draws a
+    // dozen images, and the conversion cost more than the blending.
+    HBITMAP gdi_bitmap = image.GetGdiBitmap();
+    if (dc == nullptr || gdi_bitmap == nullptr) {
         return;
     }
-    HBITMAP converted = nullptr;
-    if (bitmap->GetHBITMAP(Gdiplus::Color(0xFF000000), &converted) != Gdiplus::Ok || converted == nullptr) {
-        return;
-    }
-    win::ScopedBitmap gdi_bitmap(converted);
     win::ScopedMemoryDc memory(::CreateCompatibleDC(dc));
     if (!memory) {
         return;
     }
-    win::ScopedSelectObject select(memory.Get(), gdi_bitmap.Get());
+    win::ScopedSelectObject select(memory.Get(), gdi_bitmap);
     BLENDFUNCTION blend{AC_SRC_OVER, 0, alpha, AC_SRC_ALPHA};
     for (const NineSlicePiece& piece : NineSlicePieces(ToSkinRect(source), ToSkinRect(dest), margins)) {
         if (piece.source.width() <= 0 || piece.source.height() <= 0 || piece.dest.width() <= 0 ||

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "skin/skin_geometry.h"
+#include "win/scoped_handle.h"
 
 namespace installer {
 
@@ -41,10 +42,15 @@ class CSkinImage {
     int image_width() const;
     int image_height() const;
 
+    // The working bitmap as a 32-bit premultiplied GDI bitmap for AlphaBlend, made on
+    // first use and kept until Release; null when the conversion fails. Owned by the image.
+    HBITMAP GetGdiBitmap() const;
+
   private:
     std::unique_ptr<Gdiplus::Bitmap> working_;
     std::unique_ptr<Gdiplus::Bitmap> source_;
     SkinImageInfo info_;
+    mutable win::ScopedBitmap gdi_bitmap_;
 };
 
 // Draws frame `frame` of `image` into `dest` of `dc` as a nine-slice. `source`, when
