@@ -21,6 +21,7 @@ DRIVER_EXE = os.path.join("tools", "test_driver", "test_driver.exe")
 SAMPLE_EXE = os.path.join("tools", "test_driver", "driver_sample.exe")
 
 NOT_FOUND_EXIT = 2
+WM_CLOSE = 0x0010
 
 
 class DriverError(RuntimeError):
@@ -100,6 +101,22 @@ class Driver:
         if found is None:
             raise DriverNotFound(f"window {hwnd} has no control {control_id}")
         return found
+
+    def exists(self, hwnd):
+        return any(w["hwnd"] == hwnd for w in self.list(hidden_too=True))
+
+    def wait_gone(self, hwnd, timeout=10.0):
+        """Waits until the top-level window `hwnd` no longer exists; False on timeout."""
+        deadline = time.monotonic() + timeout
+        while self.exists(hwnd):
+            if time.monotonic() > deadline:
+                return False
+            time.sleep(0.2)
+        return True
+
+    def close(self, hwnd):
+        """Asks a window to close (posts WM_CLOSE), as its close box would."""
+        return self.message(hwnd, WM_CLOSE, post=True)
 
     def press(self, hwnd, control_id=None, wait_ms=2000):
         """Clicks a button (BM_CLICK); `completed` is false when its handler is still busy

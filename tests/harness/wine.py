@@ -289,6 +289,22 @@ class WineTestCase(unittest.TestCase):
             cls.wine.close()
             cls.wine = None
 
+    def artifact_path(self, name):
+        """Where a test keeps a file worth looking at afterwards (screenshots): under
+        $INSTALLER_ARTIFACTS/<class> when that is set, else in a folder removed with the class."""
+        cls = type(self)
+        if getattr(cls, "_artifacts", None) is None:
+            root = os.environ.get("INSTALLER_ARTIFACTS")
+            if root:
+                cls._artifacts = os.path.join(root, cls.__name__)
+                os.makedirs(cls._artifacts, exist_ok=True)
+            else:
+                holder = tempfile.TemporaryDirectory(prefix=cls.__name__ + "-")
+                cls._artifacts = holder.name
+                cls.addClassCleanup(holder.cleanup)
+                cls.addClassCleanup(setattr, cls, "_artifacts", None)
+        return os.path.join(cls._artifacts, name)
+
     def wait_until(self, predicate, timeout=20.0, interval=0.2, message="condition"):
         """Polls `predicate` until it returns a true value, which is returned; fails on timeout."""
         deadline = time.monotonic() + timeout

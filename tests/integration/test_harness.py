@@ -1,6 +1,5 @@
 """The Wine harness and the Windows test driver, checked on the driver's sample window."""
 import os
-import tempfile
 import time
 import unittest
 
@@ -94,6 +93,18 @@ class WineRunTest(WineTestCase):
         self.assertEqual(info["screen"], [1024, 768])
 
 
+class DriverCloseTest(WineTestCase):
+    def test_closed_window_goes_and_its_program_ends(self):
+        process = self.wine.start(win64_exe(SAMPLE_EXE), timeout=120)
+        driver = Driver(self.wine)
+        window = driver.wait(exe=SAMPLE, timeout=30)
+        self.assertTrue(driver.exists(window["hwnd"]))
+        self.assertTrue(driver.close(window["hwnd"])["posted"])
+        self.assertTrue(driver.wait_gone(window["hwnd"], timeout=10))
+        self.assertEqual(process.wait(20), 0)
+        self.assertFalse(driver.exists(window["hwnd"]))
+
+
 class DriverTest(WineTestCase):
     @classmethod
     def setUpClass(cls):
@@ -102,8 +113,6 @@ class DriverTest(WineTestCase):
         cls.driver = Driver(cls.wine)
         cls.window = cls.driver.wait(exe=SAMPLE, title="驱动示例", timeout=30)
         cls.hwnd = cls.window["hwnd"]
-        cls.shots = tempfile.TemporaryDirectory(prefix="driver-shots-")
-        cls.addClassCleanup(cls.shots.cleanup)
 
     def text_of(self, control_id):
         return self.driver.control(self.hwnd, control_id)["text"]
@@ -200,8 +209,8 @@ class DriverTest(WineTestCase):
             self.wait_until(lambda: self.text_of(106) == expected, timeout=5, message=expected)
 
     def test_mouse_down_shows_pressed_button_and_up_clicks_it(self):
-        normal = os.path.join(self.shots.name, "button-normal.png")
-        pressed = os.path.join(self.shots.name, "button-pressed.png")
+        normal = self.artifact_path("button-normal.png")
+        pressed = self.artifact_path("button-pressed.png")
         self.driver.mouse_move(self.hwnd, 101)
         self.driver.screenshot(self.hwnd, normal, control_id=101)
         self.driver.mouse_down(self.hwnd, 101)
@@ -218,7 +227,7 @@ class DriverTest(WineTestCase):
         self.assertGreater(changed, 20, "a pressed button looks like a released one")
 
     def test_screenshot_shows_painted_window_and_chinese_glyphs(self):
-        path = os.path.join(self.shots.name, "sample.png")
+        path = self.artifact_path("sample.png")
         window = self.driver.window(self.hwnd)
         answer = self.driver.screenshot(self.hwnd, path)
         left, top, right, bottom = answer["rect"]
