@@ -241,25 +241,29 @@ void DescribeWindow(JsonOut& json, HWND hwnd, bool with_children) {
     json.EndObject();
 }
 
-// The text of a message box is the static control 0xFFFF of a dialog (class #32770): that
-// tells message boxes from the program's own dialogs, whose unnamed statics are -1.
+// The text of a message box is the static control 0xFFFF of a dialog (class #32770) that
+// holds nothing but static texts and buttons: that tells message boxes from a program's own
+// dialogs, which may also have statics numbered 0xFFFF or -1 (IDC_STATIC).
 constexpr int kMessageBoxTextId = 0xFFFF;
 
 bool IsMessageBoxText(HWND control) {
     const int id = ::GetDlgCtrlID(control);
-    return id == kMessageBoxTextId && _wcsicmp(ClassOf(control).c_str(), L"Static") == 0;
+    return (id == kMessageBoxTextId || id == -1) && _wcsicmp(ClassOf(control).c_str(), L"Static") == 0;
 }
 
 bool IsMessageBox(HWND hwnd) {
     if (ClassOf(hwnd) != L"#32770") {
         return false;
     }
+    bool has_text = false;
     for (HWND control : Children(hwnd)) {
-        if (IsMessageBoxText(control)) {
-            return true;
+        const std::wstring cls = ClassOf(control);
+        if (_wcsicmp(cls.c_str(), L"Static") != 0 && _wcsicmp(cls.c_str(), L"Button") != 0) {
+            return false;
         }
+        has_text = has_text || (IsMessageBoxText(control) && ::IsWindowVisible(control));
     }
-    return false;
+    return has_text;
 }
 
 // Which top-level windows a command looks at.
