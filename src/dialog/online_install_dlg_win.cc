@@ -57,22 +57,19 @@ RECT ChildRectInParent(HWND parent, HWND child) {
     return r;
 }
 
-// Reads a block range of the locked package; false on a short or failed read.
-bool ReadAt(HANDLE file, int64_t offset, uint8_t* buffer, int32_t length) {
+// Reads up to `length` bytes at `offset` of the locked package: the count read (short
+// at the end of the file), or -1 when the platform fails.
+int64_t ReadAt(HANDLE file, int64_t offset, uint8_t* buffer, int32_t length) {
     LARGE_INTEGER position;
     position.QuadPart = offset;
     if (!::SetFilePointerEx(file, position, nullptr, FILE_BEGIN)) {
-        return false;
+        return -1;
     }
-    int32_t done = 0;
-    while (done < length) {
-        DWORD n = 0;
-        if (!::ReadFile(file, buffer + done, static_cast<DWORD>(length - done), &n, nullptr) || n == 0) {
-            return false;
-        }
-        done += static_cast<int32_t>(n);
+    DWORD n = 0;
+    if (!::ReadFile(file, buffer, static_cast<DWORD>(length), &n, nullptr)) {
+        return -1;
     }
-    return true;
+    return n;
 }
 
 }  // namespace
