@@ -7,6 +7,16 @@
 #include "identity/md5.h"
 
 namespace installer {
+namespace {
+
+void CancelAll(std::vector<std::shared_ptr<CancelToken>>& tokens) {
+    for (const auto& token : tokens) {
+        token->Cancel();
+    }
+    tokens.clear();
+}
+
+}  // namespace
 
 CBlockDownloadMgr::CBlockDownloadMgr(IRangeTransport& transport, PackageFileOpener open_file, DownloadPolicy policy)
     : transport_(transport), open_file_(std::move(open_file)), policy_(policy) {
@@ -16,11 +26,13 @@ CBlockDownloadMgr::CBlockDownloadMgr(IRangeTransport& transport, PackageFileOpen
 
 CBlockDownloadMgr::~CBlockDownloadMgr() {
     std::vector<Worker> workers;
+    std::vector<std::shared_ptr<CancelToken>> pending;
     {
         std::lock_guard<std::mutex> lock(lock_);
         sink_ = nullptr;
         stopped_ = true;
         StopAll();
+        pending.swap(to_cancel_);
         workers = std::move(active_);
         active_.clear();
         for (Worker& w : finished_) {
@@ -28,6 +40,7 @@ CBlockDownloadMgr::~CBlockDownloadMgr() {
         }
         finished_.clear();
     }
+    CancelAll(pending);
     // Joined without the lock: a worker still reporting needs it to see that it is ignored.
     workers.clear();
     std::lock_guard<std::mutex> lock(lock_);
@@ -44,16 +57,32 @@ void CBlockDownloadMgr::SetSink(IBlockDownloadMgrEvent* sink) {
 }
 
 void CBlockDownloadMgr::ClearSink() {
-    std::lock_guard<std::mutex> lock(lock_);
-    sink_ = nullptr;
-    stopped_ = true;
-    StopAll();
+    std::vector<std::shared_ptr<CancelToken>> pending;
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        sink_ = nullptr;
+        stopped_ = true;
+        StopAll();
+        pending.swap(to_cancel_);
+    }
+    CancelAll(pending);
 }
 
 bool CBlockDownloadMgr::Start(std::vector<std::wstring> urls,
                               const std::vector<BlockInfo>& blocks,
                               const std::wstring& package_path) {
-    std::lock_guard<std::mutex> lock(lock_);
+    std::unique_lock<std::mutex> lock(lock_);
+    const bool started = StartLocked(std::move(urls), blocks, package_path);
+    std::vector<std::shared_ptr<CancelToken>> pending;
+    pending.swap(to_cancel_);
+    lock.unlock();
+    CancelAll(pending);
+    return started;
+}
+
+bool CBlockDownloadMgr::StartLocked(std::vector<std::wstring> urls,
+                                    const std::vector<BlockInfo>& blocks,
+                                    const std::wstring& package_path) {
     if (started_) {
         return false;
     }
@@ -111,7 +140,27 @@ void CBlockDownloadMgr::OnBlockDownloaded(CBlockDownloadThread* worker,
                                           const uint8_t* bytes,
                                           int32_t count,
                                           int32_t index) {
-    std::lock_guard<std::mutex> lock(lock_);
+    std::unique_lock<std::mutex> lock(lock_);
+    HandleDownloaded(worker, bytes, count, index);
+    std::vector<std::shared_ptr<CancelToken>> pending;
+    pending.swap(to_cancel_);
+    lock.unlock();
+    CancelAll(pending);
+}
+
+void CBlockDownloadMgr::OnBlockFailed(CBlockDownloadThread* worker, int32_t index) {
+    std::unique_lock<std::mutex> lock(lock_);
+    HandleFailed(worker, index);
+    std::vector<std::shared_ptr<CancelToken>> pending;
+    pending.swap(to_cancel_);
+    lock.unlock();
+    CancelAll(pending);
+}
+
+void CBlockDownloadMgr::HandleDownloaded(CBlockDownloadThread* worker,
+                                         const uint8_t* bytes,
+                                         int32_t count,
+                                         int32_t index) {
     Worker taken;
     const int32_t mirror = TakeWorker(worker, &taken);
     if (mirror < 0) {
@@ -178,8 +227,7 @@ void CBlockDownloadMgr::OnBlockDownloaded(CBlockDownloadThread* worker,
     ReapFinished();
 }
 
-void CBlockDownloadMgr::OnBlockFailed(CBlockDownloadThread* worker, int32_t index) {
-    std::lock_guard<std::mutex> lock(lock_);
+void CBlockDownloadMgr::HandleFailed(CBlockDownloadThread* worker, int32_t index) {
     Worker taken;
     const int32_t mirror = TakeWorker(worker, &taken);
     if (mirror < 0) {
@@ -384,7 +432,7 @@ int32_t CBlockDownloadMgr::ActiveWorkersOn(int32_t block) {
 void CBlockDownloadMgr::CancelWorkersOn(int32_t block) {
     for (Worker& w : active_) {
         if (w.thread->block_index() == block) {
-            w.thread->Cancel();
+            to_cancel_.push_back(w.thread->cancel_token());
         }
     }
 }
@@ -406,7 +454,7 @@ void CBlockDownloadMgr::Fail(DownloadFailure reason) {
 
 void CBlockDownloadMgr::StopAll() {
     for (Worker& w : active_) {
-        w.thread->Cancel();
+        to_cancel_.push_back(w.thread->cancel_token());
     }
 }
 

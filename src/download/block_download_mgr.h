@@ -124,6 +124,11 @@ class CBlockDownloadMgr final : public IBlockDownloadEvent {
     };
 
     // All with lock_ held.
+    bool StartLocked(std::vector<std::wstring> urls,
+                     const std::vector<BlockInfo>& blocks,
+                     const std::wstring& package_path);
+    void HandleDownloaded(CBlockDownloadThread* worker, const uint8_t* bytes, int32_t count, int32_t index);
+    void HandleFailed(CBlockDownloadThread* worker, int32_t index);
     bool StartWorker(int32_t mirror, int32_t block, int delay_ms);
     void StartNextBlock(int32_t mirror, bool allow_duplicate);
     int32_t PickBlockToDuplicate(int32_t mirror);
@@ -153,6 +158,9 @@ class CBlockDownloadMgr final : public IBlockDownloadEvent {
     std::vector<Worker> finished_;
     std::map<std::wstring, int32_t> success_counts_;
     std::unique_ptr<IPackageFile> file_;
+    // Transfers to cancel once the lock is released: a transport's cancel hook (closing a
+    // request handle) can block, and must not hold up every other worker.
+    std::vector<std::shared_ptr<CancelToken>> to_cancel_;
     int32_t done_count_ = 0;
     int32_t max_attempts_ = 6;
 };

@@ -10,7 +10,7 @@ namespace installer {
 CBlockDownloadThread::CBlockDownloadThread(IRangeTransport& transport) : transport_(transport) {}
 
 CBlockDownloadThread::~CBlockDownloadThread() {
-    cancel_.Cancel();
+    cancel_->Cancel();
     Join();
 }
 
@@ -33,13 +33,13 @@ bool CBlockDownloadThread::DownloadRange(const std::wstring& url, int64_t offset
         result_.error = TransferError::kOther;
         return false;
     }
-    result_ = transport_.FetchRange(url, offset, buffer_.get(), kBlockStride, cancel_);
+    result_ = transport_.FetchRange(url, offset, buffer_.get(), kBlockStride, *cancel_);
     return result_.ok;
 }
 
 void CBlockDownloadThread::Run() {
     bool ok = false;
-    if (start_delay_ms_ > 0 && !cancel_.WaitFor(start_delay_ms_)) {
+    if (start_delay_ms_ > 0 && !cancel_->WaitFor(start_delay_ms_)) {
         result_ = RangeResult{};
         result_.error = TransferError::kCancelled;
     } else {

@@ -56,8 +56,11 @@ class CBlockDownloadThread : public CBaseThread {
 
     // Stops the transfer from another thread; the worker then reports OnBlockFailed
     // with kCancelled (or its outcome, if the transfer had already ended).
-    void Cancel() { cancel_.Cancel(); }
-    bool WasCancelled() const { return cancel_.IsCancelled(); }
+    void Cancel() { cancel_->Cancel(); }
+    bool WasCancelled() const { return cancel_->IsCancelled(); }
+    // The token, shared so that a canceller can trip it after releasing its own lock
+    // (a transport's hook may block for a while) even if the worker ends meanwhile.
+    std::shared_ptr<CancelToken> cancel_token() const { return cancel_; }
 
     // One ranged transfer of `url` at `offset` into the worker's buffer. True when the
     // body was read to its end or until the buffer was full; false on any failure.
@@ -77,7 +80,7 @@ class CBlockDownloadThread : public CBaseThread {
     // is bounded by the transfers that run, not by the workers that exist.
     std::unique_ptr<uint8_t[]> buffer_;
     RangeResult result_;
-    CancelToken cancel_;
+    std::shared_ptr<CancelToken> cancel_ = std::make_shared<CancelToken>();
 };
 
 }  // namespace installer

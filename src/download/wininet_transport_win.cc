@@ -41,7 +41,7 @@ struct Request {
 
 }  // namespace
 
-WinInetRangeTransport::WinInetRangeTransport(WinInetOptions options) {
+WinInetRangeTransport::WinInetRangeTransport(WinInetOptions options) : options_(options) {
     // Process-wide limits: set before the first connection.
     DWORD conns = options.max_connections_per_server;
     ::InternetSetOptionW(nullptr, INTERNET_OPTION_MAX_CONNS_PER_SERVER, &conns, sizeof conns);
@@ -104,6 +104,13 @@ RangeResult WinInetRangeTransport::FetchRange(const std::wstring& url,
         result.error = MapError(::GetLastError());
         return result;
     }
+    // Set on the request too: Wine's WinINet applies a session's receive time-out only
+    // partly, and a read from a stalled mirror must not block for ever.
+    DWORD connect_ms = options_.connect_timeout_ms;
+    DWORD receive_ms = options_.receive_timeout_ms;
+    ::InternetSetOptionW(request.handle, INTERNET_OPTION_CONNECT_TIMEOUT, &connect_ms, sizeof connect_ms);
+    ::InternetSetOptionW(request.handle, INTERNET_OPTION_SEND_TIMEOUT, &receive_ms, sizeof receive_ms);
+    ::InternetSetOptionW(request.handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive_ms, sizeof receive_ms);
     const bool hooked = cancel.SetHook([&request] {
         ::InternetCloseHandle(request.handle);
         request.closed_by_cancel = true;

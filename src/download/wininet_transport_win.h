@@ -33,6 +33,7 @@ class WinInetRangeTransport final : public IRangeTransport {
                            CancelToken& cancel) override;
 
   private:
+    WinInetOptions options_;
     ScopedInternetHandle session_;
 };
 

@@ -1,0 +1,128 @@
+"""The installer's download engine over WinINet, under Wine, against three nginx mirrors on
+127.0.0.1, 127.0.0.2 and 127.0.0.3 (and the fault server): the package arrives whole,
+with the block requests the mirrors expect, and faults end in a complete file or in the
+one final failure."""
+import hashlib
+import os
+import tempfile
+import unittest
+
+from tests.harness.fault_server import FaultServer
+from tests.harness.nginx import Nginx
+from tests.harness.wine import REPO, WineSession, to_windows_path, win64_exe
+
+BLOCK = 204800
+PREFIX = os.path.join(REPO, "build", "wineprefix-download")
+AGENT = "Mozilla/4.0 (compatible; MSIE 5.01; Windows NT 5.0)"
+
+
+def package_bytes(size, seed):
+    out = bytearray()
+    counter = 0
+    while len(out) < size:
+        out += hashlib.sha256(f"{seed}-{counter}".encode()).digest()
+        counter += 1
+    return bytes(out[:size])
+
+
+def write_description(path, data, urls):
+    """The package description the publisher writes (one setup file)."""
+    lines = ["[Info]", "FileCount=1", "[File0]", "FileTitle=Demo", "FileDir=Demo"]
+    count = (len(data) + BLOCK - 1) // BLOCK
+    lines.append(f"BlockCount={count}")
+    for i in range(count):
+        block = data[i * BLOCK:(i + 1) * BLOCK]
+        lines += [f"BlockSize{i}={len(block)}", f"Hash{i}={hashlib.md5(block).hexdigest()}"]
+    lines.append(f"urlCount={len(urls)}")
+    lines += [f"url{i}={u}" for i, u in enumerate(urls)]
+    with open(path, "w", newline="") as f:
+        f.write("\r\n".join(lines) + "\r\n")
+
+
+class WinInetDownloadTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.fetch = win64_exe("tools/wininet_fetch/wininet_fetch.exe")
+        cls.wine = WineSession(prefix=PREFIX, with_display=False).open()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.wine.close()
+
+    def setUp(self):
+        self.dir = tempfile.TemporaryDirectory(prefix="wininet-")
+        self.servers = []
+
+    def tearDown(self):
+        for server in self.servers:
+            server.cleanup() if isinstance(server, Nginx) else server.stop()
+        self.dir.cleanup()
+
+    def mirror(self, data, address="127.0.0.1", **options):
+        web = Nginx(files={"pkg/setup.exe": data}, address=address, **options).start()
+        self.servers.append(web)
+        return web
+
+    def run_fetch(self, data, urls, *extra, timeout=240):
+        ini = os.path.join(self.dir.name, "info.ini")
+        out = os.path.join(self.dir.name, "package.exe")
+        write_description(ini, data, urls)
+        result = self.wine.run(self.fetch, "--ini", to_windows_path(ini), "--out", to_windows_path(out), *extra,
+                               timeout=timeout)
+        self.assertFalse(result.timed_out, "the download hung:\n" + result.stdout[-3000:])
+        return result, out
+
+    def test_multi_megabyte_package_from_three_mirrors(self):
+        data = package_bytes(5 * 1024 * 1024 + 12345, 1)
+        mirrors = [self.mirror(data, f"127.0.0.{i}") for i in (1, 2, 3)]
+        result, out = self.run_fetch(data, [m.url("/pkg/setup.exe") for m in mirrors])
+        self.assertEqual(result.returncode, 0, result.stdout[-3000:] + result.stderr[-2000:])
+        self.assertIn("verified yes", result.stdout)
+        with open(out, "rb") as f:
+            self.assertEqual(hashlib.md5(f.read()).hexdigest(), hashlib.md5(data).hexdigest())
+
+        blocks = (len(data) + BLOCK - 1) // BLOCK
+        seen = set()
+        reused = False
+        for web in mirrors:
+            entries = web.entries()
+            self.assertTrue(entries, f"mirror {web.address} served nothing")
+            for e in entries:
+                self.assertEqual(e["request"], "GET /pkg/setup.exe HTTP/1.1")
+                self.assertEqual(e["accept"], "*/*")
+                self.assertEqual(e["agent"], AGENT)
+                start, end = map(int, e["range"][len("bytes="):].split("-"))
+                self.assertEqual(start % BLOCK, 0)
+                self.assertEqual(end, start + BLOCK)
+                seen.add(start // BLOCK)
+            reused = reused or any(e["requests"] > 1 for e in entries)
+        self.assertEqual(seen, set(range(blocks)))
+        self.assertTrue(reused, "no connection served a second block: keep-alive is not working")
+
+    def test_error_page_and_stalled_mirror_still_give_the_whole_package(self):
+        data = package_bytes(2 * 1024 * 1024 + 99, 2)
+        good = self.mirror(data, "127.0.0.2")
+        source = os.path.join(self.dir.name, "source.bin")
+        with open(source, "wb") as f:
+            f.write(data)
+        stall = FaultServer(source, "stall").start()
+        self.servers.append(stall)
+        urls = [good.url("/missing.exe"), stall.url("/pkg/setup.exe"), good.url("/pkg/setup.exe")]
+        result, out = self.run_fetch(data, urls, "--timeout-ms", "2000")
+        self.assertEqual(result.returncode, 0, result.stdout[-3000:])
+        self.assertIn("block_error", result.stdout)
+        with open(out, "rb") as f:
+            self.assertEqual(f.read(), data)
+
+    def test_no_usable_mirror_is_one_final_failure(self):
+        data = package_bytes(600000, 3)
+        web = self.mirror(data)
+        unresolvable = "http://" + "x" * 70 + ".invalid/setup.exe"  # never leaves the machine
+        result, _ = self.run_fetch(data, [web.url("/gone.exe"), unresolvable])
+        self.assertEqual(result.returncode, 1)
+        finals = [line for line in result.stdout.splitlines() if line.startswith(("failed", "done"))]
+        self.assertEqual(finals, ["failed 5"])  # every mirror demoted
+
+
+if __name__ == "__main__":
+    unittest.main()
