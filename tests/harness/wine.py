@@ -79,8 +79,25 @@ def _registry_file_text():
     return "\r\n".join(lines) + "\r\n"
 
 
+def processes_in_prefix(prefix):
+    """Process ids of the programs that run with WINEPREFIX=`prefix` (read from /proc)."""
+    wanted = b"WINEPREFIX=" + os.fsencode(os.path.abspath(prefix))
+    found = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit() or int(entry) == os.getpid():
+            continue
+        try:
+            with open(f"/proc/{entry}/environ", "rb") as f:
+                if wanted in f.read().split(b"\0"):
+                    found.append(int(entry))
+        except OSError:
+            continue  # gone meanwhile, or not ours to read
+    return found
+
+
 def kill_wineserver(prefix, timeout=30):
-    """Ends the wineserver of `prefix` and with it every program still running in it."""
+    """Ends the wineserver of `prefix` and with it every program still running in it; a
+    program that had not reached the server yet is ended by its process id."""
     env = base_environment(prefix)
     try:
         subprocess.run([WINESERVER, "-k"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
@@ -89,6 +106,11 @@ def kill_wineserver(prefix, timeout=30):
                        timeout=timeout)
     except subprocess.TimeoutExpired:
         pass
+    for pid in processes_in_prefix(prefix):
+        try:
+            os.kill(pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
 
 
 def ensure_prefix(prefix=None, display=None, timeout=300):

@@ -6,7 +6,7 @@ import unittest
 from PIL import Image
 
 from tests.harness.driver import SAMPLE_EXE, Driver, DriverNotFound, child
-from tests.harness.wine import READY_MARK, WineSession, WineTestCase, win64_exe
+from tests.harness.wine import READY_MARK, WineSession, WineTestCase, processes_in_prefix, win64_exe
 from tests.harness.xvfb import Xvfb
 
 SAMPLE = "driver_sample.exe"
@@ -61,6 +61,8 @@ class WineSessionLifeTest(unittest.TestCase):
         self.assertFalse(process_exists(pid))
         self.assertFalse(process_exists(xvfb_pid))
         self.assertEqual(session.processes, [])
+        # Nothing of the prefix is left: no wineserver, no service, no program.
+        self.assertEqual([p for p in processes_in_prefix(session.prefix) if process_exists(p)], [])
 
     def test_watchdog_kills_a_started_program_at_its_timeout(self):
         with WineSession(with_display=False) as session:
