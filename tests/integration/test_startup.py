@@ -48,6 +48,28 @@ class StartupTest(WineTestCase):
         with open(self.sandbox.path("info.ini"), "rb") as f:
             self.assertEqual(f.read(), simple_description(title="演示软件"))
 
+    def test_window_drags_by_its_top_band_minimises_and_hides(self):
+        with config_server(simple_description(title="窗口")):
+            self.start()
+            window = self.driver.wait(title="窗口", exe=EXE, timeout=30)
+            hwnd = window["hwnd"]
+            left, top, right, _ = window["rect"]
+            band_bottom = next(c for c in window["children"] if c["id"] == 1023)["rect"][3]
+
+            def hit(x, y):
+                lparam = (y & 0xFFFF) << 16 | (x & 0xFFFF)
+                return self.driver.message(hwnd, 0x0084, lparam=lparam)["result"]  # WM_NCHITTEST
+
+            middle = (left + right) // 2
+            self.assertEqual(hit(middle, band_bottom + 9), 2, "HTCAPTION just above the band's end")
+            self.assertEqual(hit(middle, band_bottom + 10), 1, "HTCLIENT from 10 px below control 1023")
+            self.driver.press(hwnd, 1022)  # the minimise button
+            self.wait_until(lambda: self.driver.window(hwnd)["iconic"], timeout=10, message="minimised")
+            self.driver.message(hwnd, 0x0112, wparam=0xF120)  # SC_RESTORE
+            self.wait_until(lambda: not self.driver.window(hwnd)["iconic"], timeout=10, message="restored")
+            self.driver.message(hwnd, 0x0112, wparam=0xF020)  # a system minimise request hides
+            self.wait_until(lambda: not self.driver.window(hwnd)["visible"], timeout=10, message="hidden")
+
     def test_no_files_in_description_shows_its_message_and_ends(self):
         with config_server(b"[Info]\r\nFileCount=0\r\n"):
             p = self.start()
