@@ -67,6 +67,11 @@ std::wstring_view Trim(std::wstring_view s) {
     return s;
 }
 
+// Names and values are C strings to the profile functions: they end at a NUL character.
+std::wstring_view UpToNul(std::wstring_view s) {
+    return s.substr(0, s.find(L'\0'));
+}
+
 std::wstring DecodeUtf16(std::string_view bytes, bool big_endian) {
     std::u16string units;
     units.reserve(bytes.size() / 2);
@@ -130,7 +135,7 @@ IniFile IniFile::Parse(std::string_view bytes, const AnsiDecoder& decode_ansi) {
             // The name ends at the last ']'; a line without one is read as a key line.
             const size_t close = line.rfind(L']');
             if (close != std::wstring_view::npos) {
-                ini.sections_.push_back(Section{std::wstring(Trim(line.substr(1, close - 1))), {}});
+                ini.sections_.push_back(Section{std::wstring(UpToNul(Trim(line.substr(1, close - 1)))), {}});
                 current = &ini.sections_.back();
                 continue;
             }
@@ -143,10 +148,10 @@ IniFile IniFile::Parse(std::string_view bytes, const AnsiDecoder& decode_ansi) {
         const size_t eq = line.find(L'=');
         Entry entry;
         if (eq == std::wstring_view::npos) {
-            entry.key = std::wstring(line);
+            entry.key = std::wstring(UpToNul(line));
         } else {
-            entry.key = std::wstring(Trim(line.substr(0, eq)));
-            entry.value = std::wstring(Trim(line.substr(eq + 1)));
+            entry.key = std::wstring(UpToNul(Trim(line.substr(0, eq))));
+            entry.value = std::wstring(UpToNul(Trim(line.substr(eq + 1))));
             entry.has_value = true;
         }
         current->entries.push_back(std::move(entry));
@@ -166,8 +171,8 @@ IniFile IniFile::Load(const std::string& path, const AnsiDecoder& decode_ansi) {
 const IniFile::Entry* IniFile::Find(std::wstring_view section, std::wstring_view key) const {
     // Blanks around the names asked for do not count. Only the first section of a name is
     // searched, and in it the first key of a name.
-    section = Trim(section);
-    key = Trim(key);
+    section = Trim(UpToNul(section));
+    key = Trim(UpToNul(key));
     for (const Section& s : sections_) {
         if (!EqualsIgnoreCase(s.name, section)) {
             continue;

@@ -239,6 +239,13 @@ CASES["utf-8 without bom"] = (CHINESE.encode("utf-8"), [
     Lookup("Info", "FileDir"),
 ])
 CASES["missing file"] = (None, [Lookup("Info", "FileCount", DEFAULT, INT_DEFAULT)])
+CASES["nul characters"] = (b"[s]\r\nk=ab\x00cd\r\nn\x00x=2\r\nj=1\r\n[t\x00u]\r\nm=3\r\n", [
+    # Names and values end at a NUL character.
+    Lookup("s", "k", "ab"),
+    Lookup("s", "n", "2", 2),
+    Lookup("s", "j", "1", 1),
+    Lookup("t", "m", "3", 3),
+])
 
 
 class IniRulesTest(WineTestCase):
@@ -330,6 +337,9 @@ class IniRulesTest(WineTestCase):
 
     def test_missing_file(self):
         self.check_case("missing file")
+
+    def test_nul_characters(self):
+        self.check_case("nul characters")
 
 
 if __name__ == "__main__":

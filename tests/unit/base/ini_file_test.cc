@@ -181,6 +181,14 @@ TEST(IniFileTest, SectionHeadersAndOddLines) {
     EXPECT_EQ(ini.GetInt(L"c", L"y", 0), 3);
 }
 
+TEST(IniFileTest, NamesAndValuesEndAtNul) {
+    const IniFile ini = IniFile::Parse(std::string("[s]\nk=ab \0cd\nn\0x=2\n[t\0u]\nm=3\n", 29));
+    EXPECT_EQ(ini.GetString(L"s", L"k", kDefault), L"ab ");
+    EXPECT_EQ(ini.GetInt(L"s", L"n", 0), 2);
+    EXPECT_EQ(ini.GetInt(L"t", L"m", 0), 3);
+    EXPECT_EQ(ini.GetInt(std::wstring_view(L"t\0zzz", 5), L"m", 0), 3);
+}
+
 TEST(IniFileTest, EveryLineEndEndsALine) {
     const IniFile ini = IniFile::Parse("[s]\ra=1\rb=2\n[t]\nc=3\r\n\r\n[u]\r\nd=4");
     EXPECT_EQ(ini.GetInt(L"s", L"a", 0), 1);
