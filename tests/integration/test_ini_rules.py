@@ -5,6 +5,7 @@ GetPrivateProfileIntW, and with IniFile. Each lookup states what the profile fun
 (the rule), and IniFile must return the same. Where Wine is known not to behave as Windows
 does, the lookup says so and IniFile is held to Windows.
 """
+import json
 import os
 import tempfile
 import unittest
@@ -273,7 +274,6 @@ class IniRulesTest(WineTestCase):
         result = cls.wine.run(win64_exe(INI_DUMP), to_windows_path(lookups_path), timeout=120)
         if result.returncode != 0:
             raise AssertionError(f"ini_dump failed: {result!r} {result.stderr[-2000:]}")
-        import json
         answer = json.loads(result.stdout)
         cls.acp = answer["acp"]
         cls.results = list(zip(order, answer["results"]))
