@@ -6,11 +6,14 @@
 namespace installer::win {
 namespace {
 
+// The whole control is the tool: identified by its window handle (as the framework's
+// tooltip does for tool id 0), so the tooltip covers the control wherever it is.
 TTTOOLINFOW ToolInfo(HWND tool) {
     TTTOOLINFOW info{};
     info.cbSize = sizeof(info);
-    info.hwnd = tool;
-    info.uId = 0;
+    info.uFlags = TTF_IDISHWND;
+    info.hwnd = ::GetParent(tool);
+    info.uId = reinterpret_cast<UINT_PTR>(tool);
     return info;
 }
 

@@ -93,6 +93,17 @@ class GalleryCase(WineTestCase):
         self.assertIsNotNone(found, f"control {control_id} is missing")
         return found
 
+    def assertPixelSoon(self, control_id, point, expected, what, timeout=5.0):
+        """Takes screenshots of the control until the point shows `expected` (painting after
+        input is not instantaneous on a busy machine); fails with the last colour seen."""
+        deadline = time.monotonic() + timeout
+        while True:
+            actual = self.shot(control_id, what.replace(" ", "-")).getpixel(point)
+            if close_to(actual, expected):
+                return
+            if time.monotonic() > deadline:
+                self.fail(f"{what}: {actual} at {point}, expected {expected}")
+
     def assertPixel(self, img, point, expected, what):
         actual = img.getpixel(point)
         self.assertTrue(close_to(actual, expected), f"{what}: {actual} at {point}, expected {expected}")
@@ -157,17 +168,48 @@ class ButtonTest(GalleryCase):
         for i in range(3):
             self.assertGreater(distance(faces[i], faces[i + 1]), 2 * TOLERANCE, "frames are told apart")
 
-        self.assertPixel(self.shot(1011, "normal"), point, faces[0], "normal frame")
+        self.assertPixelSoon(1011, point, faces[0], "normal frame")
         self.driver.mouse_move(self.hwnd, 1011)
-        self.assertPixel(self.shot(1011, "hover"), point, faces[1], "hover frame")
+        self.assertPixelSoon(1011, point, faces[1], "hover frame")
         self.driver.mouse_down(self.hwnd, 1011)
         try:
-            self.assertPixel(self.shot(1011, "pressed"), point, faces[2], "pressed frame")
+            self.assertPixelSoon(1011, point, faces[2], "pressed frame")
         finally:
             self.driver.mouse_up(self.hwnd, 1011)
-        self.assertPixel(self.shot(1011, "released"), point, faces[1], "hover frame after the release")
+        self.assertPixelSoon(1011, point, faces[1], "hover frame after the release")
         self.park_mouse()
-        self.assertPixel(self.shot(1011, "left"), point, faces[0], "normal frame after leaving")
+        self.assertPixelSoon(1011, point, faces[0], "normal frame after leaving")
+
+    def test_press_and_release_notify_around_the_click(self):
+        self.driver.mouse_click(self.hwnd, 1011)
+        # Down after the platform's own handling, up before it (and so before the click).
+        title = self.wait_until(lambda: (lambda t: t if t.endswith("]") else None)(
+            self.driver.window(self.hwnd)["title"]), message="the notifications")
+        self.assertTrue(title.endswith("[DUC]"), title)
+
+    def test_focused_button_shows_frame_four_unless_the_mouse_is_over_it(self):
+        rect = self.control(1011)["rect"]
+        point = (2, (rect[3] - rect[1]) // 2)  # on the focus ring of frame 4
+        focused, normal, hover = (frame_pixel("btn_install.png", i, 5, *point) for i in (4, 0, 1))
+        self.assertGreater(distance(focused, normal), 2 * TOLERANCE)
+        self.assertGreater(distance(focused, hover), 2 * TOLERANCE)
+        # WM_NEXTDLGCTL with a window handle moves the focus there.
+        self.driver.message(self.hwnd, 0x28, wparam=self.control(1011)["hwnd"], lparam=1)
+        self.assertPixelSoon(1011, point, focused, "focused frame")
+        self.driver.mouse_move(self.hwnd, 1011)
+        self.assertPixelSoon(1011, point, hover, "hover wins over focus")
+
+    def test_tooltip_shows_the_tooltip_text(self):
+        self.driver.mouse_move(self.hwnd, 1011)
+        self.driver.mouse_move(self.hwnd, 1011, x=40, y=10)
+
+        def shown():
+            for window in self.driver.list(hidden_too=True, class_name="tooltips_class32"):
+                if window["visible"] and window["title"] == "立即安装":
+                    return window
+            return None
+
+        self.wait_until(shown, timeout=10, message="the tooltip with the button's tooltip text")
 
     def test_disabled_button_keeps_frame_three_and_grey_text_under_the_mouse(self):
         rect = self.control(2001)["rect"]
@@ -213,22 +255,20 @@ class CheckBoxTest(GalleryCase):
             self.assertGreater(distance(self.expected(a), self.expected(b)), TOLERANCE, f"frames {a} and {b}")
         point = self.box_point(1017)
         self.assertEqual(self.control(1017)["check"], 1)
-        self.assertPixel(self.shot(1017, "checked"), point, self.expected(5), "checked")
+        self.assertPixelSoon(1017, point, self.expected(5), "checked")
 
         self.driver.mouse_click(self.hwnd, 1017)
         self.wait_until(lambda: self.control(1017)["check"] == 0, message="the click unchecks")
-        self.assertPixel(self.shot(1017, "unchecked-hover"), point, self.expected(1), "unchecked under the mouse")
+        self.assertPixelSoon(1017, point, self.expected(1), "unchecked under the mouse")
         self.driver.mouse_click(self.hwnd, 1017)
         self.wait_until(lambda: self.control(1017)["check"] == 1, message="the second click checks")
-        self.assertPixel(self.shot(1017, "checked-hover"), point, self.expected(6), "checked under the mouse")
+        self.assertPixelSoon(1017, point, self.expected(6), "checked under the mouse")
         self.park_mouse()
-        self.assertPixel(self.shot(1017, "checked-left"), point, self.expected(5), "checked after leaving")
+        self.assertPixelSoon(1017, point, self.expected(5), "checked after leaving")
 
-        self.assertPixel(self.shot(2002, "disabled-checked"), self.box_point(2002), self.expected(8),
-                         "disabled checked")
+        self.assertPixelSoon(2002, self.box_point(2002), self.expected(8), "disabled checked")
         self.driver.mouse_move(self.hwnd, 2003)
-        self.assertPixel(self.shot(2003, "disabled-unchecked"), self.box_point(2003), self.expected(3),
-                         "disabled unchecked, mouse over")
+        self.assertPixelSoon(2003, self.box_point(2003), self.expected(3), "disabled unchecked, mouse over")
 
     def test_disabled_text_is_grey_and_enabled_text_has_the_class_colour(self):
         enabled = [p for p in self.shot(1016, "text").crop((18, 0, 60, 16)).getdata() if distance(p, WHITE) > 60]
@@ -277,6 +317,23 @@ class LabelTest(GalleryCase):
         self.park_mouse()
         after = self.shot(1020, "link-left")
         self.assertTrue(has(after, normal) and not has(after, hover), "normal colour after leaving")
+
+
+class LinkTooltipTest(GalleryCase):
+    LONG_TITLE = "晴川音乐播放器二〇二六年冬季特别版完整安装包"
+    gallery_args = ("--title", LONG_TITLE)
+
+    def visible_tooltip(self, text):
+        for window in self.driver.list(hidden_too=True, class_name="tooltips_class32"):
+            if window["visible"] and window["title"] == text:
+                return window
+        return None
+
+    def test_a_link_too_wide_for_its_label_gets_the_full_text_as_tooltip(self):
+        full = self.LONG_TITLE + "服务条款"
+        self.driver.mouse_move(self.hwnd, 1020, x=10, y=6)
+        self.driver.mouse_move(self.hwnd, 1020, x=30, y=6)
+        self.wait_until(lambda: self.visible_tooltip(full), timeout=10, message="the link's tooltip")
 
 
 class MissingSkinTest(GalleryCase):

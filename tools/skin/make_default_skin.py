@@ -162,9 +162,12 @@ def button_face(w, h, top, bottom, radius, ring=None, shadow=True):
     fill = vertical_gradient(w * SCALE, h * SCALE, top, bottom)
     img.paste(fill, (0, 0), rounded_mask(w, h, radius, inset=1, bottom=1))
     if ring is not None:
-        d = ImageDraw.Draw(img)
-        d.rounded_rectangle([2 * SCALE, 2 * SCALE, (w - 2) * SCALE - 1, (h - 3) * SCALE - 1],
-                            radius=(radius - 1) * SCALE, outline=ring, width=int(1.2 * SCALE))
+        # On a layer of its own: drawing a translucent colour straight into the face would
+        # replace the face's pixels instead of blending with them.
+        layer = Image.new("RGBA", img.size, ring[:3] + (0,))
+        ImageDraw.Draw(layer).rounded_rectangle([2 * SCALE, 2 * SCALE, (w - 2) * SCALE - 1, (h - 3) * SCALE - 1],
+                                                radius=(radius - 1) * SCALE, outline=ring, width=int(1.2 * SCALE))
+        img.alpha_composite(layer)
     return img
 
 

@@ -58,6 +58,9 @@ class GalleryDialog : public win::DialogWindow {
     void Paint();
     void ShowStage();
     void SkinButton(CLrButton& button, const wchar_t* image, const wchar_t* tooltip);
+    // Shows the install button's notifications (D down, U up, C click) in the window
+    // text, where the tests read them.
+    void NoteEvent(wchar_t event);
 
     Options options_;
     CMyLabel progress_text_;
@@ -78,6 +81,7 @@ class GalleryDialog : public win::DialogWindow {
     CMyLabel changing_label_;
     CMyLabel disabled_label_;
     bool changed_ = false;
+    std::wstring events_;  // what the install button told the window, in order
 };
 
 void GalleryDialog::SkinButton(CLrButton& button, const wchar_t* image, const wchar_t* tooltip) {
@@ -159,6 +163,11 @@ bool GalleryDialog::OnInitDialog() {
     return false;
 }
 
+void GalleryDialog::NoteEvent(wchar_t event) {
+    events_ += event;
+    ::SetWindowTextW(hwnd(), (options_.title + L" [" + events_ + L"]").c_str());
+}
+
 void GalleryDialog::ShowStage() {
     const bool welcome = options_.stage == 1;
     const int welcome_ids[] = {IDC_INSTALL, IDC_ACCEPT, IDC_LICENCE_LINK, IDC_DIR_EDIT, IDC_BROWSE, IDC_BOOT, IDC_RUN};
@@ -201,7 +210,19 @@ std::optional<LRESULT> GalleryDialog::HandleMessage(UINT message, WPARAM wparam,
             }
             return std::nullopt;
         }
+        case WM_NOTIFY: {
+            const auto* header = reinterpret_cast<const NMHDR*>(lparam);
+            if (header != nullptr && header->idFrom == IDC_INSTALL &&
+                (header->code == kLrButtonNotifyDown || header->code == kLrButtonNotifyUp)) {
+                NoteEvent(header->code == kLrButtonNotifyDown ? L'D' : L'U');
+            }
+            return 0;
+        }
         case WM_COMMAND:
+            if (LOWORD(wparam) == IDC_INSTALL && HIWORD(wparam) == BN_CLICKED) {
+                NoteEvent(L'C');
+                return 0;
+            }
             switch (LOWORD(wparam)) {
                 case IDC_CLOSE:
                     EndModalLoop(IDOK);
