@@ -75,7 +75,8 @@ class Nginx:
         # One JSON object per request so that tests can read fields without parsing quotes.
         log_format = ('escape=json \'{"request":"$request","status":$status,"bytes":$body_bytes_sent,'
                       '"range":"$http_range","agent":"$http_user_agent","accept":"$http_accept",'
-                      '"connection":$connection,"requests":$connection_requests,"args":"$args"}\'')
+                      '"connection":$connection,"requests":$connection_requests,"args":"$args",'
+                      '"time":$msec,"request_time":$request_time}\'')
         return f"""
 daemon off;
 master_process off;
@@ -144,7 +145,8 @@ http {{
 
     def entries(self):
         """Every logged request as a dict (request, status, bytes, range, agent, accept,
-        connection, requests, args), oldest first."""
+        connection, requests, args, time: end in seconds since the epoch, request_time:
+        seconds it took), oldest first."""
         if not os.path.exists(self.access_log):
             return []
         with open(self.access_log, encoding="utf-8", errors="replace") as f:

@@ -10,8 +10,9 @@
 
 namespace installer {
 
-// Arguments: --ini DESCRIPTION --out PACKAGE [--url MIRROR]... [--workers N]
-// (--url replaces the description's mirrors). Prints one line per event and a summary.
+// Arguments: --ini DESCRIPTION --out PACKAGE [--url MIRROR]... [--workers N] [--no-recheck]
+// (--url replaces the description's mirrors; --no-recheck skips reading the finished file
+// back, which the benchmark does with its own digest). Prints one line per event and a summary.
 // Returns 0 when the package is complete and verified, 1 when the download failed or the
 // file does not verify, 2 on bad arguments.
 int RunFetch(const std::vector<std::wstring>& args, IRangeTransport& transport);
