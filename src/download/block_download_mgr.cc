@@ -161,8 +161,7 @@ void CBlockDownloadMgr::HandleDownloaded(CBlockDownloadThread* worker,
                                          const uint8_t* bytes,
                                          int32_t count,
                                          int32_t index) {
-    Worker taken;
-    const int32_t mirror = TakeWorker(worker, &taken);
+    const int32_t mirror = TakeWorker(worker);
     if (mirror < 0) {
         return;
     }
@@ -228,8 +227,7 @@ void CBlockDownloadMgr::HandleDownloaded(CBlockDownloadThread* worker,
 }
 
 void CBlockDownloadMgr::HandleFailed(CBlockDownloadThread* worker, int32_t index) {
-    Worker taken;
-    const int32_t mirror = TakeWorker(worker, &taken);
+    const int32_t mirror = TakeWorker(worker);
     if (mirror < 0) {
         return;
     }
@@ -336,14 +334,13 @@ int32_t CBlockDownloadMgr::PickBlockToDuplicate(int32_t mirror) {
     return best;
 }
 
-int32_t CBlockDownloadMgr::TakeWorker(CBlockDownloadThread* worker, Worker* taken) {
+int32_t CBlockDownloadMgr::TakeWorker(CBlockDownloadThread* worker) {
     for (auto it = active_.begin(); it != active_.end(); ++it) {
         if (it->thread.get() == worker) {
             const int32_t mirror = it->mirror;
             --mirrors_[mirror].active;
             finished_.push_back(std::move(*it));
             active_.erase(it);
-            *taken = Worker{nullptr, mirror};
             return mirror;
         }
     }

@@ -133,7 +133,9 @@ class CBlockDownloadMgr final : public IBlockDownloadEvent {
     void StartNextBlock(int32_t mirror, bool allow_duplicate);
     int32_t PickBlockToDuplicate(int32_t mirror);
     int32_t LowestIdleBlock(int32_t avoid_mirror);
-    int32_t TakeWorker(CBlockDownloadThread* worker, Worker* taken);
+    // Moves `worker` from the active to the finished workers; its mirror, or -1 when it is
+    // not active (the destructor has taken the lists).
+    int32_t TakeWorker(CBlockDownloadThread* worker);
     void HandleFailedAttempt(int32_t mirror, int32_t block, bool demote);
     void KeepGoing();
     int32_t ActiveWorkersOn(int32_t block);

@@ -459,6 +459,23 @@ TEST_F(DownloadTest, WrongDigestInTheDescriptionFailsAfterBoundedAttempts) {
     EXPECT_EQ(block1_requests, 4);
 }
 
+TEST_F(DownloadTest, RightDigestButWrongSizeIsASizeError) {
+    // The description's size of the last block is one byte short, its digest is that of
+    // the bytes the mirror sends: every attempt is a size error, then the final failure.
+    NginxServer web;
+    const auto data = MakeData(kBlockStride + 1000, 23);
+    web.Put("p.bin", data);
+    auto blocks = BlocksOf(data);
+    blocks[1].size -= 1;
+    CBlockDownloadMgr mgr(transport_, OpenPackageFile, DownloadPolicy{.max_attempts_per_block = 3});
+    mgr.SetSink(&sink_);
+    ASSERT_TRUE(mgr.Start({web.Url("/p.bin")}, blocks, PackagePath()));
+    ASSERT_TRUE(sink_.WaitForEnd());
+    EXPECT_EQ(sink_.errors(), (std::vector<int32_t>{kBlockErrorSize, kBlockErrorSize, kBlockErrorSize}));
+    EXPECT_EQ(sink_.failures(), std::vector<DownloadFailure>{DownloadFailure::kBlockNeverVerified});
+    EXPECT_EQ(sink_.progress(), std::vector<int32_t>{50});
+}
+
 TEST_F(DownloadTest, BlockThatCanNeverVerifyFailsBeforeAnyRequest) {
     NginxServer web;
     const auto data = MakeData(2 * kBlockStride, 18);
