@@ -171,8 +171,9 @@ def button_face(w, h, top, bottom, radius, ring=None, shadow=True):
     return img
 
 
-def button_strip(w, h, radius, icon=None):
-    """Five faces: normal, hover, pressed, disabled, focused."""
+def button_strip(w, h, radius, icon=None, caption=None):
+    """Five faces: normal, hover, pressed, disabled, focused. The window clears the text
+    of the buttons that get an image, so their caption is part of the image."""
     looks = [
         (PRIMARY_LIGHT, PRIMARY, None, True),
         (lerp(PRIMARY_LIGHT, (255, 255, 255), 0.18), PRIMARY_LIGHT, None, True),
@@ -183,10 +184,24 @@ def button_strip(w, h, radius, icon=None):
     frames = []
     for i, (top, bottom, ring, shadow) in enumerate(looks):
         img = button_face(w, h, top, bottom, radius, ring, shadow)
+        color = (255, 255, 255, 255) if i != 3 else (150, 160, 172, 255)
         if icon is not None:
-            icon(ImageDraw.Draw(img), w, h, (255, 255, 255, 255) if i != 3 else (150, 160, 172, 255), i == 2)
+            icon(ImageDraw.Draw(img), w, h, color, i == 2)
+        if caption is not None:
+            draw_caption(ImageDraw.Draw(img), w, h, caption, color, i == 2)
         frames.append(finish(img, w, h))
     return strip(frames)
+
+
+def draw_caption(d, w, h, text, color, pressed):
+    """The caption centred in the space right of the icon (which sits around x = 34)."""
+    f = font(15)
+    box = d.textbbox((0, 0), text, font=f)
+    off = SCALE if pressed else 0
+    left = 46 * SCALE
+    x = left + ((w - 14) * SCALE - left - (box[2] - box[0])) // 2 - box[0] + off
+    y = (h * SCALE - (box[3] - box[1])) // 2 - box[1] + off
+    d.text((x, y), text, font=f, fill=color)
 
 
 def download_icon(d, w, h, color, pressed):
@@ -391,8 +406,8 @@ def main():
     for index, name in enumerate(STEP_NAMES):
         images[f"step{index}0.png"] = draw_step(name, False)
         images[f"step{index}1.png"] = draw_step(name, True)
-    images["btn_install.png"] = button_strip(156, 40, 7, download_icon)
-    images["btn_run.png"] = button_strip(156, 40, 7, play_icon)
+    images["btn_install.png"] = button_strip(156, 40, 7, download_icon, "立即安装")
+    images["btn_run.png"] = button_strip(156, 40, 7, play_icon, "立即启动")
     images["btn_normal.png"] = button_strip(40, 26, 4)
     images["btn_check.png"] = check_strip()
     images["dlg_min.png"] = caption_strip(minimise_glyph, (255, 255, 255, 48), (255, 255, 255, 80))
