@@ -205,6 +205,7 @@ void CBlockDownloadMgr::HandleDownloaded(CBlockDownloadThread* worker,
     block.state = State::kDone;
     ++done_count_;
     ++success_counts_[mirrors_[mirror].url];
+    const bool was_on_probation = mirrors_[mirror].failures_in_row > 0;
     mirrors_[mirror].failures_in_row = 0;
     CancelWorkersOn(index);
 
@@ -221,6 +222,9 @@ void CBlockDownloadMgr::HandleDownloaded(CBlockDownloadThread* worker,
         }
     } else {
         StartNextBlock(mirror, true);
+        if (was_on_probation) {
+            StartNextBlock(mirror, true);  // back to its full number of transfers
+        }
         sink_->OnBlockProgress(this, static_cast<int32_t>(static_cast<int64_t>(done_count_) * 100 / block_count));
     }
     ReapFinished();
@@ -272,7 +276,7 @@ bool CBlockDownloadMgr::StartWorker(int32_t mirror, int32_t block, int delay_ms)
 }
 
 void CBlockDownloadMgr::StartNextBlock(int32_t mirror, bool allow_duplicate) {
-    if (!stopped_ && !mirrors_[mirror].demoted && mirrors_[mirror].active < policy_.workers_per_mirror) {
+    if (!stopped_ && mirrors_[mirror].active < Capacity(mirror)) {
         int32_t block = LowestIdleBlock(mirror);
         if (block < 0 && allow_duplicate) {
             block = PickBlockToDuplicate(mirror);
@@ -370,7 +374,7 @@ void CBlockDownloadMgr::HandleFailedAttempt(int32_t mirror, int32_t index, bool 
         int32_t best = -1;
         for (int32_t m = 0; m < static_cast<int32_t>(mirrors_.size()); ++m) {
             const Mirror& candidate = mirrors_[m];
-            if (m == mirror || candidate.demoted || candidate.active >= policy_.workers_per_mirror) {
+            if (m == mirror || candidate.active >= Capacity(m)) {
                 continue;
             }
             auto rank = [&](int32_t i) {
@@ -385,9 +389,9 @@ void CBlockDownloadMgr::HandleFailedAttempt(int32_t mirror, int32_t index, bool 
             StartWorker(best, index, RetryDelay(block.attempts));
         }
     }
-    // The failing mirror keeps its slot unless demoted, backs off, and takes a block that
+    // The failing mirror keeps one slot unless demoted, backs off, and takes a block that
     // has not failed on it if there is one.
-    if (!failing.demoted && failing.active < policy_.workers_per_mirror) {
+    if (failing.active < Capacity(mirror)) {
         const int32_t next = LowestIdleBlock(mirror);
         if (next >= 0) {
             StartWorker(mirror, next, RetryDelay(failing.failures_in_row));
@@ -408,7 +412,7 @@ void CBlockDownloadMgr::KeepGoing() {
             continue;
         }
         usable = true;
-        while (mirrors_[m].active < policy_.workers_per_mirror) {
+        while (mirrors_[m].active < Capacity(m)) {
             const int32_t block = LowestIdleBlock(m);
             if (block < 0 || !StartWorker(m, block, RetryDelay(std::max(1, mirrors_[m].failures_in_row)))) {
                 break;
@@ -459,6 +463,13 @@ void CBlockDownloadMgr::ReapFinished() {
     // A worker that has reported returns without taking the lock, so joining one that
     // has already ended is immediate; the one reporting right now is kept.
     std::erase_if(finished_, [](const Worker& w) { return w.thread->HasExited(); });
+}
+
+int32_t CBlockDownloadMgr::Capacity(int32_t mirror) const {
+    const Mirror& m = mirrors_[mirror];
+    // A mirror whose last attempt failed is on probation: one transfer at a time until it
+    // delivers a block again, so that a broken mirror costs few requests.
+    return m.demoted ? 0 : m.failures_in_row > 0 ? 1 : policy_.workers_per_mirror;
 }
 
 int CBlockDownloadMgr::RetryDelay(int32_t failures) const {

@@ -144,6 +144,8 @@ class CBlockDownloadMgr final : public IBlockDownloadEvent {
     void StopAll();
     void ReapFinished();
     int RetryDelay(int32_t failures) const;
+    // Transfers `mirror` may run at once now.
+    int32_t Capacity(int32_t mirror) const;
 
     IRangeTransport& transport_;
     PackageFileOpener open_file_;

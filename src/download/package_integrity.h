@@ -1,0 +1,48 @@
+// The whole-file check of a finished package: its size and SHA-256 as the package
+// description gives them ("FileSize", "FileSha256"), read through any reader, e.g. the
+// handle that keeps the package locked until it runs. Descriptions without the digest
+// keep the block check alone.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "download/package_verify.h"
+#include "identity/sha256.h"
+
+namespace installer {
+
+// What the description says about the whole file.
+struct PackageIntegrity {
+    bool required = false;        // "FileSha256" is present: the whole file must match
+    bool well_formed = true;      // false: a present key is malformed, so the package never passes
+    Sha256Digest sha256{};        // "FileSha256", when required and well formed
+    std::optional<int64_t> size;  // "FileSize", when present and well formed (only with the digest)
+};
+
+// Reads the whole-file keys from their text values (nullopt = the key is missing).
+// "FileSha256" must be 64 hexadecimal digits; "FileSize" 1 to 19 decimal digits. Without
+// "FileSha256" nothing is required and "FileSize" is not looked at. Never fails.
+PackageIntegrity ParsePackageIntegrity(const std::optional<std::string>& sha256_text,
+                                       const std::optional<std::string>& size_text);
+
+enum class WholeFileCheck {
+    kNotRequired,     // no digest in the description: nothing to check
+    kMatch,           // size (when given) and digest match
+    kMalformedKey,    // a key was present but malformed
+    kSizeMismatch,    // the file is shorter or longer than "FileSize"
+    kDigestMismatch,  // the bytes do not have the digest
+    kReadError,       // the reader failed
+};
+
+// Hashes the file from offset 0 to its end through `read_at` (to at most size + 1 bytes
+// when a size is given, so a longer file is told without reading all of it) and compares.
+WholeFileCheck CheckWholeFile(const ReadAtFn& read_at, const PackageIntegrity& integrity);
+
+// True when the result lets the package run.
+inline bool WholeFilePasses(WholeFileCheck result) {
+    return result == WholeFileCheck::kNotRequired || result == WholeFileCheck::kMatch;
+}
+
+}  // namespace installer
