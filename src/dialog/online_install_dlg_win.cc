@@ -72,6 +72,60 @@ int64_t ReadAt(HANDLE file, int64_t offset, uint8_t* buffer, int32_t length) {
     return n;
 }
 
+// CreateProcessW's error for a program whose manifest requires elevation; MinGW's
+// <winerror.h> does not name it.
+constexpr DWORD kErrorElevationRequired = 740;
+
+// Splits a command line of the form `"path" arguments` (as SetupCommandLine builds it) into
+// the unquoted path and the arguments without their leading spaces. False when it does not
+// start with a quoted path.
+bool SplitQuotedCommand(const std::wstring& command_line, std::wstring* path, std::wstring* arguments) {
+    if (command_line.size() < 2 || command_line[0] != L'"') {
+        return false;
+    }
+    const size_t close = command_line.find(L'"', 1);
+    if (close == std::wstring::npos || close == 1) {
+        return false;
+    }
+    *path = command_line.substr(1, close - 1);
+    const size_t rest = command_line.find_first_not_of(L' ', close + 1);
+    *arguments = rest == std::wstring::npos ? std::wstring() : command_line.substr(rest);
+    return true;
+}
+
+// Starts `command_line` hidden through the shell's "runas" verb, which shows the consent
+// prompt. Returns the process handle (owned by the caller), or null with `*error` set:
+// ERROR_CANCELLED when the user declines.
+HANDLE StartElevated(HWND owner, const std::wstring& command_line, DWORD* error) {
+    std::wstring path;
+    std::wstring arguments;
+    if (!SplitQuotedCommand(command_line, &path, &arguments)) {
+        *error = ERROR_BAD_FORMAT;
+        return nullptr;
+    }
+    // The shell may hand the verb to an extension: it wants COM on this thread.
+    const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof(info);
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    info.hwnd = owner;
+    info.lpVerb = L"runas";
+    info.lpFile = path.c_str();
+    info.lpParameters = arguments.empty() ? nullptr : arguments.c_str();
+    info.nShow = SW_HIDE;
+    const BOOL started = ::ShellExecuteExW(&info);
+    *error = started ? ERROR_SUCCESS : ::GetLastError();
+    if (SUCCEEDED(com)) {
+        ::CoUninitialize();
+    }
+    if (started && info.hProcess == nullptr) {
+        // Started, but through something that gives no process to wait for: the outcome
+        // could not be known, so it must not be reported as a success.
+        *error = ERROR_INVALID_HANDLE;
+    }
+    return started ? info.hProcess : nullptr;
+}
+
 }  // namespace
 
 COnlineInstallDlg::COnlineInstallDlg(CBlockDownloadMgr& manager, std::wstring argument)
@@ -575,17 +629,23 @@ SetupOutcome COnlineInstallDlg::RunPackage(const std::wstring& command_line) {
     process_started_ = true;
     const BOOL created = ::CreateProcessW(nullptr, mutable_command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                                           &startup, &process);
-    const DWORD create_error = ::GetLastError();
+    DWORD create_error = created ? ERROR_SUCCESS : ::GetLastError();
+    win::ScopedKernelHandle process_handle(created ? process.hProcess : nullptr);
+    win::ScopedKernelHandle thread_handle(created ? process.hThread : nullptr);
+    if (!created && create_error == kErrorElevationRequired) {
+        // The setup's manifest asks for administrator rights, which CreateProcessW cannot
+        // give: ask the user through the shell, with the same path and arguments. The
+        // package stays locked until the elevated process exists.
+        process_handle.Set(StartElevated(hwnd(), command_line, &create_error));
+    }
     // The image is mapped now (or nothing started): the lock has done its work.
     package_lock_.Close();
     SetupOutcome outcome;
-    if (!created) {
+    if (!process_handle) {
         outcome.kind = SetupOutcome::Kind::kCouldNotStart;
         outcome.code = create_error;
         return outcome;
     }
-    win::ScopedKernelHandle process_handle(process.hProcess);
-    win::ScopedKernelHandle thread_handle(process.hThread);
     outcome.kind = SetupOutcome::Kind::kExited;
     outcome.code = WaitWithProgress(process_handle.Get());
     return outcome;

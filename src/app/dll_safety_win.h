@@ -1,0 +1,28 @@
+// Where the installer loads DLLs from: the system directory only, never the folder it was
+// started from (usually a Downloads folder) nor the current directory.
+#pragma once
+
+#include <windows.h>
+
+namespace installer {
+
+// What RestrictDllSearchPath achieved.
+enum class DllSearchRestriction {
+    kSystemDirectoryOnly,     // SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) took effect
+    kCurrentDirectoryRemoved  // only SetDllDirectoryW(L""): the executable's folder is still searched
+};
+
+// Restricts the default DLL search of the process to the system directory. Call it first in
+// wWinMain, before anything loads a DLL on our behalf. Where SetDefaultDllDirectories is
+// missing (Windows 7 without KB2533623) or fails, falls back to removing the current
+// directory from the search; delay-loaded DLLs are then still loaded by full system path
+// (LoadSystemLibrary). Never fails the process.
+DllSearchRestriction RestrictDllSearchPath();
+
+// Loads the DLL `name` (a bare file name such as "wininet.dll") from the system directory
+// only, or returns null with the last error set. The caller owns the returned module
+// reference. Side-by-side redirection (comctl32 version 6 from the manifest) still applies
+// where LOAD_LIBRARY_SEARCH_SYSTEM32 is available.
+HMODULE LoadSystemLibrary(const wchar_t* name);
+
+}  // namespace installer

@@ -1,0 +1,164 @@
+"""Planted DLLs under Wine: copies of a canary DLL, named like the installer's imports, lie
+beside the installer and in its current directory, and Wine is told to prefer them to its
+own (as Windows prefers a DLL beside the program to a system one that is not a KnownDLL).
+A control program shows that such a canary is loaded by a plain LoadLibraryW; the installer
+then runs through start-up to its window without loading any of them."""
+import os
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+from tests.harness.driver import Driver, DriverNotFound
+from tests.harness.installer import INSTALLER_EXE, Sandbox, config_server, simple_description
+from tests.harness.wine import DLL_OVERRIDES, WineTestCase, to_windows_path, win64_exe
+
+REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+CANARY = os.path.join("tests", "win", "canary", "canary.dll")
+PROBE = os.path.join("tests", "win", "canary", "canary_probe.exe")
+CHECK_IMPORTS = os.path.join(REPO, "src", "app", "delayload", "check_static_imports.py")
+OBJDUMP = "x86_64-w64-mingw32-objdump"
+
+# The installer's delay-loaded imports, and DLLs that system components load later on its
+# behalf (themes, window composition, networking, the WMI disk query).
+DELAY_LOADED = ["comctl32", "gdiplus", "iphlpapi", "msimg32", "wininet", "bcrypt"]
+# Left out, because Wine itself loads a planted copy where Windows would not:
+# - version.dll: Wine's user32 imports it statically, so Wine loads it before any code of
+#   the program runs (Windows' user32 does not, and KnownDLLs' imports come from the system
+#   directory). The probe test covers it.
+# - windowscodecs.dll and propsys.dll: Wine's gdiplus delay-loads the first, whose static
+#   import is the second, through a loader path that ignores SetDefaultDllDirectories
+#   (seen with Wine 8: both came from the executable's folder).
+LOADED_ON_OUR_BEHALF = ["uxtheme", "dwmapi", "winhttp", "mswsock", "dnsapi", "wbemprox", "wbemsvc", "fastprox",
+                        "netapi32", "userenv", "secur32", "crypt32", "urlmon", "iertutil", "msi", "riched20"]
+PLANTED = DELAY_LOADED + LOADED_ON_OUR_BEHALF
+PROBED = ["wininet", "comctl32", "gdiplus", "version", "uxtheme"]
+# Not a system DLL at all: a plain LoadLibraryW finds it only in the current directory.
+CURRENT_DIRECTORY_ONLY = "planted_here_only"
+
+
+def prefer_planted(names):
+    """WINEDLLOVERRIDES that make Wine take a DLL found on the search path before its own."""
+    return ",".join(names) + "=n,b;" + DLL_OVERRIDES
+
+
+class DllSafetyTest(WineTestCase):
+    def setUp(self):
+        self.sandbox = Sandbox()
+        self.cwd = tempfile.mkdtemp(prefix="installer-cwd-")
+        self.addCleanup(shutil.rmtree, self.cwd, ignore_errors=True)
+        self.addCleanup(self.sandbox.cleanup)
+        self.marker = os.path.join(self.cwd, "canary-marker.txt")
+        canary = win64_exe(CANARY)
+        for folder in (self.sandbox.dir, self.cwd):
+            for name in PLANTED:
+                shutil.copy2(canary, os.path.join(folder, name + ".dll"))
+        shutil.copy2(canary, os.path.join(self.cwd, CURRENT_DIRECTORY_ONLY + ".dll"))
+        # The probe has a folder of its own, where version.dll is planted too.
+        self.probe_dir = tempfile.mkdtemp(prefix="canary-probe-")
+        self.addCleanup(shutil.rmtree, self.probe_dir, ignore_errors=True)
+        for name in PLANTED + PROBED:
+            shutil.copy2(canary, os.path.join(self.probe_dir, name + ".dll"))
+        self.probe = os.path.join(self.probe_dir, "canary_probe.exe")
+        shutil.copy2(win64_exe(PROBE), self.probe)
+        self.env = {"CANARY_MARKER": to_windows_path(self.marker),
+                    "WINEDLLOVERRIDES": prefer_planted(PLANTED + [CURRENT_DIRECTORY_ONLY])}
+        self.probe_env = dict(self.env, WINEDLLOVERRIDES=prefer_planted(PLANTED + PROBED + [CURRENT_DIRECTORY_ONLY]))
+        self.processes = []
+
+    def tearDown(self):
+        for p in self.processes:
+            p.kill()
+
+    def canaries_loaded(self):
+        """(canary path, process path) for every load the canaries told of."""
+        if not os.path.exists(self.marker):
+            return []
+        with open(self.marker, encoding="utf-8") as f:
+            return [tuple(line.rstrip("\n").split("\t")) for line in f if line.strip()]
+
+    def probe_run(self, mode, name):
+        result = self.wine.run(self.probe, mode, name, cwd=self.cwd, env=self.probe_env)
+        self.assertFalse(result.timed_out, result)
+        return result
+
+    def test_plain_load_takes_the_planted_dll(self):
+        # Without this the rest would prove nothing: Wine does load a canary when asked.
+        result = self.probe_run("plain", "wininet.dll")
+        self.assertEqual(result.returncode, 0, result)
+        beside = to_windows_path(os.path.join(self.probe_dir, "wininet.dll"))
+        self.assertEqual(result.stdout.strip().lower(), f"loaded {beside}".lower())
+        self.assertEqual([c.lower() for c, _ in self.canaries_loaded()], [beside.lower()])
+
+        os.remove(self.marker)
+        result = self.probe_run("plain", CURRENT_DIRECTORY_ONLY + ".dll")
+        self.assertEqual(result.returncode, 0, result)
+        here = to_windows_path(os.path.join(self.cwd, CURRENT_DIRECTORY_ONLY + ".dll"))
+        self.assertEqual([c.lower() for c, _ in self.canaries_loaded()], [here.lower()])
+
+    def test_restricted_search_loads_only_from_the_system_directory(self):
+        for name in PROBED:
+            with self.subTest(name=name):
+                result = self.probe_run("restricted", name + ".dll")
+                self.assertEqual(result.returncode, 0, result)
+                lines = result.stdout.strip().splitlines()
+                self.assertEqual(lines[0], "restriction system-directory-only")
+                self.assertEqual(lines[1].lower(), f"loaded c:\\windows\\system32\\{name}.dll")
+        result = self.probe_run("restricted", CURRENT_DIRECTORY_ONLY + ".dll")
+        self.assertEqual(result.returncode, 1, result)
+        self.assertEqual(result.stdout.strip().splitlines()[-1], "not loaded 126")  # ERROR_MOD_NOT_FOUND
+        self.assertEqual(self.canaries_loaded(), [])
+
+    def test_system_library_refuses_anything_but_a_bare_name(self):
+        for name in [os.path.join(self.probe_dir, "wininet.dll"), "..\\wininet.dll", "Z:wininet.dll"]:
+            with self.subTest(name=name):
+                result = self.probe_run("system", to_windows_path(name) if name.startswith("/") else name)
+                self.assertEqual(result.returncode, 1, result)
+                self.assertEqual(result.stdout.strip(), "not loaded 87")  # ERROR_INVALID_PARAMETER
+        result = self.probe_run("system", "wininet.dll")
+        self.assertEqual(result.stdout.strip().lower(), "loaded c:\\windows\\system32\\wininet.dll")
+        self.assertEqual(self.canaries_loaded(), [])
+
+    def test_installer_reaches_its_window_without_loading_a_planted_dll(self):
+        with config_server(simple_description(title="植入检查")):
+            p = self.wine.start(self.sandbox.exe, "setup_7_8", cwd=self.cwd, env=self.env, timeout=90)
+            self.processes.append(p)
+            # The window means the description came through WinINet, the statistics report
+            # read the adapter address, and the skin was drawn with GDI+ and AlphaBlend.
+            try:
+                window = Driver(self.wine).wait(title="植入检查", exe="online_installer.exe", timeout=30)
+            except DriverNotFound:
+                self.fail(f"no window; planted DLLs loaded: {self.canaries_loaded()}")
+            self.assertGreater(window["rect"][2] - window["rect"][0], 300)
+            self.assertTrue(p.running())
+            self.assertEqual(self.canaries_loaded(), [])
+        self.assertTrue(os.path.exists(self.sandbox.path("info.ini")))
+
+
+class StaticImportTest(unittest.TestCase):
+    def test_installer_imports_only_known_dlls_statically(self):
+        exe = win64_exe(INSTALLER_EXE)
+        if shutil.which(OBJDUMP) is None:
+            self.skipTest(f"{OBJDUMP} is missing")
+        check = subprocess.run(["/usr/bin/python3", CHECK_IMPORTS, "--objdump", OBJDUMP, exe],
+                               capture_output=True, text=True)
+        self.assertEqual(check.returncode, 0, check.stderr)
+        with open(exe, "rb") as f:
+            image = f.read().lower()
+        for name in DELAY_LOADED[:-1]:  # bcrypt has a delay library but no caller yet
+            self.assertIn(f"{name}.dll".encode(), image, f"{name}.dll is not among the delay imports")
+
+    def test_check_refuses_a_program_that_imports_wininet_statically(self):
+        # The control program for the check: canary_probe imports only kernel32 and msvcrt,
+        # test_driver imports gdiplus and comctl32 the ordinary way.
+        if shutil.which(OBJDUMP) is None:
+            self.skipTest(f"{OBJDUMP} is missing")
+        driver = win64_exe(os.path.join("tools", "test_driver", "test_driver.exe"))
+        check = subprocess.run(["/usr/bin/python3", CHECK_IMPORTS, "--objdump", OBJDUMP, driver],
+                               capture_output=True, text=True)
+        self.assertEqual(check.returncode, 1, check.stdout)
+        self.assertIn("gdiplus.dll", check.stderr)
+
+
+if __name__ == "__main__":
+    unittest.main()
