@@ -45,6 +45,10 @@ FARPROC WINAPI DelayLoadNotify(unsigned notification, PDelayLoadInfo info) noexc
     if (notification != dliNotePreLoadLibrary || info == nullptr || info->szDll == nullptr) {
         return nullptr;  // let the helper go on as usual
     }
+    // Normally wWinMain has done this already; repeating it keeps the DLL's own dependencies
+    // in the system directory even for a call made before wWinMain (a static constructor).
+    static const DllSearchRestriction restriction = RestrictDllSearchPath();
+    static_cast<void>(restriction);
     wchar_t name[MAX_PATH] = {};
     size_t length = 0;
     bool ascii = true;

@@ -8,6 +8,7 @@ import shutil
 import subprocess
 import tempfile
 import unittest
+import xml.etree.ElementTree as ElementTree
 
 from tests.harness.driver import Driver, DriverNotFound
 from tests.harness.installer import INSTALLER_EXE, Sandbox, config_server, simple_description
@@ -135,7 +136,7 @@ class DllSafetyTest(WineTestCase):
         self.assertTrue(os.path.exists(self.sandbox.path("info.ini")))
 
 
-class StaticImportTest(unittest.TestCase):
+class BuiltInstallerTest(unittest.TestCase):
     def test_installer_imports_only_known_dlls_statically(self):
         exe = win64_exe(INSTALLER_EXE)
         if shutil.which(OBJDUMP) is None:
@@ -158,6 +159,26 @@ class StaticImportTest(unittest.TestCase):
                                capture_output=True, text=True)
         self.assertEqual(check.returncode, 1, check.stdout)
         self.assertIn("gdiplus.dll", check.stderr)
+
+    def test_manifest_is_embedded_and_asks_for_what_the_window_needs(self):
+        with open(win64_exe(INSTALLER_EXE), "rb") as f:
+            image = f.read()
+        start = image.find(b"<?xml")
+        end = image.find(b"</assembly>", start)
+        self.assertTrue(start >= 0 and end > start, "no manifest in the executable")
+        root = ElementTree.fromstring(image[start:end + len(b"</assembly>")])
+        ns = {"v1": "urn:schemas-microsoft-com:asm.v1", "v3": "urn:schemas-microsoft-com:asm.v3",
+              "compat": "urn:schemas-microsoft-com:compatibility.v1"}
+        controls = root.find("v1:dependency/v1:dependentAssembly/v1:assemblyIdentity", ns)
+        self.assertEqual((controls.get("name"), controls.get("version"), controls.get("publicKeyToken")),
+                         ("Microsoft.Windows.Common-Controls", "6.0.0.0", "6595b64144ccf1df"))
+        level = root.find("v3:trustInfo/v3:security/v3:requestedPrivileges/v3:requestedExecutionLevel", ns)
+        self.assertEqual((level.get("level"), level.get("uiAccess")), ("asInvoker", "false"))
+        self.assertEqual(root.find("v3:application/v3:windowSettings/v3:dpiAware", ns).text, "false")
+        systems = {e.get("Id") for e in root.findall("compat:compatibility/compat:application/compat:supportedOS", ns)}
+        self.assertEqual(systems, {"{e2011457-1546-43c5-a5fe-008deee3d3f0}", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
+                                   "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
+                                   "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"})
 
 
 if __name__ == "__main__":
