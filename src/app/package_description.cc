@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <optional>
+#include <string>
 
 namespace installer {
 namespace {
@@ -17,8 +19,8 @@ std::wstring Numbered(const wchar_t* stem, int n) {
     return stem + std::to_wstring(n);
 }
 
-// The digest text as the ANSI bytes the hexadecimal conversion reads; any
-// character outside ASCII cannot be a hexadecimal digit, so it becomes '?'.
+// A digest or number text as the ANSI bytes the conversion reads; any character
+// outside ASCII cannot be a digit, so it becomes '?'.
 std::string DigestTextBytes(const std::wstring& text) {
     std::string bytes;
     bytes.reserve(text.size());
@@ -26,6 +28,18 @@ std::string DigestTextBytes(const std::wstring& text) {
         bytes.push_back(c > 0 && c < 0x80 ? static_cast<char>(c) : '?');
     }
     return bytes;
+}
+
+// Text of `key`, or nullopt when the key is missing: the default is a line break,
+// which no value in an INI file can hold.
+std::optional<std::string> OptionalKeyBytes(const IProfileReader& ini,
+                                            const std::wstring& section,
+                                            const wchar_t* key) {
+    const std::wstring text = ini.GetString(section, key, L"\n");
+    if (text == L"\n") {
+        return std::nullopt;
+    }
+    return DigestTextBytes(text);
 }
 
 }  // namespace
@@ -83,6 +97,8 @@ PackageDescription ReadPackageDescription(const IProfileReader& ini, const Rando
     for (int i = 0; i < url_count; ++i) {
         d.mirrors.push_back(ini.GetString(section, Numbered(L"url", i), L""));
     }
+    d.integrity = ParsePackageIntegrity(OptionalKeyBytes(ini, section, L"FileSha256"),
+                                        OptionalKeyBytes(ini, section, L"FileSize"));
     return d;
 }
 

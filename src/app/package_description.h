@@ -8,6 +8,7 @@
 
 #include "base/profile_reader.h"
 #include "download/block_info.h"
+#include "download/package_integrity.h"
 
 namespace installer {
 
@@ -17,6 +18,7 @@ struct PackageDescription {
     std::wstring sub_dir;      // "FileDir"
     std::vector<BlockInfo> blocks;
     std::vector<std::wstring> mirrors;  // "url%d", in order
+    PackageIntegrity integrity;         // "FileSha256" and "FileSize"; not required when absent
 };
 
 // Next value of the C library's pseudo-random generator (rand()); injectable for tests.
@@ -29,7 +31,9 @@ bool HasPackageFiles(const IProfileReader& ini);
 // boundary, a draw of 0, a zero total and an empty list give file 0.
 int ChooseWeightedFile(std::vector<double> weights, int draw);
 
-// Reads the whole description; missing keys take their defaults, never an error.
+// Reads the whole description; missing keys take their defaults, never an error. A
+// malformed "FileSha256" or "FileSize" is kept as such in `integrity`: that package
+// can never pass its check.
 // `next_random` is called once, for the weighted choice.
 PackageDescription ReadPackageDescription(const IProfileReader& ini, const RandomDraw& next_random);
 
