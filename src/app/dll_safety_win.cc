@@ -93,6 +93,14 @@ HMODULE LoadSystemLibrary(const wchar_t* name) {
     if (HasSearchFlags()) {
         return ::LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     }
+    return LoadFromSystemDirectoryPath(name);
+}
+
+HMODULE LoadFromSystemDirectoryPath(const wchar_t* name) {
+    if (!IsBareFileName(name)) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
     wchar_t directory[MAX_PATH] = {};
     const UINT length = ::GetSystemDirectoryW(directory, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) {

@@ -25,4 +25,10 @@ DllSearchRestriction RestrictDllSearchPath();
 // where LOAD_LIBRARY_SEARCH_SYSTEM32 is available.
 HMODULE LoadSystemLibrary(const wchar_t* name);
 
+// The fallback of LoadSystemLibrary where the search flags are missing: loads `name` (a bare
+// file name) by its full path in the system directory, its dependencies searched from there
+// first. Returns null with the last error set; the caller owns the module reference. No
+// side-by-side redirection applies to a full path (comctl32 would be version 5).
+HMODULE LoadFromSystemDirectoryPath(const wchar_t* name);
+
 }  // namespace installer

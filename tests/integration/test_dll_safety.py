@@ -110,14 +110,22 @@ class DllSafetyTest(WineTestCase):
         self.assertEqual(result.stdout.strip().splitlines()[-1], "not loaded 126")  # ERROR_MOD_NOT_FOUND
         self.assertEqual(self.canaries_loaded(), [])
 
-    def test_system_library_refuses_anything_but_a_bare_name(self):
-        for name in [os.path.join(self.probe_dir, "wininet.dll"), "..\\wininet.dll", "Z:wininet.dll"]:
-            with self.subTest(name=name):
-                result = self.probe_run("system", to_windows_path(name) if name.startswith("/") else name)
+    def test_system_directory_loads_refuse_anything_but_a_bare_name(self):
+        # "system" is what the delay-load hook does; "full-path" its fallback where the
+        # search flags are missing, which Wine never needs on its own.
+        for mode in ["system", "full-path"]:
+            for name in [os.path.join(self.probe_dir, "wininet.dll"), "..\\wininet.dll", "Z:wininet.dll"]:
+                with self.subTest(mode=mode, name=name):
+                    result = self.probe_run(mode, to_windows_path(name) if name.startswith("/") else name)
+                    self.assertEqual(result.returncode, 1, result)
+                    self.assertEqual(result.stdout.strip(), "not loaded 87")  # ERROR_INVALID_PARAMETER
+            for name in ["wininet", "gdiplus", "iphlpapi"]:
+                with self.subTest(mode=mode, name=name):
+                    result = self.probe_run(mode, name + ".dll")
+                    self.assertEqual(result.stdout.strip().lower(), f"loaded c:\\windows\\system32\\{name}.dll")
+            with self.subTest(mode=mode, name="too long"):
+                result = self.probe_run(mode, "x" * 300 + ".dll")
                 self.assertEqual(result.returncode, 1, result)
-                self.assertEqual(result.stdout.strip(), "not loaded 87")  # ERROR_INVALID_PARAMETER
-        result = self.probe_run("system", "wininet.dll")
-        self.assertEqual(result.stdout.strip().lower(), "loaded c:\\windows\\system32\\wininet.dll")
         self.assertEqual(self.canaries_loaded(), [])
 
     def test_installer_reaches_its_window_without_loading_a_planted_dll(self):

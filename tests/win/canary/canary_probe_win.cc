@@ -2,6 +2,7 @@
 //   canary_probe plain <name>       LoadLibraryW(name) with the default search order
 //   canary_probe restricted <name>  RestrictDllSearchPath() first, then LoadLibraryW(name)
 //   canary_probe system <name>      LoadSystemLibrary(name), what the delay-load hook uses
+//   canary_probe full-path <name>   LoadFromSystemDirectoryPath(name), its fallback on old systems
 // Prints the loaded module's path (or "not loaded <error>"); exit code 0 when loaded, 1 when
 // not, 2 on bad usage.
 #include <windows.h>
@@ -13,7 +14,7 @@
 
 int wmain(int argc, wchar_t** argv) {
     if (argc != 3) {
-        std::fwprintf(stderr, L"usage: canary_probe plain|restricted|system <dll name>\n");
+        std::fwprintf(stderr, L"usage: canary_probe plain|restricted|system|full-path <dll name>\n");
         return 2;
     }
     const wchar_t* mode = argv[1];
@@ -29,6 +30,8 @@ int wmain(int argc, wchar_t** argv) {
         module = ::LoadLibraryW(name);
     } else if (std::wcscmp(mode, L"system") == 0) {
         module = installer::LoadSystemLibrary(name);
+    } else if (std::wcscmp(mode, L"full-path") == 0) {
+        module = installer::LoadFromSystemDirectoryPath(name);
     } else {
         std::fwprintf(stderr, L"unknown mode %ls\n", mode);
         return 2;
