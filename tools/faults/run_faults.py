@@ -1,0 +1,614 @@
+#!/usr/bin/env python3
+"""The fault matrix: the real installer under Wine, one fault per row, each in a fresh
+sandbox, driven by the test driver. For every row it records what a person would see
+(message box texts, the stage the window reached, whether the setup ran, whether Main.exe
+started) and how long it took, prints a table (fault | expected | seen | time | ok) and
+exits non-zero when any row is not ok. Every row has a deadline: a row that outlives it
+is ended (its programs and servers by process id) and counts as a hang.
+
+Two win64 trees are used: one whose configuration and statistics servers share an
+address, and one whose statistics server has an address of its own (for the hanging
+statistics server). Both are given on the command line; scripts/faults builds them.
+"""
+import argparse
+import hashlib
+import os
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import traceback
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, ROOT)
+
+from tests.harness.driver import Driver, DriverError, DriverNotFound, child  # noqa: E402
+from tests.harness.fault_server import FaultServer  # noqa: E402
+from tests.harness.installer import (Sandbox, block_table, config_server, server_address,  # noqa: E402
+                                     simple_description)
+from tests.harness.nginx import Nginx  # noqa: E402
+from tests.harness.wine import WineSession, win64_exe  # noqa: E402
+
+EXE = "online_installer.exe"
+TITLE = "演示软件"
+SUB_DIR = "DemoSoft"
+ARGUMENT = "setup_1001_77"
+INSTALL_NOW, PROGRESS, CLOSE, START_NOW = 1011, 1000, 1021, 1024
+DOWNLOAD_FAILED = "下载安装包失败，请检查网络后重试。"
+NO_FILES = "下载配置文件失败 ，请重试！！"
+NETWORK = ("网络故障！程序将关闭，请稍候继续安装。", "网络连接超时，请检查网络连接！")
+CORRUPT = "安装包已损坏或被改动，请重新运行安装程序。"
+UNRESOLVABLE = "http://no-such-host.invalid/DemoSoft.exe"
+ROW_TIMEOUT = 240.0
+
+
+def say(text):
+    print(f"[faults] {text}", flush=True)
+
+
+class RowHung(RuntimeError):
+    pass
+
+
+class SilentServer:
+    """Accepts connections on (address, port) and never answers; ended by stop()."""
+
+    def __init__(self, address, port):
+        self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.listener.bind((address, port))
+        self.listener.listen(64)
+        self.held = []
+        self.accepted = 0
+        self.thread = threading.Thread(target=self._run, daemon=True)
+        self.thread.start()
+
+    def _run(self):
+        while True:
+            try:
+                conn, _ = self.listener.accept()
+            except OSError:
+                return
+            self.accepted += 1
+            self.held.append(conn)
+
+    def stop(self):
+        try:
+            self.listener.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+        self.listener.close()
+        for conn in self.held:
+            conn.close()
+        self.thread.join(5)
+
+
+class Observation:
+    """What a person saw in one run of the installer."""
+
+    def __init__(self):
+        self.messages = []
+        self.stage = "none"
+        self.setup_ran = False
+        self.main_started = False
+        self.window_closed = None
+        self.exit_code = None
+        self.window_after = None  # seconds from start to the window
+        self.notes = []
+
+    def summary(self):
+        parts = []
+        if self.messages:
+            parts.append("msg: " + " / ".join(f"\"{m}\"" for m in self.messages))
+        else:
+            parts.append("no msg")
+        parts.append(f"stage {self.stage}")
+        parts.append("setup ran" if self.setup_ran else "no setup")
+        if self.main_started:
+            parts.append("Main.exe started")
+        if self.window_closed is not None:
+            parts.append("window closed" if self.window_closed else "WINDOW STAYS")
+        if self.exit_code is not None:
+            parts.append(f"exit {self.exit_code}")
+        parts += self.notes
+        return "; ".join(parts)
+
+
+class Matrix:
+    def __init__(self, session, main_build, stats_build):
+        self.wine = session
+        self.main_build = main_build
+        self.stats_build = stats_build
+        self.driver = None
+        self.cleanups = []
+        self.processes = []
+        self.deadline = 0.0
+        os.environ["INSTALLER_WIN64_BUILD"] = main_build
+        with open(win64_exe(os.path.join("tools", "demo_package", "demo_setup.exe")), "rb") as f:
+            self.setup = f.read()
+        self.install_root = os.path.join(session.prefix, "drive_c", "Program Files", SUB_DIR)
+        self.documents = os.path.join(session.prefix, "drive_c", "users", "Public", "Documents")
+        self.window_baseline = None
+
+    # Row plumbing.
+
+    def use_build(self, build):
+        os.environ["INSTALLER_WIN64_BUILD"] = build
+        self.driver = Driver(self.wine, exe=os.path.join(self.main_build, "tools", "test_driver", "test_driver.exe"))
+
+    def defer(self, fn, *args):
+        self.cleanups.append((fn, args))
+
+    def check_time(self):
+        if time.monotonic() > self.deadline:
+            raise RowHung("row deadline passed")
+
+    def end_row(self):
+        for p in self.processes:
+            p.kill()
+        self.processes = []
+        while self.cleanups:
+            fn, args = self.cleanups.pop()
+            try:
+                fn(*args)
+            except Exception as e:  # a failed cleanup must not stop the others
+                say(f"cleanup {getattr(fn, '__name__', fn)} failed: {e}")
+        # Programs of ours that outlived their row (the setup, Main.exe) end with the wineserver.
+        for p in list(self.wine.processes):
+            p.close()
+        self.wine.processes = []
+
+    def fresh_state(self):
+        shutil.rmtree(self.install_root, ignore_errors=True)
+        if os.path.isdir(self.documents):
+            for name in os.listdir(self.documents):
+                path = os.path.join(self.documents, name)
+                if os.path.isfile(path) and name.lower().endswith(".exe"):
+                    os.remove(path)
+
+    # Servers.
+
+    def mirror(self, **options):
+        server = Nginx(files={"DemoSoft.exe": self.setup}, **options).start()
+        self.defer(server.cleanup)
+        return server.url("/DemoSoft.exe")
+
+    def fault_mirror(self, mode):
+        path = os.path.join(self.wine_tmp, "DemoSoft.exe")
+        if not os.path.exists(path):
+            with open(path, "wb") as f:
+                f.write(self.setup)
+        server = FaultServer(path, mode).start()
+        self.defer(server.stop)
+        return server.url("/DemoSoft.exe")
+
+    def description(self, urls, blocks=None):
+        return simple_description(title=TITLE, file_dir=SUB_DIR, blocks=blocks or block_table(self.setup), urls=urls)
+
+    def serve_config(self, body):
+        server = config_server(body).start()
+        self.defer(server.cleanup)
+        return server
+
+    # The installer and what it shows.
+
+    def start_installer(self, sandbox, timeout=None):
+        env = {"DEMO_SETUP_SECONDS": "1", "DEMO_MAIN_NO_WINDOW": "1"}
+        process = self.wine.start(sandbox.exe, ARGUMENT, timeout=timeout or ROW_TIMEOUT, env=env)
+        self.processes.append(process)
+        return process
+
+    def new_sandbox(self):
+        sandbox = Sandbox()
+        self.defer(sandbox.cleanup)
+        return sandbox
+
+    def find_window(self, obs, process, started, timeout=40.0):
+        """The installer's main window, collecting message boxes shown before it."""
+        end = time.monotonic() + timeout
+        while time.monotonic() < end:
+            self.check_time()
+            if not process.running():
+                obs.exit_code = process.returncode
+                return None
+            try:
+                box = self.driver.msgbox(exe=EXE, timeout=0.3)
+                obs.messages.append(box.get("text", ""))
+                self.driver.msgbox_press("OK", exe=EXE)
+                continue
+            except DriverNotFound:
+                pass
+            for w in self.driver.list(exe=EXE):
+                if TITLE in (w.get("title") or "") and child(w, INSTALL_NOW) is not None:
+                    obs.window_after = time.monotonic() - started
+                    obs.stage = "welcome"
+                    return w["hwnd"]
+            time.sleep(0.2)
+        obs.notes.append("no window")
+        return None
+
+    def control(self, hwnd, control_id):
+        try:
+            return child(self.driver.window(hwnd), control_id)
+        except DriverNotFound:
+            return None
+
+    def follow(self, obs, process, hwnd, timeout=150.0):
+        """After 立即安装: waits for the finish stage or a message; presses OK / closes."""
+        end = time.monotonic() + timeout
+        while time.monotonic() < end:
+            self.check_time()
+            if not process.running():
+                obs.exit_code = process.returncode
+                obs.window_closed = True
+                obs.notes.append("ended by itself")
+                return
+            try:
+                box = self.driver.msgbox(exe=EXE, timeout=0.3)
+                obs.messages.append(box.get("text", ""))
+                self.driver.msgbox_press("OK", exe=EXE)
+                self.close_window(obs, process, hwnd)
+                return
+            except DriverNotFound:
+                pass
+            start = self.control(hwnd, START_NOW)
+            if start and start.get("visible"):
+                obs.stage = "finish"
+                self.read_install_log(obs)
+                self.driver.press(hwnd, START_NOW, wait_ms=200)
+                obs.exit_code = process.wait(30)
+                obs.window_closed = obs.exit_code is not None
+                self.wait_main(obs)
+                return
+            progress = self.control(hwnd, PROGRESS)
+            if progress and progress.get("visible"):
+                obs.stage = "install"
+            time.sleep(0.3)
+        obs.notes.append(f"nothing after {timeout:.0f} s")
+
+    def close_window(self, obs, process, hwnd):
+        end = time.monotonic() + 15
+        while time.monotonic() < end:
+            c = self.control(hwnd, CLOSE)
+            if c is None or c.get("enabled"):
+                break
+            time.sleep(0.3)
+        if process.running():
+            try:
+                self.driver.press(hwnd, CLOSE, wait_ms=200)
+            except DriverError:
+                pass
+        obs.exit_code = process.wait(30)
+        obs.window_closed = obs.exit_code is not None
+        self.read_install_log(obs)
+
+    def read_install_log(self, obs):
+        path = os.path.join(self.install_root, "install.log")
+        if os.path.exists(path):
+            obs.setup_ran = True
+            with open(path, encoding="utf-8", errors="replace") as f:
+                log = dict(line.split("=", 1) for line in f.read().splitlines() if "=" in line)
+            if log.get("exit_code") != "0":
+                obs.notes.append(f"setup exit {log.get('exit_code')}")
+
+    def wait_main(self, obs, timeout=20):
+        path = os.path.join(self.install_root, "started.log")
+        end = time.monotonic() + timeout
+        while time.monotonic() < end:
+            if os.path.exists(path):
+                obs.main_started = True
+                return
+            time.sleep(0.3)
+
+    def installed_package_ok(self, obs):
+        """The package file left in Public Documents matches the published setup."""
+        for name in os.listdir(self.documents):
+            if name.lower().endswith(".exe"):
+                with open(os.path.join(self.documents, name), "rb") as f:
+                    same = hashlib.md5(f.read()).digest() == hashlib.md5(self.setup).digest()
+                if not same:
+                    obs.notes.append(f"package {name} differs from the published one")
+                return same
+        return False
+
+    def install_run(self, urls, blocks=None):
+        """One whole run: description with `urls`, press 立即安装, follow to the end."""
+        obs = Observation()
+        self.serve_config(self.description(urls, blocks))
+        sandbox = self.new_sandbox()
+        started = time.monotonic()
+        process = self.start_installer(sandbox)
+        hwnd = self.find_window(obs, process, started)
+        if hwnd is None:
+            return obs
+        self.driver.press(hwnd, INSTALL_NOW, wait_ms=200)
+        self.follow(obs, process, hwnd)
+        return obs
+
+    # Judgements.
+
+    @staticmethod
+    def installed(obs):
+        return (not obs.messages and obs.stage == "finish" and obs.setup_ran and obs.main_started
+                and obs.window_closed is True and obs.exit_code == 0 and not any("setup exit" in n for n in obs.notes))
+
+    @staticmethod
+    def failed_clearly(obs, text=DOWNLOAD_FAILED):
+        return obs.messages == [text] and not obs.setup_ran and obs.window_closed is True and not obs.main_started
+
+    # Rows. Each returns (expected, seen, ok).
+
+    def row_good(self):
+        obs = self.install_run([self.mirror()])
+        if self.installed(obs) and obs.window_after is not None:
+            self.window_baseline = obs.window_after
+            obs.notes.append(f"window after {obs.window_after:.1f} s")
+        return "correct installation", obs.summary(), self.installed(obs)
+
+    def mirror_row(self, make_faulty, beside_good):
+        urls = [make_faulty()]
+        if beside_good:
+            urls.append(self.mirror())
+        obs = self.install_run(urls)
+        if beside_good:
+            ok = self.installed(obs) and self.installed_package_ok(obs)
+            return "correct installation", obs.summary(), ok
+        return "download-failed msg, window closes", obs.summary(), self.failed_clearly(obs)
+
+    def row_wrong_digest(self):
+        blocks = block_table(self.setup)
+        size, digest = blocks[1]
+        blocks[1] = (size, "0" * 32 if digest != "0" * 32 else "1" * 32)
+        obs = self.install_run([self.mirror(), self.mirror()], blocks=blocks)
+        ok = self.failed_clearly(obs) or self.failed_clearly(obs, CORRUPT)
+        return "never runs the package: msg", obs.summary(), ok
+
+    def startup_run(self, body=None, serve=True):
+        obs = Observation()
+        if serve:
+            server = config_server(body).start()
+            self.defer(server.cleanup)
+        sandbox = self.new_sandbox()
+        started = time.monotonic()
+        process = self.start_installer(sandbox)
+        hwnd = self.find_window(obs, process, started)
+        if hwnd is None:
+            obs.exit_code = process.wait(30)
+            obs.window_closed = obs.exit_code is not None
+        return obs, process, hwnd, sandbox
+
+    def row_config_down(self):
+        obs, _, hwnd, _ = self.startup_run(serve=False)
+        ok = (hwnd is None and len(obs.messages) == 2 and obs.messages[0] in NETWORK and obs.messages[1] == NO_FILES
+              and obs.exit_code == 0)
+        return "network msg, then config msg; ends", obs.summary(), ok
+
+    def row_config_garbage(self):
+        garbage = bytes((i * 131 + 17) % 256 for i in range(4000))
+        obs, _, hwnd, _ = self.startup_run(garbage)
+        ok = hwnd is None and obs.messages == [NO_FILES] and obs.exit_code == 0
+        return "config msg; ends", obs.summary(), ok
+
+    def oversize_run(self, body):
+        obs, process, hwnd, sandbox = self.startup_run(body)
+        with open(sandbox.path("info.ini"), "rb") as f:
+            stored = f.read()
+        first_only = stored == body[:10240]
+        obs.notes.append(f"{len(body)} B sent, {len(stored)} B stored" + ("" if first_only else " (NOT the first 10240)"))
+        if hwnd is not None:
+            self.driver.press(hwnd, INSTALL_NOW, wait_ms=200)
+            self.follow(obs, process, hwnd)
+        return obs, first_only
+
+    def row_config_oversize_tail(self):
+        url = self.mirror()
+        padding = b"; " + b"x" * 200 + b"\r\n"
+        body = self.description([url]) + padding * 60 + b"[Late]\r\nKey=1\r\n"
+        obs, first_only = self.oversize_run(body)
+        return "first 10240 B stored; installs", obs.summary(), first_only and self.installed(obs)
+
+    def row_config_oversize_cut(self):
+        # The cut falls before the mirror list: the stored description has blocks but no address.
+        url = self.mirror()
+        text = self.description([url]).decode("utf-8")
+        head, _, tail = text.partition("urlCount=")
+        padding = "; " + "x" * 200 + "\r\n"
+        body = (head + padding * 60 + "urlCount=" + tail).encode("utf-8")
+        obs, first_only = self.oversize_run(body)
+        clear = obs.messages and not obs.setup_ran and obs.window_closed is True
+        return "first 10240 B stored; a clear msg", obs.summary(), bool(first_only and clear)
+
+    def row_stats_hang(self):
+        self.use_build(self.stats_build)
+        try:
+            host, port = server_address()
+            stats_host, stats_port = server_address("INSTALLER_STATS_BASE_URL")
+            silent = SilentServer(stats_host, stats_port)
+            self.defer(silent.stop)
+            url = self.mirror()
+            server = Nginx(files={"oemini/info.ini": self.description([url])}, port=port, address=host).start()
+            self.defer(server.cleanup)
+            obs = Observation()
+            sandbox = self.new_sandbox()
+            started = time.monotonic()
+            process = self.start_installer(sandbox)
+            hwnd = self.find_window(obs, process, started)
+            if hwnd is not None:
+                self.driver.press(hwnd, INSTALL_NOW, wait_ms=200)
+                self.follow(obs, process, hwnd)
+            delay = None
+            if obs.window_after is not None and self.window_baseline is not None:
+                delay = obs.window_after - self.window_baseline
+                obs.notes.append(f"window after {obs.window_after:.1f} s (+{delay:.1f} s)")
+            obs.notes.append(f"{silent.accepted} stats connections held")
+            ok = self.installed(obs) and delay is not None and delay <= 6.5
+            return "start-up +<=5 s; correct installation", obs.summary(), ok
+        finally:
+            self.use_build(self.main_build)
+
+    def row_disk_full(self):
+        os.makedirs(self.documents, exist_ok=True)
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=256k", "tmpfs", self.documents], check=True)
+        self.defer(subprocess.run, ["umount", "-l", self.documents])
+        obs = self.install_run([self.mirror()])
+        return "download-failed msg, no setup", obs.summary(), self.failed_clearly(obs)
+
+    def row_killed_and_restarted(self):
+        obs = Observation()
+        slow = Nginx(files={"DemoSoft.exe": self.setup}, limit_rate="100k").start()
+        self.defer(slow.cleanup)
+        self.serve_config(self.description([slow.url("/DemoSoft.exe")]))
+        sandbox = self.new_sandbox()
+        started = time.monotonic()
+        first = self.start_installer(sandbox)
+        hwnd = self.find_window(obs, first, started)
+        if hwnd is None:
+            return "correct installation on 2nd run", obs.summary(), False
+        self.driver.press(hwnd, INSTALL_NOW, wait_ms=200)
+        end = time.monotonic() + 60
+        while len(slow.requests()) < 2 and time.monotonic() < end:
+            self.check_time()
+            time.sleep(0.3)
+        time.sleep(1.0)
+        first.kill()
+        partial = [n for n in os.listdir(self.documents) if n.lower().endswith(".exe")]
+        obs.notes.append(f"killed after {len(slow.requests())} block requests; partial file left: {bool(partial)}")
+        # The second run: the same sandbox, a fast mirror at the same place in the description.
+        slow.stop()
+        slow.limit_rate = None
+        slow.start()
+        second_obs = Observation()
+        started = time.monotonic()
+        second = self.start_installer(sandbox)
+        hwnd = self.find_window(second_obs, second, started)
+        if hwnd is not None:
+            self.driver.press(hwnd, INSTALL_NOW, wait_ms=200)
+            self.follow(second_obs, second, hwnd)
+        second_obs.notes = obs.notes + second_obs.notes
+        ok = self.installed(second_obs) and self.installed_package_ok(second_obs)
+        return "correct installation on 2nd run", "2nd run: " + second_obs.summary(), ok
+
+    def row_second_instance(self):
+        obs, first, hwnd, sandbox = self.startup_run(self.description([self.mirror()]))
+        if hwnd is None:
+            return "2nd ends at once, code 0, no msg", obs.summary(), False
+        other = self.new_sandbox()
+        started = time.monotonic()
+        second = self.start_installer(other)
+        code = second.wait(30)
+        took = time.monotonic() - started
+        no_box = self.driver.no_msgbox(exe=EXE, within=1.0)
+        still = first.running()
+        seen = (f"2nd exit {code} after {took:.1f} s; " + ("no msg" if no_box else "A MESSAGE BOX") +
+                f"; first {'still runs' if still else 'ENDED'}")
+        return "2nd ends at once, code 0, no msg", seen, code == 0 and no_box and still and took < 15
+
+    def rows(self):
+        faults = [
+            ("404 pages", self.empty_mirror),
+            ("500 pages", lambda: self.mirror(locations="        location / { return 500; }")),
+            ("ignores Range (max_ranges 0)", lambda: self.mirror(server_options="max_ranges 0;")),
+            ("reset mid-body", lambda: self.fault_mirror("reset")),
+            ("stall mid-body", lambda: self.fault_mirror("stall")),
+            ("host does not resolve", lambda: UNRESOLVABLE),
+        ]
+        table = [("good mirror (control)", self.row_good)]
+        for name, make in faults:
+            table.append((f"mirror: {name}, beside a good one", lambda m=make: self.mirror_row(m, True)))
+            table.append((f"mirror: {name}, alone", lambda m=make: self.mirror_row(m, False)))
+        table += [
+            ("wrong digest in description", self.row_wrong_digest),
+            ("config server down", self.row_config_down),
+            ("config server sends garbage", self.row_config_garbage),
+            ("config > 10240 B (padding at end)", self.row_config_oversize_tail),
+            ("config > 10240 B (cut before urls)", self.row_config_oversize_cut),
+            ("statistics server hangs", self.row_stats_hang),
+            ("disk full (256 KiB tmpfs)", self.row_disk_full),
+            ("killed in download, restarted", self.row_killed_and_restarted),
+            ("second instance", self.row_second_instance),
+        ]
+        return table
+
+    def empty_mirror(self):
+        server = Nginx(files={}).start()
+        self.defer(server.cleanup)
+        return server.url("/DemoSoft.exe")
+
+    def run_row(self, name, fn, timeout):
+        """Runs one row in a thread; past `timeout` its programs and servers are ended."""
+        self.use_build(self.main_build)
+        self.fresh_state()
+        self.deadline = time.monotonic() + timeout
+        outcome = {}
+
+        def body():
+            try:
+                outcome["result"] = fn()
+            except RowHung:
+                outcome["result"] = None
+            except Exception as e:
+                outcome["error"] = f"{type(e).__name__}: {e}"
+                traceback.print_exc()
+
+        started = time.monotonic()
+        thread = threading.Thread(target=body, daemon=True)
+        thread.start()
+        thread.join(timeout + 5)
+        hung = thread.is_alive() or ("result" in outcome and outcome["result"] is None)
+        self.end_row()  # also unblocks a hung row: its programs and servers are gone
+        thread.join(30)
+        took = time.monotonic() - started
+        if hung:
+            return (name, "-", f"HANG (ended after {timeout:.0f} s)", took, False)
+        if "error" in outcome:
+            return (name, "-", "harness error: " + outcome["error"], took, False)
+        expected, seen, ok = outcome["result"]
+        return (name, expected, seen, took, bool(ok))
+
+
+def print_table(rows):
+    headers = ("fault", "expected", "seen", "time", "ok")
+    cells = [(n, e, s, f"{t:.1f} s", "ok" if ok else "FAIL") for n, e, s, t, ok in rows]
+    widths = [max(len(str(r[i])) for r in [headers] + cells) for i in range(4)]
+    line = lambda r: " | ".join(str(r[i]).ljust(widths[i]) if i < 4 else str(r[i]) for i in range(5))  # noqa: E731
+    print(line(headers))
+    print("-+-".join("-" * w for w in widths) + "-+-----")
+    for r in cells:
+        print(line(r))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--build", default=os.path.join(ROOT, "build", "faults-win64"))
+    parser.add_argument("--stats-build", default=os.path.join(ROOT, "build", "faults-stats-win64"))
+    parser.add_argument("--prefix", default=os.environ.get("INSTALLER_WINEPREFIX")
+                        or os.path.join(ROOT, "build", "wineprefix-faults"))
+    parser.add_argument("--only", action="append", help="run only rows whose name contains this (repeatable)")
+    parser.add_argument("--row-timeout", type=float, default=ROW_TIMEOUT)
+    args = parser.parse_args()
+    os.environ["INSTALLER_WINEPREFIX"] = args.prefix
+
+    results = []
+    with WineSession(prefix=args.prefix) as session:
+        matrix = Matrix(session, os.path.abspath(args.build), os.path.abspath(args.stats_build))
+        with tempfile.TemporaryDirectory(prefix="faults-") as tmp:
+            matrix.wine_tmp = tmp
+            for name, fn in matrix.rows():
+                if args.only and not any(o in name for o in args.only):
+                    continue
+                say(f"row: {name}")
+                row = matrix.run_row(name, fn, args.row_timeout)
+                say(f"  -> {'ok' if row[4] else 'FAIL'} in {row[3]:.1f} s: {row[2]}")
+                results.append(row)
+    print()
+    print_table(results)
+    failed = sum(1 for r in results if not r[4])
+    print(f"\n{len(results) - failed} of {len(results)} rows ok")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
