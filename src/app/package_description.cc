@@ -68,6 +68,11 @@ int ChooseWeightedFile(std::vector<double> weights, int draw) {
     return 0;
 }
 
+PackageIntegrity ReadPackageIntegrity(const IProfileReader& ini, const std::wstring& section) {
+    return ParsePackageIntegrity(OptionalKeyBytes(ini, section, L"FileSha256"),
+                                 OptionalKeyBytes(ini, section, L"FileSize"));
+}
+
 PackageDescription ReadPackageDescription(const IProfileReader& ini, const RandomDraw& next_random) {
     std::vector<double> weights;
     const int file_count = std::min(ini.GetInt(L"Info", L"FileCount", 0), kMaxListed);
@@ -97,8 +102,7 @@ PackageDescription ReadPackageDescription(const IProfileReader& ini, const Rando
     for (int i = 0; i < url_count; ++i) {
         d.mirrors.push_back(ini.GetString(section, Numbered(L"url", i), L""));
     }
-    d.integrity = ParsePackageIntegrity(OptionalKeyBytes(ini, section, L"FileSha256"),
-                                        OptionalKeyBytes(ini, section, L"FileSize"));
+    d.integrity = ReadPackageIntegrity(ini, section);
     return d;
 }
 

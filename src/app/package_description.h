@@ -31,6 +31,9 @@ bool HasPackageFiles(const IProfileReader& ini);
 // boundary, a draw of 0, a zero total and an empty list give file 0.
 int ChooseWeightedFile(std::vector<double> weights, int draw);
 
+// Reads "FileSha256" and "FileSize" of `section` (see ParsePackageIntegrity). Never fails.
+PackageIntegrity ReadPackageIntegrity(const IProfileReader& ini, const std::wstring& section);
+
 // Reads the whole description; missing keys take their defaults, never an error. A
 // malformed "FileSha256" or "FileSize" is kept as such in `integrity`: that package
 // can never pass its check.

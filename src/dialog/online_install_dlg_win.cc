@@ -16,6 +16,7 @@
 #include "app/partner_identity.h"
 #include "app/resource.h"
 #include "dialog/package_naming.h"
+#include "download/package_integrity.h"
 #include "download/package_verify.h"
 #include "identity/install_report_win.h"
 #include "skin/background_win.h"
@@ -606,10 +607,13 @@ void COnlineInstallDlg::RunSetup(const FlowAction& action) {
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
     }
     const HANDLE file = package_lock_.Get();
-    const bool intact =
-        package_lock_ && VerifyPackageBlocks([file](int64_t offset, uint8_t* buffer,
-                                                    int32_t length) { return ReadAt(file, offset, buffer, length); },
-                                             package_.blocks);
+    const ReadAtFn read_at = [file](int64_t offset, uint8_t* buffer, int32_t length) {
+        return ReadAt(file, offset, buffer, length);
+    };
+    // Then the whole file, when the description gives its SHA-256: blocks that each match
+    // their MD5 can still be, together, not the file that was published.
+    const bool intact = package_lock_ && VerifyPackageBlocks(read_at, package_.blocks) &&
+                        WholeFilePasses(CheckWholeFile(read_at, package_.integrity));
     if (!intact) {
         outcome.kind = SetupOutcome::Kind::kPackageInvalid;
         package_lock_.Close();

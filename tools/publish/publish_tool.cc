@@ -1,5 +1,5 @@
 // publish_tool: writes the package-description section of a setup file (its block table
-// and mirrors) into an INI file, or checks an INI file against a setup file.
+// and mirrors, its size and SHA-256) into an INI file, or checks an INI file against a setup file.
 //
 //   publish_tool write --file setup.exe --ini out.ini [--section File0] --url URL [--url URL]...
 //                      [--title T] [--doc-url U] [--dir D] [--rate R] [--info-count N]
@@ -21,10 +21,13 @@
 #include <string>
 #include <vector>
 
+#include "app/package_description.h"
 #include "base/ini_file.h"
 #include "base/text.h"
 #include "download/block_info.h"
+#include "download/package_integrity.h"
 #include "identity/md5.h"
+#include "identity/sha256.h"
 
 namespace installer {
 namespace {
@@ -62,13 +65,15 @@ std::string Hex(const Md5Digest& d) {
     return out;
 }
 
-// Size and digest of every block of `path`; nullopt when it cannot be read.
-std::optional<std::vector<BlockInfo>> ScanFile(const std::string& path) {
+// Size and digest of every block of `path`, and in `whole` the digest of the whole file
+// (when given); nullopt when it cannot be read.
+std::optional<std::vector<BlockInfo>> ScanFile(const std::string& path, Sha256Digest* whole = nullptr) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         return std::nullopt;
     }
     std::vector<BlockInfo> blocks;
+    Sha256 sha;
     auto buffer = std::make_unique<char[]>(kBlockStride);
     while (true) {
         in.read(buffer.get(), kBlockStride);
@@ -81,6 +86,7 @@ std::optional<std::vector<BlockInfo>> ScanFile(const std::string& path) {
         b.size = got;
         b.digest = CMD5::Of(reinterpret_cast<const uint8_t*>(buffer.get()), static_cast<uint32_t>(got));
         b.digest_valid = true;
+        sha.Update(reinterpret_cast<const uint8_t*>(buffer.get()), static_cast<size_t>(got));
         blocks.push_back(b);
         if (got < kBlockStride) {
             break;
@@ -89,7 +95,16 @@ std::optional<std::vector<BlockInfo>> ScanFile(const std::string& path) {
     if (in.bad()) {
         return std::nullopt;
     }
+    if (whole != nullptr) {
+        *whole = sha.Final();
+    }
     return blocks;
+}
+
+Sha256Digest Sha256DigestOfFile(const std::string& path) {
+    Sha256Digest whole{};
+    ScanFile(path, &whole);
+    return whole;
 }
 
 std::string ReadAll(const std::string& path, bool* exists) {
@@ -232,7 +247,8 @@ int Write(const Options& o) {
     if (number < 0) {
         return Usage("--section must be File<number>, as the installer reads it");
     }
-    const auto blocks = ScanFile(o.file);
+    Sha256Digest whole{};
+    const auto blocks = ScanFile(o.file, &whole);
     if (!blocks) {
         std::fprintf(stderr, "publish_tool: cannot read %s\n", o.file.c_str());
         return 1;
@@ -273,6 +289,13 @@ int Write(const Options& o) {
     for (size_t i = 0; i < o.urls.size(); ++i) {
         put(L"url" + std::to_wstring(i), Utf8ToWide(o.urls[i]));
     }
+    // The whole file, checked by the installer before the package runs.
+    int64_t total = 0;
+    for (const BlockInfo& b : *blocks) {
+        total += b.size;
+    }
+    put(L"FileSize", std::to_wstring(total));
+    put(L"FileSha256", Utf8ToWide(Sha256Hex(whole)));
     if (old != nullptr) {
         *old = std::move(fresh);
     } else {
@@ -367,6 +390,43 @@ int Check(const Options& o) {
             return 1;
         }
     }
+    // The whole file as the installer checks it: the same key reading and the same check.
+    const PackageIntegrity integrity = ReadPackageIntegrity(ini, section);
+    std::ifstream whole(o.file, std::ios::binary);
+    const ReadAtFn read_at = [&whole](int64_t offset, uint8_t* buffer, int32_t size) -> int64_t {
+        whole.clear();
+        whole.seekg(offset);
+        whole.read(reinterpret_cast<char*>(buffer), size);
+        return whole.bad() ? -1 : static_cast<int64_t>(whole.gcount());
+    };
+    const WholeFileCheck whole_result = CheckWholeFile(read_at, integrity);
+    switch (whole_result) {
+        case WholeFileCheck::kNotRequired:
+            std::printf("note: [%s] has no FileSha256; the installer checks the blocks only\n", o.section.c_str());
+            break;
+        case WholeFileCheck::kMatch:
+            break;
+        case WholeFileCheck::kMalformedKey:
+            std::printf(
+                "MISMATCH: FileSha256 must be 64 hexadecimal digits and FileSize a decimal number; the "
+                "installer refuses this package\n");
+            ++problems;
+            break;
+        case WholeFileCheck::kSizeMismatch:
+            std::printf("MISMATCH: FileSize is %lld, the file has %lld bytes\n",
+                        static_cast<long long>(integrity.size.value_or(-1)),
+                        static_cast<long long>(std::filesystem::file_size(o.file)));
+            ++problems;
+            break;
+        case WholeFileCheck::kDigestMismatch:
+            std::printf("MISMATCH: FileSha256 is %s, the file's digest is %s\n", Sha256Hex(integrity.sha256).c_str(),
+                        Sha256Hex(Sha256DigestOfFile(o.file)).c_str());
+            ++problems;
+            break;
+        case WholeFileCheck::kReadError:
+            std::fprintf(stderr, "publish_tool: cannot read %s\n", o.file.c_str());
+            return 1;
+    }
     const int urls = ini.GetInt(section, L"urlCount", 0);
     if (urls <= 0) {
         std::printf("MISMATCH: urlCount is %d: no mirror to download from\n", urls);
@@ -377,8 +437,8 @@ int Check(const Options& o) {
         ++problems;
     }
     if (problems == 0) {
-        std::printf("OK: %s matches [%s] (%zu blocks, %d mirrors)\n", o.file.c_str(), o.section.c_str(), blocks->size(),
-                    urls);
+        std::printf("OK: %s matches [%s] (%zu blocks, %d mirrors%s)\n", o.file.c_str(), o.section.c_str(),
+                    blocks->size(), urls, whole_result == WholeFileCheck::kMatch ? ", size and SHA-256" : "");
     }
     return problems == 0 ? 0 : 1;
 }
