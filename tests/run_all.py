@@ -101,6 +101,9 @@ def main():
             stage("shipped exe imports only system DLLs", [sys.executable, "tests/lint/check_imports.py",
                                                           "build/win32/src/app/online_installer.exe"])
 
+    # A short run of each fuzz target; scripts/fuzz with more seconds runs them longer.
+    stage("fuzz targets (7 s each)", ["scripts/fuzz", "7"])
+
     env = dict(os.environ, INSTALLER_ROOT=ROOT)
     if os.path.isdir(os.path.join(ROOT, "build/win64")):
         count_unittest("integration tests", "tests/integration", env)
