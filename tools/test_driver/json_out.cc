@@ -3,41 +3,9 @@
 
 #include <cstdio>
 
-namespace installer::test_driver {
+#include "base/text.h"
 
-std::string ToUtf8(std::wstring_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        uint32_t cp = static_cast<uint16_t>(text[i]);
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size()) {
-            const uint32_t low = static_cast<uint16_t>(text[i + 1]);
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-                ++i;
-            }
-        }
-        if (cp >= 0xD800 && cp <= 0xDFFF) {
-            cp = 0xFFFD;
-        }
-        if (cp < 0x80) {
-            out.push_back(static_cast<char>(cp));
-        } else if (cp < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else if (cp < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        }
-    }
-    return out;
-}
+namespace installer::test_driver {
 
 void JsonOut::BeforeValue() {
     if (!fresh_) {
@@ -80,7 +48,7 @@ JsonOut& JsonOut::Key(std::string_view name) {
 }
 
 JsonOut& JsonOut::String(std::wstring_view value) {
-    return String(ToUtf8(value));
+    return String(WideToUtf8(value));
 }
 
 JsonOut& JsonOut::String(std::string_view utf8) {

@@ -7,9 +7,6 @@
 
 namespace installer::test_driver {
 
-// UTF-8 form of a wide (UTF-16) string; unpaired surrogates become U+FFFD.
-std::string ToUtf8(std::wstring_view text);
-
 // Appends JSON values to one string. The caller places commas with Comma() or uses
 // the Key helpers, which do it; nothing is validated (the driver writes fixed shapes).
 class JsonOut {

@@ -12,6 +12,7 @@
 #include <cwchar>
 #include <string>
 
+#include "base/text.h"
 #include "json_out.h"
 #include "sample_window_ids.h"
 #include "win/scoped_handle.h"
@@ -128,7 +129,7 @@ int Run(int argc, wchar_t** argv) {
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::wstring name = argv[i];
         if (name == L"--print") {
-            const std::string utf8 = test_driver::ToUtf8(argv[i + 1]) + "\n";
+            const std::string utf8 = WideToUtf8(argv[i + 1]) + "\n";
             std::fwrite(utf8.data(), 1, utf8.size(), stdout);
             std::fflush(stdout);
         } else if (name == L"--sleep") {
