@@ -248,12 +248,16 @@ class Matrix:
                 return
             try:
                 box = self.driver.msgbox(exe=EXE, timeout=0.3)
+            except DriverNotFound:
+                box = None
+            if box is not None:
                 obs.messages.append(box.get("text", ""))
-                self.driver.msgbox_press("OK", exe=EXE)
+                try:
+                    self.driver.msgbox_press("OK", exe=EXE)
+                except DriverNotFound as e:
+                    obs.notes.append(f"OK not pressed: {e}")
                 self.close_window(obs, process, hwnd)
                 return
-            except DriverNotFound:
-                pass
             start = self.control(hwnd, START_NOW)
             if start and start.get("visible"):
                 obs.stage = "finish"
@@ -268,6 +272,11 @@ class Matrix:
                 obs.stage = "install"
             time.sleep(0.3)
         obs.notes.append(f"nothing after {timeout:.0f} s")
+        try:
+            shown = [(w.get("title"), w.get("class"), w.get("visible")) for w in self.driver.list(exe=EXE, hidden_too=True)]
+            obs.notes.append(f"windows then: {shown}")
+        except DriverError:
+            pass
 
     def close_window(self, obs, process, hwnd):
         end = time.monotonic() + 15
@@ -324,9 +333,21 @@ class Matrix:
         hwnd = self.find_window(obs, process, started)
         if hwnd is None:
             return obs
+        self.press_install(obs, process, hwnd)
+        return obs
+
+    def press_install(self, obs, process, hwnd):
+        """Presses 立即安装 and follows; a download that already failed on the Welcome page
+        (its message came before the window was found) leaves the button disabled: close."""
+        if obs.messages:
+            button = self.control(hwnd, INSTALL_NOW)
+            enabled = bool(button and button.get("enabled"))
+            obs.notes.append("msg on Welcome, 立即安装 " + ("STILL ENABLED" if enabled else "disabled"))
+            if not enabled:
+                self.close_window(obs, process, hwnd)
+                return
         self.driver.press(hwnd, INSTALL_NOW, wait_ms=200)
         self.follow(obs, process, hwnd)
-        return obs
 
     # Judgements.
 
@@ -399,8 +420,7 @@ class Matrix:
         first_only = stored == body[:10240]
         obs.notes.append(f"{len(body)} B sent, {len(stored)} B stored" + ("" if first_only else " (NOT the first 10240)"))
         if hwnd is not None:
-            self.driver.press(hwnd, INSTALL_NOW, wait_ms=200)
-            self.follow(obs, process, hwnd)
+            self.press_install(obs, process, hwnd)
         return obs, first_only
 
     def row_config_oversize_tail(self):
