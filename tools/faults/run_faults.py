@@ -273,7 +273,8 @@ class Matrix:
             time.sleep(0.3)
         obs.notes.append(f"nothing after {timeout:.0f} s")
         try:
-            shown = [(w.get("title"), w.get("class"), w.get("visible")) for w in self.driver.list(exe=EXE, hidden_too=True)]
+            windows = self.driver.list(exe=EXE, hidden_too=True)
+            shown = [(w.get("title"), w.get("class"), w.get("visible")) for w in windows]
             obs.notes.append(f"windows then: {shown}")
         except DriverError:
             pass
@@ -418,7 +419,8 @@ class Matrix:
         with open(sandbox.path("info.ini"), "rb") as f:
             stored = f.read()
         first_only = stored == body[:10240]
-        obs.notes.append(f"{len(body)} B sent, {len(stored)} B stored" + ("" if first_only else " (NOT the first 10240)"))
+        kept = "" if first_only else " (NOT the first 10240)"
+        obs.notes.append(f"{len(body)} B sent, {len(stored)} B stored{kept}")
         if hwnd is not None:
             self.press_install(obs, process, hwnd)
         return obs, first_only
