@@ -31,7 +31,7 @@ class IBlockDownloadEvent {
     ~IBlockDownloadEvent() = default;
 };
 
-class CBlockDownloadThread : public CBaseThread {
+class CBlockDownloadThread final : public CBaseThread {
   public:
     // `transport` is not owned and must outlive the worker.
     explicit CBlockDownloadThread(IRangeTransport& transport);
