@@ -1,11 +1,25 @@
 // Block-by-block check of a package file with a single reusable buffer.
 #include "download/package_verify.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "identity/md5.h"
 
 namespace installer {
+
+std::vector<BlockInfo> BlockTableOf(const uint8_t* data, size_t size) {
+    std::vector<BlockInfo> blocks;
+    for (size_t at = 0; at < size; at += kBlockStride) {
+        BlockInfo b;
+        b.index = static_cast<int32_t>(blocks.size());
+        b.size = static_cast<int32_t>(std::min<size_t>(kBlockStride, size - at));
+        b.digest = CMD5::Of(data + at, static_cast<uint32_t>(b.size));
+        b.digest_valid = true;
+        blocks.push_back(b);
+    }
+    return blocks;
+}
 
 int32_t FindFirstBadBlock(const ReadAtFn& read_at, const std::vector<BlockInfo>& blocks) {
     auto buffer = std::make_unique<uint8_t[]>(kBlockStride + 1);

@@ -14,6 +14,10 @@ namespace installer {
 // (fewer at the end of the file) or -1 on a read error.
 using ReadAtFn = std::function<int64_t(int64_t offset, uint8_t* buffer, int32_t size)>;
 
+// The block table of `size` bytes of a package: every kBlockStride bytes one block with
+// its size and MD5 digest (the last one shorter). What a publisher describes.
+std::vector<BlockInfo> BlockTableOf(const uint8_t* data, size_t size);
+
 // Index of the first block whose bytes at index * kBlockStride do not have the block's
 // size and digest (a short read or read error counts as a mismatch); -1 when every block
 // matches. An empty table gives -1.

@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "base/hex.h"
+
 namespace installer {
 namespace {
 
@@ -37,19 +39,6 @@ inline void StoreLittleEndian(uint32_t v, uint8_t* p) {
     p[1] = static_cast<uint8_t>(v >> 8);
     p[2] = static_cast<uint8_t>(v >> 16);
     p[3] = static_cast<uint8_t>(v >> 24);
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
 }
 
 }  // namespace
@@ -150,21 +139,7 @@ Md5Digest CMD5::Of(const uint8_t* data, uint32_t length) {
 }
 
 bool HexToBytes(std::string_view text, Md5Digest& out) {
-    out.fill(0);
-    if (text.size() != 32) {
-        return false;
-    }
-    Md5Digest decoded{};
-    for (size_t i = 0; i < 16; ++i) {
-        const int hi = HexValue(text[2 * i]);
-        const int lo = HexValue(text[2 * i + 1]);
-        if (hi < 0 || lo < 0) {
-            return false;
-        }
-        decoded[i] = static_cast<uint8_t>(hi << 4 | lo);
-    }
-    out = decoded;
-    return true;
+    return DecodeHex(text, out.data(), out.size());
 }
 
 }  // namespace installer

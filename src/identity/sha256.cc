@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "base/hex.h"
+
 namespace installer {
 namespace {
 
@@ -32,19 +34,6 @@ inline void StoreBigEndian(uint32_t v, uint8_t* p) {
     p[1] = static_cast<uint8_t>(v >> 16);
     p[2] = static_cast<uint8_t>(v >> 8);
     p[3] = static_cast<uint8_t>(v);
-}
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
 }
 
 }  // namespace
@@ -144,32 +133,11 @@ Sha256Digest Sha256::Of(const uint8_t* data, size_t length) {
 }
 
 bool ParseSha256Hex(std::string_view text, Sha256Digest& out) {
-    out.fill(0);
-    if (text.size() != 2 * out.size()) {
-        return false;
-    }
-    Sha256Digest bytes{};
-    for (size_t i = 0; i < out.size(); ++i) {
-        const int high = HexDigit(text[2 * i]);
-        const int low = HexDigit(text[2 * i + 1]);
-        if (high < 0 || low < 0) {
-            return false;
-        }
-        bytes[i] = static_cast<uint8_t>(high << 4 | low);
-    }
-    out = bytes;
-    return true;
+    return DecodeHex(text, out.data(), out.size());
 }
 
 std::string Sha256Hex(const Sha256Digest& digest) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(64);
-    for (uint8_t b : digest) {
-        out.push_back(kDigits[b >> 4]);
-        out.push_back(kDigits[b & 15]);
-    }
-    return out;
+    return EncodeHex(digest.data(), digest.size());
 }
 
 }  // namespace installer

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "base/hex.h"
 #include "app/package_description.h"
 #include "base/ini_file.h"
 #include "base/text.h"
@@ -56,13 +57,7 @@ int Usage(const char* problem) {
 }
 
 std::string Hex(const Md5Digest& d) {
-    static const char kDigits[] = "0123456789abcdef";
-    std::string out;
-    for (uint8_t b : d) {
-        out += kDigits[b >> 4];
-        out += kDigits[b & 15];
-    }
-    return out;
+    return EncodeHex(d.data(), d.size());
 }
 
 // Size and digest of every block of `path`, and in `whole` the digest of the whole file

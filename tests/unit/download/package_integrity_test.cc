@@ -22,16 +22,7 @@ std::vector<uint8_t> Bytes(size_t size, uint8_t salt = 0) {
 }
 
 std::vector<BlockInfo> Table(const std::vector<uint8_t>& data) {
-    std::vector<BlockInfo> blocks;
-    for (size_t at = 0, i = 0; at < data.size(); at += kBlockStride, ++i) {
-        BlockInfo b;
-        b.index = static_cast<int32_t>(i);
-        b.size = static_cast<int32_t>(std::min<size_t>(kBlockStride, data.size() - at));
-        b.digest = CMD5::Of(data.data() + at, static_cast<uint32_t>(b.size));
-        b.digest_valid = true;
-        blocks.push_back(b);
-    }
-    return blocks;
+    return BlockTableOf(data.data(), data.size());
 }
 
 // Reads from `data`, at most `chunk` bytes per call, and remembers how far it was asked to read.

@@ -22,6 +22,7 @@
 
 #include "base/text.h"
 #include "identity/md5.h"
+#include "download/package_verify.h"
 
 extern char** environ;
 
@@ -225,16 +226,7 @@ std::vector<uint8_t> MakeData(size_t size, uint32_t seed) {
 }
 
 std::vector<BlockInfo> BlocksOf(const std::vector<uint8_t>& data) {
-    std::vector<BlockInfo> blocks;
-    for (size_t at = 0, i = 0; at < data.size(); at += kBlockStride, ++i) {
-        BlockInfo b;
-        b.index = static_cast<int32_t>(i);
-        b.size = static_cast<int32_t>(std::min<size_t>(kBlockStride, data.size() - at));
-        b.digest = CMD5::Of(data.data() + at, static_cast<uint32_t>(b.size));
-        b.digest_valid = true;
-        blocks.push_back(b);
-    }
-    return blocks;
+    return BlockTableOf(data.data(), data.size());
 }
 
 std::vector<uint8_t> ReadFile(const std::string& path) {

@@ -6,17 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "base/hex.h"
+
 namespace installer {
 namespace {
 
 std::string Hex(const Md5Digest& d) {
-    static const char* kDigits = "0123456789abcdef";
-    std::string s;
-    for (uint8_t b : d) {
-        s.push_back(kDigits[b >> 4]);
-        s.push_back(kDigits[b & 15]);
-    }
-    return s;
+    return EncodeHex(d.data(), d.size());
 }
 
 std::string DigestOf(const std::string& text) {
