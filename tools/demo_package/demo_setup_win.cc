@@ -13,10 +13,15 @@
 #include <cwchar>
 #include <string>
 
+#include "base/text.h"
+#include "demo_env_win.h"
 #include "demo_resources.h"
 #include "setup_command_line.h"
+#include "win/scoped_handle.h"
 
 namespace {
+
+namespace demo = installer::demo;
 
 enum ExitCode : int {
     kDone = 0,
@@ -27,46 +32,19 @@ enum ExitCode : int {
     kLogNotWritten = 14,
 };
 
-struct FileCloser {
-    HANDLE handle;
-    ~FileCloser() {
-        if (handle != INVALID_HANDLE_VALUE) {
-            CloseHandle(handle);
-        }
-    }
-};
-
-std::wstring Env(const wchar_t* name) {
-    wchar_t buffer[64] = {};
-    const DWORD n = GetEnvironmentVariableW(name, buffer, 64);
-    return (n > 0 && n < 64) ? std::wstring(buffer, n) : std::wstring();
-}
-
-std::string ToUtf8(const std::wstring& text) {
-    if (text.empty()) {
-        return {};
-    }
-    const int n =
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
-    return out;
-}
-
 // Writes `bytes` to `path` through a temporary file and a rename, so that a failure
 // never leaves a half-written file under the final name.
 bool WriteWholeFile(const std::wstring& path, const void* bytes, DWORD size) {
     const std::wstring temp = path + L".part";
     {
-        FileCloser file{
-            CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)};
-        if (file.handle == INVALID_HANDLE_VALUE) {
+        installer::win::ScopedFileHandle file(
+            CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) {
             return false;
         }
         DWORD written = 0;
-        if (!WriteFile(file.handle, bytes, size, &written, nullptr) || written != size) {
-            CloseHandle(file.handle);
-            file.handle = INVALID_HANDLE_VALUE;
+        if (!WriteFile(file.Get(), bytes, size, &written, nullptr) || written != size) {
+            file.Close();
             DeleteFileW(temp.c_str());
             return false;
         }
@@ -80,14 +58,14 @@ bool WriteWholeFile(const std::wstring& path, const void* bytes, DWORD size) {
 
 bool AppendLog(const std::wstring& dir, const std::wstring& line) {
     const std::wstring path = dir + L"\\install.log";
-    FileCloser file{CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr)};
-    if (file.handle == INVALID_HANDLE_VALUE) {
+    installer::win::ScopedFileHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
+                                                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
         return false;
     }
-    const std::string bytes = ToUtf8(line + L"\r\n");
+    const std::string bytes = installer::WideToUtf8(line + L"\r\n");
     DWORD written = 0;
-    return WriteFile(file.handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+    return WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
            written == bytes.size();
 }
 
@@ -99,18 +77,6 @@ bool CreateDirectoryTree(const std::wstring& dir) {
         return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
     }
     return false;
-}
-
-DWORD WorkMilliseconds() {
-    const std::wstring text = Env(L"DEMO_SETUP_SECONDS");
-    if (text.empty()) {
-        return 3000;
-    }
-    const double seconds = std::wcstod(text.c_str(), nullptr);
-    if (!(seconds > 0)) {
-        return 0;
-    }
-    return seconds > 3600 ? 3600 * 1000 : static_cast<DWORD>(seconds * 1000);
 }
 
 void Tell(bool silent, const wchar_t* text) {
@@ -142,7 +108,7 @@ int Run() {
         return kLogNotWritten;
     }
 
-    Sleep(WorkMilliseconds());
+    Sleep(demo::MillisecondsFromEnv(L"DEMO_SETUP_SECONDS", 3000, 0));
 
     HRSRC resource = FindResourceW(nullptr, MAKEINTRESOURCEW(IDR_DEMO_MAIN_EXE), RT_RCDATA);
     HGLOBAL loaded = resource ? LoadResource(nullptr, resource) : nullptr;
@@ -158,7 +124,7 @@ int Run() {
         return kProgramNotWritten;
     }
 
-    const std::wstring forced = Env(L"DEMO_SETUP_EXIT_CODE");
+    const std::wstring forced = demo::Env(L"DEMO_SETUP_EXIT_CODE");
     const int exit_code = forced.empty() ? kDone : static_cast<int>(std::wcstol(forced.c_str(), nullptr, 10));
     AppendLog(dir, L"exit_code=" + std::to_wstring(exit_code));
     Tell(switches.silent, L"演示程序已安装。");

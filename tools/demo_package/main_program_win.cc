@@ -10,49 +10,21 @@
 #include <cwchar>
 #include <string>
 
+#include "base/text.h"
+#include "demo_env_win.h"
+#include "win/module_path_win.h"
+#include "win/scoped_handle.h"
+
 namespace {
 
 constexpr UINT_PTR kCloseTimerId = 1;
 constexpr wchar_t kWindowClass[] = L"InstallerDemoMainWindow";
 constexpr wchar_t kTitle[] = L"演示程序";
 
-std::wstring Env(const wchar_t* name) {
-    wchar_t buffer[64] = {};
-    const DWORD n = GetEnvironmentVariableW(name, buffer, 64);
-    return (n > 0 && n < 64) ? std::wstring(buffer, n) : std::wstring();
-}
-
-bool HasEnv(const wchar_t* name) {
-    return GetEnvironmentVariableW(name, nullptr, 0) > 0;
-}
-
-std::string ToUtf8(const std::wstring& text) {
-    if (text.empty()) {
-        return {};
-    }
-    const int n =
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
-    return out;
-}
-
 // "started.log" in the folder of this executable.
 std::wstring LogPath() {
-    std::wstring path(MAX_PATH, L'\0');
-    while (true) {
-        const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (n == 0) {
-            return L"started.log";
-        }
-        if (n < path.size()) {
-            path.resize(n);
-            break;
-        }
-        path.resize(path.size() * 2);
-    }
-    const size_t slash = path.find_last_of(L"\\/");
-    return (slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1)) + L"started.log";
+    const std::wstring folder = installer::win::ExecutableFolder();
+    return folder.empty() ? L"started.log" : folder + L"\\started.log";
 }
 
 bool RecordStart() {
@@ -61,18 +33,17 @@ bool RecordStart() {
     wchar_t stamp[64];
     swprintf(stamp, 64, L"%04u-%02u-%02u %02u:%02u:%02u.%03u ", now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
              now.wSecond, now.wMilliseconds);
-    const std::string line = ToUtf8(stamp + std::wstring(GetCommandLineW()) + L"\r\n");
+    const std::string line = installer::WideToUtf8(stamp + std::wstring(GetCommandLineW()) + L"\r\n");
     // Appends are atomic per write, so two starts at once still give two whole lines.
-    HANDLE file = CreateFileW(LogPath().c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    installer::win::ScopedFileHandle file(CreateFileW(LogPath().c_str(), FILE_APPEND_DATA,
+                                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
         return false;
     }
     DWORD written = 0;
-    const bool ok =
-        WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) && written == line.size();
-    CloseHandle(file);
-    return ok;
+    return WriteFile(file.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr) &&
+           written == line.size();
 }
 
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -100,23 +71,11 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
     }
 }
 
-UINT WindowMilliseconds() {
-    const std::wstring text = Env(L"DEMO_MAIN_SECONDS");
-    if (text.empty()) {
-        return 3000;
-    }
-    const double seconds = std::wcstod(text.c_str(), nullptr);
-    if (!(seconds > 0)) {
-        return 1;
-    }
-    return seconds > 3600 ? 3600 * 1000 : static_cast<UINT>(seconds * 1000);
-}
-
 int Run(HINSTANCE instance) {
     if (!RecordStart()) {
         return 20;
     }
-    if (HasEnv(L"DEMO_MAIN_NO_WINDOW")) {
+    if (installer::demo::HasEnv(L"DEMO_MAIN_NO_WINDOW")) {
         return 0;
     }
     WNDCLASSEXW window_class = {};
@@ -135,7 +94,7 @@ int Run(HINSTANCE instance) {
         return 21;
     }
     ShowWindow(window, SW_SHOWNORMAL);
-    SetTimer(window, kCloseTimerId, WindowMilliseconds(), nullptr);
+    SetTimer(window, kCloseTimerId, installer::demo::MillisecondsFromEnv(L"DEMO_MAIN_SECONDS", 3000, 1), nullptr);
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         TranslateMessage(&message);
