@@ -150,12 +150,9 @@ class FaultServer:
 
     def stop(self):
         if self.process is not None:
-            self.process.terminate()
-            try:
-                self.process.wait(5)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait(5)
+            # Imported here: this file also runs on its own as the server, outside the package.
+            from tests.harness.process import end_process
+            end_process(self.process)
             self.process.stdout.close()
             self.process = None
 

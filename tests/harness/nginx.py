@@ -20,6 +20,8 @@ import subprocess
 import tempfile
 import time
 
+from tests.harness.process import end_process
+
 NGINX = "/usr/sbin/nginx"
 
 
@@ -168,13 +170,7 @@ http {{
 
     def stop(self):
         if self.process is not None:
-            if self.process.poll() is None:
-                self.process.terminate()
-                try:
-                    self.process.wait(5)
-                except subprocess.TimeoutExpired:
-                    self.process.kill()
-                    self.process.wait(5)
+            end_process(self.process)
             self.process = None
             self._stderr.close()
 

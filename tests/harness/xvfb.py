@@ -9,6 +9,8 @@ import subprocess
 import tempfile
 import time
 
+from tests.harness.process import end_process
+
 XVFB = "/usr/bin/Xvfb"
 
 
@@ -79,13 +81,7 @@ class Xvfb:
 
     def stop(self):
         if self.process is not None:
-            if self.process.poll() is None:
-                self.process.terminate()
-                try:
-                    self.process.wait(5)
-                except subprocess.TimeoutExpired:
-                    self.process.kill()
-                    self.process.wait(5)
+            end_process(self.process)
             self.process = None
         if self._log is not None:
             self._log.close()
