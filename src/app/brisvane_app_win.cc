@@ -10,12 +10,13 @@
 #include <string>
 
 #include "app/config_download_win.h"
-#include "app/partner_identity.h"
 #include "app/program_objects_win.h"
-#include "app/resource.h"
+#include "base/ini_file.h"
 #include "dialog/online_install_dlg_win.h"
+#include "dialog/resource.h"
 #include "identity/install_report_win.h"
-#include "win/private_profile_win.h"
+#include "identity/partner_identity.h"
+#include "win/code_page_win.h"
 
 namespace installer {
 namespace {
@@ -66,16 +67,21 @@ bool CBrisvaneApp::InitInstance() {
     TimerDispatcher().Start();
     SendInstallReport(1);
 
-    if (!DownloadPackageDescription(home_mode)) {
+    std::string description_bytes;
+    if (!DownloadPackageDescription(home_mode, description_bytes)) {
         return false;
     }
-    if (!HasPackageFiles(win::PrivateProfileReader(PackageDescriptionPath(home_mode)))) {
+    // Read in one pass from the very bytes that were stored, with the profile functions'
+    // rules: the file beside the executable could be changed meanwhile, and the profile
+    // functions search the whole file again for every one of thousands of keys.
+    const IniFile description = IniFile::Parse(description_bytes, win::AnsiToWide);
+    if (!HasPackageFiles(description)) {
         ShowMessage(L"下载配置文件失败 ，请重试！！");
         return false;
     }
 
     {
-        COnlineInstallDlg dialog(DownloadManager(), argument);
+        COnlineInstallDlg dialog(DownloadManager(), description, argument);
         if (dialog.Create(IDD_ONLINE_INSTALL, nullptr)) {
             ::ShowWindow(dialog.hwnd(), SW_SHOWNORMAL);
             dialog.RunModalLoop();

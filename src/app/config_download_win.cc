@@ -4,9 +4,11 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <algorithm>
 #include <cstdlib>
-#include <vector>
+#include <string>
 
+#include "base/text.h"
 #include "build_settings.h"
 #include "win/internet_handle_win.h"
 #include "win/module_path_win.h"
@@ -15,7 +17,9 @@
 namespace installer {
 namespace {
 
-constexpr DWORD kMaxDescriptionBytes = 10240;
+// The largest block table the download accepts (about 2 GiB of package) takes some
+// 700 KB of description; a longer reply is not a description of ours.
+constexpr DWORD kMaxDescriptionBytes = 1024 * 1024;
 // Long enough for a slow server, short enough that a silent one cannot keep the
 // user waiting without a word.
 constexpr DWORD kTimeoutMs = 20000;
@@ -47,24 +51,28 @@ void SetTimeouts(HINTERNET session) {
     ::InternetSetOptionW(session, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof(timeout));
 }
 
-// Reads the body until its end or until `limit` bytes. Returns false when a read
-// fails; `body` keeps what arrived before.
-bool ReadBody(HINTERNET request, std::vector<char>& body, DWORD limit) {
-    body.assign(limit, 0);
-    DWORD total = 0;
-    while (total < limit) {
+enum class BodyRead { kWhole, kFailed, kTooLong };
+
+// Reads the body to its end. More than `limit` bytes is kTooLong: the reading stops
+// one byte past the limit, so an endless reply cannot fill the memory.
+BodyRead ReadBody(HINTERNET request, std::string& body, DWORD limit) {
+    constexpr DWORD kChunk = 64 * 1024;
+    body.clear();
+    while (body.size() <= limit) {
+        const size_t start = body.size();
+        const DWORD want = std::min<DWORD>(kChunk, limit + 1 - static_cast<DWORD>(start));
+        body.resize(start + want);
         DWORD n = 0;
-        if (!::InternetReadFile(request, body.data() + total, limit - total, &n)) {
-            body.resize(total);
-            return false;
+        if (!::InternetReadFile(request, body.data() + start, want, &n)) {
+            body.resize(start);
+            return BodyRead::kFailed;
         }
+        body.resize(start + n);
         if (n == 0) {
-            break;
+            return BodyRead::kWhole;
         }
-        total += n;
     }
-    body.resize(total);
-    return true;
+    return BodyRead::kTooLong;
 }
 
 void ShowNetworkFailure(DWORD error) {
@@ -79,10 +87,11 @@ std::wstring PackageDescriptionPath(bool home_mode) {
 }
 
 std::wstring PackageDescriptionUrl(bool home_mode, int random_id) {
-    return std::wstring(kConfigServerBase) + DescriptionUrlPath(home_mode) + L"?id=" + std::to_wstring(random_id);
+    return JoinServerAddress(kConfigServerBase, DescriptionUrlPath(home_mode)) + L"?id=" + std::to_wstring(random_id);
 }
 
-bool DownloadPackageDescription(bool home_mode) {
+bool DownloadPackageDescription(bool home_mode, std::string& stored) {
+    stored.clear();
     const std::wstring path = PackageDescriptionPath(home_mode);
 
     // A read-only or hidden copy from an earlier run must not stop us replacing it.
@@ -113,18 +122,25 @@ bool DownloadPackageDescription(bool home_mode) {
     if (!request) {
         const DWORD error = ::GetLastError();
         if (error == ERROR_INTERNET_UNRECOGNIZED_SCHEME || error == ERROR_INTERNET_INVALID_URL) {
-            ShowMessage(L"打开" + std::wstring(kConfigServerBase) + DescriptionUrlPath(home_mode) + L"失败！");
+            ShowMessage(L"打开" + JoinServerAddress(kConfigServerBase, DescriptionUrlPath(home_mode)) + L"失败！");
             return false;
         }
         ShowNetworkFailure(error);
         return true;  // the empty file fails the FileCount check that follows
     }
 
-    // One network read may return less than the body: read to its end or the limit.
-    std::vector<char> body;
-    if (!ReadBody(request.Get(), body, kMaxDescriptionBytes)) {
-        ShowNetworkFailure(::GetLastError());
-        body.clear();  // a cut description must not pass for a whole one
+    // One network read may return less than the body: read to its end.
+    std::string body;
+    switch (ReadBody(request.Get(), body, kMaxDescriptionBytes)) {
+        case BodyRead::kWhole:
+            break;
+        case BodyRead::kFailed:
+            ShowNetworkFailure(::GetLastError());
+            return true;  // a cut description must not pass for a whole one: nothing is stored
+        case BodyRead::kTooLong:
+            // Cutting it would lose mirrors or blocks; the publisher must see this.
+            ShowMessage(L"配置文件超过 1 MB，不是有效的安装包描述，请联系软件发布者。");
+            return false;
     }
     DWORD written = 0;
     if (!body.empty() && (!::WriteFile(file.Get(), body.data(), static_cast<DWORD>(body.size()), &written, nullptr) ||
@@ -132,6 +148,7 @@ bool DownloadPackageDescription(bool home_mode) {
         ShowMessage(L"创建配置文件失败！");
         return false;
     }
+    stored = std::move(body);
     return true;
 }
 

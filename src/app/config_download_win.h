@@ -13,10 +13,12 @@ std::wstring PackageDescriptionPath(bool home_mode);
 // path and "?id=" with `random_id`.
 std::wstring PackageDescriptionUrl(bool home_mode, int random_id);
 
-// Downloads the package description into PackageDescriptionPath(home_mode): at most
-// 10,240 bytes, the body as the server sends it. Shows a message box for every
-// failure. Returns false when start-up must stop at once; true otherwise (after a
-// network failure the local file is empty, and the FileCount check then stops).
-bool DownloadPackageDescription(bool home_mode);
+// Downloads the package description into PackageDescriptionPath(home_mode): the whole
+// body as the server sends it, at most 1 MiB; `stored` receives exactly the bytes
+// written, which are what the installer then reads (the file is a record of them).
+// Shows a message box for every failure. Returns false when start-up must stop at
+// once (including a reply over 1 MiB: nothing is stored); true otherwise (after a
+// network failure nothing is stored, and the FileCount check then stops).
+bool DownloadPackageDescription(bool home_mode, std::string& stored);
 
 }  // namespace installer

@@ -57,6 +57,14 @@ uint32_t DigitValue(wchar_t c) {
     return 36;
 }
 
+std::wstring AsciiUpper(std::wstring_view s) {
+    std::wstring upper(s);
+    for (wchar_t& c : upper) {
+        c = AsciiUpper(c);
+    }
+    return upper;
+}
+
 std::wstring_view Trim(std::wstring_view s) {
     while (!s.empty() && IsBlank(s.front())) {
         s.remove_prefix(1);
@@ -135,7 +143,7 @@ IniFile IniFile::Parse(std::string_view bytes, const AnsiDecoder& decode_ansi) {
             // The name ends at the last ']'; a line without one is read as a key line.
             const size_t close = line.rfind(L']');
             if (close != std::wstring_view::npos) {
-                ini.sections_.push_back(Section{std::wstring(UpToNul(Trim(line.substr(1, close - 1)))), {}});
+                ini.sections_.push_back(Section{std::wstring(UpToNul(Trim(line.substr(1, close - 1)))), {}, {}});
                 current = &ini.sections_.back();
                 continue;
             }
@@ -154,6 +162,7 @@ IniFile IniFile::Parse(std::string_view bytes, const AnsiDecoder& decode_ansi) {
             entry.value = std::wstring(UpToNul(Trim(line.substr(eq + 1))));
             entry.has_value = true;
         }
+        current->first_entry.emplace(AsciiUpper(entry.key), current->entries.size());
         current->entries.push_back(std::move(entry));
     }
     return ini;
@@ -177,12 +186,8 @@ const IniFile::Entry* IniFile::Find(std::wstring_view section, std::wstring_view
         if (!EqualsIgnoreCase(s.name, section)) {
             continue;
         }
-        for (const Entry& e : s.entries) {
-            if (EqualsIgnoreCase(e.key, key)) {
-                return &e;
-            }
-        }
-        return nullptr;
+        const auto it = s.first_entry.find(AsciiUpper(key));
+        return it == s.first_entry.end() ? nullptr : &s.entries[it->second];
     }
     return nullptr;
 }

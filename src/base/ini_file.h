@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "base/profile_reader.h"
@@ -45,6 +46,9 @@ class IniFile final : public IProfileReader {
     struct Section {
         std::wstring name;
         std::vector<Entry> entries;
+        // Upper-cased key -> its first entry: a description holds tens of thousands of
+        // keys in one section, and every lookup would otherwise scan them all.
+        std::unordered_map<std::wstring, size_t> first_entry;
     };
 
     const Entry* Find(std::wstring_view section, std::wstring_view key) const;

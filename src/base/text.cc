@@ -150,4 +150,13 @@ std::wstring Int64ToWide(int64_t value) {
     return digits;
 }
 
+std::wstring JoinServerAddress(std::wstring_view base, std::wstring_view path) {
+    while (!base.empty() && base.back() == L'/') {
+        base.remove_suffix(1);
+    }
+    std::wstring address(base);
+    address.append(path);
+    return address;
+}
+
 }  // namespace installer

@@ -26,4 +26,9 @@ inline bool Contains(std::wstring_view text, std::wstring_view needle) {
     return text.find(needle) != std::wstring_view::npos;
 }
 
+// A server's base address (scheme, host, optional port) followed by the absolute `path`:
+// trailing "/" of the base are dropped, so that "http://host/" and "http://host" give the
+// same address. Never fails.
+std::wstring JoinServerAddress(std::wstring_view base, std::wstring_view path);
+
 }  // namespace installer

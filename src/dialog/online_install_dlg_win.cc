@@ -12,9 +12,8 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "app/config_download_win.h"
-#include "app/partner_identity.h"
-#include "app/resource.h"
+#include "identity/partner_identity.h"
+#include "dialog/resource.h"
 #include "dialog/package_naming.h"
 #include "download/package_integrity.h"
 #include "download/package_verify.h"
@@ -24,7 +23,6 @@
 #include "skin/skin_manager_win.h"
 #include "win/gdi_win.h"
 #include "win/message_filter_win.h"
-#include "win/private_profile_win.h"
 #include "win/subclassed_control_win.h"
 
 namespace installer {
@@ -129,8 +127,10 @@ HANDLE StartElevated(HWND owner, const std::wstring& command_line, DWORD* error)
 
 }  // namespace
 
-COnlineInstallDlg::COnlineInstallDlg(CBlockDownloadMgr& manager, std::wstring argument)
-    : manager_(manager), argument_(std::move(argument)) {
+COnlineInstallDlg::COnlineInstallDlg(CBlockDownloadMgr& manager,
+                                     const IProfileReader& description,
+                                     std::wstring argument)
+    : manager_(manager), description_(description), argument_(std::move(argument)) {
     m_hIcon = static_cast<HICON>(
         ::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_INSTALLER), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
     // The only seeding in the program; the description request drew its number before.
@@ -175,8 +175,7 @@ bool COnlineInstallDlg::OnInitDialog() {
     ::SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
     ::SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
 
-    const win::PrivateProfileReader ini(PackageDescriptionPath(ProcessIdentity().home_mode));
-    package_ = ReadPackageDescription(ini, [] { return std::rand(); });
+    package_ = ReadPackageDescription(description_, [] { return std::rand(); });
 
     ::SetWindowTextW(hwnd(), package_.title.c_str());
     ::SetWindowTextW(m_licenceLink.hwnd(), (package_.title + L"服务条款").c_str());

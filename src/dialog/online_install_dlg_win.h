@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/package_description.h"
+#include "base/profile_reader.h"
+#include "config/package_description.h"
 #include "dialog/install_flow.h"
 #include "download/block_download_mgr.h"
 #include "download/download_event.h"
@@ -24,8 +25,10 @@ namespace installer {
 class COnlineInstallDlg final : public win::DialogWindow, public IDownloadEvent, public IBlockDownloadMgrEvent {
   public:
     // Seeds the C library's generator and registers as the receiver of `manager`,
-    // which must outlive the dialog. `argument` is the installer's first argument.
-    COnlineInstallDlg(CBlockDownloadMgr& manager, std::wstring argument);
+    // which must outlive the dialog. `description` is the package description start-up
+    // fetched, read when the window initialises; it must outlive the dialog.
+    // `argument` is the installer's first argument.
+    COnlineInstallDlg(CBlockDownloadMgr& manager, const IProfileReader& description, std::wstring argument);
     // Clears the manager's receiver: no callback reaches a destroyed dialog.
     ~COnlineInstallDlg() override;
 
@@ -74,6 +77,7 @@ class COnlineInstallDlg final : public win::DialogWindow, public IDownloadEvent,
     void EndDialog();
 
     CBlockDownloadMgr& manager_;
+    const IProfileReader& description_;
     std::wstring argument_;
     HICON m_hIcon = nullptr;
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "app/partner_identity.h"
+#include "identity/partner_identity.h"
 #include "base/text.h"
 
 namespace installer {

@@ -17,7 +17,7 @@ struct BlockInfo {
     int32_t index = 0;
     int32_t size = kBlockStride;  // expected length in bytes
     Md5Digest digest{};           // expected MD5 of the block's bytes
-    bool digest_valid = false;    // false when "Hash%d" was not 32 hex digits: never verifies
+    bool digest_valid = false;    // false when "Hash%d" did not begin with 32 hex digits: never verifies
 };
 
 }  // namespace installer

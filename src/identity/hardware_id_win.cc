@@ -13,6 +13,7 @@
 
 #include "identity/adapter_choice.h"
 #include "identity/com_ptr_win.h"
+#include "win/code_page_win.h"
 
 namespace installer {
 namespace {
@@ -49,44 +50,16 @@ std::vector<AdapterEntry> ReadAdapterList(bool& ok) {
     return entries;
 }
 
-std::string WideToAnsi(const std::wstring& wide) {
-    if (wide.empty()) {
-        return {};
-    }
-    const int length = static_cast<int>(wide.size());
-    const int bytes = ::WideCharToMultiByte(CP_ACP, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 0) {
-        return {};
-    }
-    std::string ansi(static_cast<size_t>(bytes), '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, wide.data(), length, ansi.data(), bytes, nullptr, nullptr);
-    return ansi;
-}
-
 // The ANSI form of a serial that fits the 20-byte field: a double-byte code page
 // can need more bytes than characters, so whole characters are dropped from the
 // end until it fits rather than cutting a character in half.
 std::string AnsiSerialForField(std::wstring serial) {
-    std::string ansi = WideToAnsi(serial);
+    std::string ansi = win::WideToAnsi(serial);
     while (ansi.size() > kSerialLength && !serial.empty()) {
         serial = CutWmiSerial(std::wstring_view(serial).substr(0, serial.size() - 1));
-        ansi = WideToAnsi(serial);
+        ansi = win::WideToAnsi(serial);
     }
     return ansi;
-}
-
-std::wstring AnsiToWide(const std::string& ansi) {
-    if (ansi.empty()) {
-        return {};
-    }
-    const int length = static_cast<int>(ansi.size());
-    const int chars = ::MultiByteToWideChar(CP_ACP, 0, ansi.data(), length, nullptr, 0);
-    if (chars <= 0) {
-        return {};
-    }
-    std::wstring wide(static_cast<size_t>(chars), L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, ansi.data(), length, wide.data(), chars);
-    return wide;
 }
 
 // Every medium's "SerialNumber", in enumeration order; nullopt for a medium
@@ -229,7 +202,7 @@ std::wstring ReadDiskSerialText() {
     if (!hardware.ReadPhysicalDrive(0, buffer) && !hardware.ReadScsiDrive(0, buffer)) {
         hardware.ReadWmiSerial(buffer);
     }
-    return AnsiToWide(SerialFieldBytes(buffer));
+    return win::AnsiToWide(SerialFieldBytes(buffer));
 }
 
 }  // namespace installer

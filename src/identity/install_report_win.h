@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/partner_identity.h"
+#include "identity/partner_identity.h"
 #include "identity/report_address.h"
 
 namespace installer {

@@ -139,7 +139,7 @@ Md5Digest CMD5::Of(const uint8_t* data, uint32_t length) {
 }
 
 bool HexToBytes(std::string_view text, Md5Digest& out) {
-    return DecodeHex(text, out.data(), out.size());
+    return DecodeHex(text.substr(0, 2 * out.size()), out.data(), out.size());
 }
 
 }  // namespace installer

@@ -36,9 +36,10 @@ class CMD5 {
     uint8_t padding_[64];
 };
 
-// Decodes exactly 32 hexadecimal digits (either case) into 16 bytes. Returns false,
-// with `out` all zero, for any other text (shorter, longer or not hexadecimal): such a
-// digest matches no block, because callers keep the result flag with the bytes.
+// Decodes the first 32 characters of `text` as hexadecimal digits (either case) into 16
+// bytes; anything after them (a publisher's note) is not read. Returns false, with `out`
+// all zero, when the text is shorter or those characters are not all hexadecimal: such
+// a digest matches no block, because callers keep the result flag with the bytes.
 bool HexToBytes(std::string_view text, Md5Digest& out);
 
 }  // namespace installer

@@ -38,11 +38,7 @@ std::wstring PercentEncodeQueryValue(std::wstring_view value) {
 }
 
 std::wstring BuildReportAddress(std::wstring_view base, const ReportFields& fields) {
-    if (!base.empty() && base.back() == L'/') {
-        base.remove_suffix(1);
-    }
-    std::wstring address(base);
-    address.append(L"/api/InstallData.ashx?");
+    std::wstring address = JoinServerAddress(base, L"/api/InstallData.ashx?");
     AppendParameter(address, L"partnerid", Int64ToWide(fields.partner));
     address.push_back(L'&');
     AppendParameter(address, L"partnersubid", Int64ToWide(fields.sub_partner));

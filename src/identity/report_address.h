@@ -32,7 +32,7 @@ struct ReportFields {
 // encoded as U+FFFD. Never fails.
 std::wstring PercentEncodeQueryValue(std::wstring_view value);
 
-// `base` (scheme, host and optional port, a trailing "/" is tolerated) followed by
+// `base` (scheme, host and optional port; see JoinServerAddress) followed by
 // "/api/InstallData.ashx?partnerid=..&partnersubid=..&mac=..&phs=..&type=..".
 // No length limit. Never fails.
 std::wstring BuildReportAddress(std::wstring_view base, const ReportFields& fields);

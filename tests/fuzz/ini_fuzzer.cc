@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/package_description.h"
+#include "config/package_description.h"
 #include "base/ini_file.h"
 #include "base/text.h"
 #include "fuzz_check.h"

@@ -1,6 +1,9 @@
 #!/usr/bin/env python3
-"""Keeps the portable code portable: only the Win32 layer (src/win/) and files named
-*_win.cc / *_win.h may include Windows headers."""
+"""Keeps the layers of src/ visible:
+- the portable code stays portable: only the Win32 layer (src/win/) and files named
+  *_win.cc / *_win.h may include Windows headers;
+- the folders form floors, from start-up down to the helpers: a folder includes only
+  from itself and the floors below it, so no two folders depend on each other."""
 import os
 import re
 import sys
@@ -9,6 +12,10 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 WINDOWS_HEADERS = re.compile(r'#\s*include\s*[<"](windows|winbase|wininet|winhttp|winuser|wingdi|objbase|objidl|'
                              r'gdiplus|shlobj|shellapi|commctrl|iphlpapi|wbemidl|comdef|tchar|atl\w*|afx\w*)\.h[>"]',
                              re.IGNORECASE)
+PROJECT_INCLUDE = re.compile(r'#\s*include\s*"([a-z_]+)/')
+
+# Top floor first.
+FLOORS = ["app", "dialog", "skin", "config", "download", "identity", "win", "base"]
 
 
 def is_win32_file(rel):
@@ -24,14 +31,21 @@ def main():
             if not name.endswith((".cc", ".h", ".cpp")):
                 continue
             rel = os.path.relpath(os.path.join(base, name), ROOT)
-            if is_win32_file(rel):
-                continue
+            folder = rel.split(os.sep)[1] if rel.count(os.sep) >= 2 else None
+            if folder is not None and folder not in FLOORS:
+                bad.append(f"{rel}: folder '{folder}' has no floor in tests/lint/check_layers.py")
+                folder = None
+            allowed = set(FLOORS[FLOORS.index(folder):]) if folder else set(FLOORS)
+            portable = not is_win32_file(rel)
             with open(os.path.join(ROOT, rel), encoding="utf-8", errors="replace") as f:
                 for number, line in enumerate(f, 1):
-                    if WINDOWS_HEADERS.search(line):
-                        bad.append(f"{rel}:{number}: {line.strip()}")
+                    if portable and WINDOWS_HEADERS.search(line):
+                        bad.append(f"{rel}:{number}: portable file includes a Windows header: {line.strip()}")
+                    m = PROJECT_INCLUDE.search(line)
+                    if m and m.group(1) in FLOORS and m.group(1) not in allowed:
+                        bad.append(f"{rel}:{number}: {folder}/ includes from the floor above it: {line.strip()}")
     for b in bad:
-        print("portable file includes a Windows header:", b)
+        print(b)
     return 1 if bad else 0
 
 

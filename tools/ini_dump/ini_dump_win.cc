@@ -17,6 +17,7 @@
 
 #include "base/ini_file.h"
 #include "json_out.h"
+#include "win/code_page_win.h"
 #include "win/scoped_handle.h"
 
 namespace installer::ini_dump {
@@ -24,17 +25,6 @@ namespace {
 
 // The buffer the installer reads text values into.
 constexpr DWORD kValueBuffer = 2048;
-
-std::wstring FromCodePage(UINT code_page, std::string_view bytes) {
-    if (bytes.empty()) {
-        return {};
-    }
-    const int size = static_cast<int>(bytes.size());
-    const int length = ::MultiByteToWideChar(code_page, 0, bytes.data(), size, nullptr, 0);
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    ::MultiByteToWideChar(code_page, 0, bytes.data(), size, wide.data(), length);
-    return wide;
-}
 
 // Reads a whole file; false when it cannot be opened.
 bool ReadFileBytes(const std::wstring& path, std::string* bytes) {
@@ -75,12 +65,12 @@ int Run(int argc, wchar_t** argv) {
         std::fputs("cannot read the lookups file\n", stderr);
         return 1;
     }
-    const AnsiDecoder ansi = [](std::string_view bytes) { return FromCodePage(CP_ACP, bytes); };
+    const AnsiDecoder ansi = [](std::string_view bytes) { return win::FromCodePage(CP_ACP, bytes); };
     std::map<std::wstring, IniFile> parsed;
 
     test_driver::JsonOut json;
     json.BeginObject().Key("acp").UInt(::GetACP()).Key("results").BeginArray();
-    const std::wstring lookups = FromCodePage(CP_UTF8, lookup_bytes);
+    const std::wstring lookups = win::FromCodePage(CP_UTF8, lookup_bytes);
     size_t pos = 0;
     while (pos < lookups.size()) {
         size_t end = lookups.find(L'\n', pos);

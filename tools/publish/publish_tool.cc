@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "base/hex.h"
-#include "app/package_description.h"
+#include "config/package_description.h"
 #include "base/ini_file.h"
 #include "base/text.h"
 #include "download/block_info.h"

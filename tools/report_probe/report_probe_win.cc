@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/partner_identity.h"
+#include "identity/partner_identity.h"
 #include "base/text.h"
 #include "build_settings.h"
 #include "identity/com_ptr_win.h"

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <mutex>
 
-#include "app/package_description.h"
+#include "config/package_description.h"
 #include "base/ini_file.h"
 #include "base/text.h"
 #include "download/block_download_mgr.h"

@@ -86,5 +86,13 @@ TEST(TextTest, ContainsIsCaseSensitive) {
     EXPECT_TRUE(Contains(L"abc", L""));
 }
 
+TEST(TextTest, ServerAddressesHaveOneSlashBetweenBaseAndPath) {
+    const std::wstring expected = L"http://127.0.0.1:28080/oemini/info.ini";
+    EXPECT_EQ(JoinServerAddress(L"http://127.0.0.1:28080", L"/oemini/info.ini"), expected);
+    EXPECT_EQ(JoinServerAddress(L"http://127.0.0.1:28080/", L"/oemini/info.ini"), expected);
+    EXPECT_EQ(JoinServerAddress(L"http://127.0.0.1:28080//", L"/oemini/info.ini"), expected);
+    EXPECT_EQ(JoinServerAddress(L"", L"/oemini/info.ini"), L"/oemini/info.ini");
+}
+
 }  // namespace
 }  // namespace installer

@@ -87,17 +87,20 @@ TEST(Md5, BitCountCarriesIntoTheHighWord) {
     EXPECT_EQ(Hex(d), "aa559b4e3523a6c931f08f4df52d58f2");
 }
 
-TEST(HexToBytes, AcceptsBothCasesAndRejectsAnythingElse) {
-    Md5Digest lower, upper, out;
+TEST(HexToBytes, DecodesTheFirst32DigitsInEitherCaseAndRejectsAnythingElse) {
+    Md5Digest lower, upper, noted, out;
     ASSERT_TRUE(HexToBytes("900150983cd24fb0d6963f7d28e17f72", lower));
     ASSERT_TRUE(HexToBytes("900150983CD24FB0D6963F7D28E17F72", upper));
     EXPECT_EQ(lower, upper);
     EXPECT_EQ(lower[0], 0x90);
     EXPECT_EQ(lower[15], 0x72);
+    // Whatever follows the 32 digits is not part of the digest.
+    ASSERT_TRUE(HexToBytes("900150983cd24fb0d6963f7d28e17f72 ; abc", noted));
+    EXPECT_EQ(noted, lower);
 
     const Md5Digest zero{};
-    for (const char* bad : {"", "900150983cd24fb0d6963f7d28e17f7", "900150983cd24fb0d6963f7d28e17f720",
-                            "900150983cd24fb0d6963f7d28e17fzz", "  0150983cd24fb0d6963f7d28e17f72"}) {
+    for (const char* bad : {"", "900150983cd24fb0d6963f7d28e17f7", "900150983cd24fb0d6963f7d28e17fzz",
+                            "  0150983cd24fb0d6963f7d28e17f72", "900150983cd24fb0d6963f7d28e17f7 2"}) {
         out.fill(0xAA);
         EXPECT_FALSE(HexToBytes(bad, out)) << bad;
         EXPECT_EQ(out, zero) << bad;

@@ -1,5 +1,5 @@
 // Reading the package description: defaults, the weighted choice and the block table.
-#include "app/package_description.h"
+#include "config/package_description.h"
 
 #include <gtest/gtest.h>
 
@@ -50,7 +50,7 @@ TEST(PackageDescription, SparseFileTakesDefaults) {
     const IniFile ini =
         Ini("[Info]\nFileCount=3\n"
             "[File1]\nBlockCount=3\nBlockSize0=204800\nBlockSize2=1000\n"
-            "Hash0=900150983cd24fb0d6963f7d28e17f72\nHash2=900150983CD24FB0D6963F7D28E17F72\n"
+            "Hash0=900150983cd24fb0d6963f7d28e17f72\nHash2=900150983CD24FB0D6963F7D28E17F72 (abc)\n"
             "urlCount=2\nurl0=http://127.0.0.1/a.exe\n");
     // Three files without "Rate%d" weigh 100 each; 11,000 lies in the second third.
     const PackageDescription d = ReadPackageDescription(ini, Fixed(11000));
@@ -62,6 +62,7 @@ TEST(PackageDescription, SparseFileTakesDefaults) {
     EXPECT_EQ(d.blocks[1].size, 0);  // no BlockSize1
     EXPECT_FALSE(d.blocks[1].digest_valid);
     EXPECT_TRUE(d.blocks[0].digest_valid);
+    EXPECT_TRUE(d.blocks[2].digest_valid);              // a note after the 32 digits is not read
     EXPECT_EQ(d.blocks[0].digest, d.blocks[2].digest);  // case makes no difference
     EXPECT_EQ(d.blocks[2].size, 1000);
     ASSERT_EQ(d.mirrors.size(), 2u);

@@ -1,5 +1,5 @@
 // Reading the package description with the weighted choice of the setup file.
-#include "app/package_description.h"
+#include "config/package_description.h"
 
 #include <algorithm>
 #include <cwchar>

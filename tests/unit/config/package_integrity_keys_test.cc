@@ -1,7 +1,7 @@
 // The whole-file keys as the package description carries them in the chosen section.
 #include <gtest/gtest.h>
 
-#include "app/package_description.h"
+#include "config/package_description.h"
 #include "base/ini_file.h"
 
 namespace installer {

@@ -1,5 +1,5 @@
 // The partner identity and home mode read from the first command-line argument.
-#include "app/partner_identity.h"
+#include "identity/partner_identity.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Parsing the partner identity and the home mode from the command-line argument.
-#include "app/partner_identity.h"
+#include "identity/partner_identity.h"
 
 #include <cwctype>
 
