@@ -25,6 +25,17 @@ from tests.harness.process import end_process
 NGINX = "/usr/sbin/nginx"
 
 
+def port_in_use(address, port):
+    """True when something listens on (or holds) `address`:`port`."""
+    with socket.socket() as s:
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)  # a closed connection's TIME_WAIT does not count
+        try:
+            s.bind((address, port))
+        except OSError:
+            return True
+    return False
+
+
 class NginxError(RuntimeError):
     pass
 
@@ -115,6 +126,9 @@ http {{
             return self
         if self.port is None:
             self.port = free_port(self.address)
+        elif port_in_use(self.address, self.port):
+            # Connecting would reach the other server and pass for this one's start.
+            raise NginxError(f"{self.address}:{self.port} is in use already (a server left from another run?)")
         conf = os.path.join(self.dir, "nginx.conf")
         with open(conf, "w") as f:
             f.write(self._config())
