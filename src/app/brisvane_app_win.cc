@@ -92,6 +92,9 @@ bool CBrisvaneApp::InitInstance() {
 }
 
 void CBrisvaneApp::ExitInstance() {
+    // A report still on its way (the last one is sent just before the user can leave)
+    // is what a partner is paid by: give it a moment before the hard end.
+    WaitForReportsInFlight(kReportDrainMs);
     instance_mutex_.Close();
     // End hard: worker threads may still be in a transfer and must not run on.
     ::TerminateProcess(::GetCurrentProcess(), 0);

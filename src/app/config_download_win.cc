@@ -10,6 +10,7 @@
 
 #include "base/text.h"
 #include "build_settings.h"
+#include "config/package_description.h"
 #include "win/internet_handle_win.h"
 #include "win/module_path_win.h"
 #include "win/scoped_handle.h"
@@ -17,9 +18,6 @@
 namespace installer {
 namespace {
 
-// The largest block table the download accepts (about 2 GiB of package) takes some
-// 700 KB of description; a longer reply is not a description of ours.
-constexpr DWORD kMaxDescriptionBytes = 1024 * 1024;
 // Long enough for a slow server, short enough that a silent one cannot keep the
 // user waiting without a word.
 constexpr DWORD kTimeoutMs = 20000;
@@ -131,7 +129,7 @@ bool DownloadPackageDescription(bool home_mode, std::string& stored) {
 
     // One network read may return less than the body: read to its end.
     std::string body;
-    switch (ReadBody(request.Get(), body, kMaxDescriptionBytes)) {
+    switch (ReadBody(request.Get(), body, static_cast<DWORD>(kMaxDescriptionBytes))) {
         case BodyRead::kWhole:
             break;
         case BodyRead::kFailed:

@@ -12,6 +12,11 @@
 
 namespace installer {
 
+// The longest description the installer accepts: the largest block table the download
+// takes (kMaxBlocks, about 2 GiB of package) needs some 700 KB. Longer replies are refused
+// whole, never cut.
+inline constexpr size_t kMaxDescriptionBytes = 1024 * 1024;
+
 struct PackageDescription {
     std::wstring title;        // "FileTitle"
     std::wstring licence_url;  // "DocUrl"

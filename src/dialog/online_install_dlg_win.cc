@@ -243,7 +243,9 @@ void COnlineInstallDlg::SkinButtons() {
             row.button->SetToolTipText(row.tooltip);
         }
         row.button->SetImage(row.image);
-        ::SetWindowPos(row.button->hwnd(), nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOOWNERZORDER | SWP_NOZORDER);
+        // Without SWP_NOZORDER the button also rises to the top of the Z order (and so
+        // comes first in the Tab order), in the order of the rows.
+        ::SetWindowPos(row.button->hwnd(), nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOOWNERZORDER);
     }
 }
 
@@ -349,6 +351,12 @@ void COnlineInstallDlg::StartDownload() {
 }
 
 void COnlineInstallDlg::OnCommand(int id, int code) {
+    static_assert(BN_CLICKED == 0 && STN_CLICKED == 0);
+    // Only a click acts (BN_CLICKED and STN_CLICKED are both 0): a double-click, focus
+    // or other notification from the same control must not run its command again.
+    if (code != BN_CLICKED) {
+        return;
+    }
     switch (id) {
         case IDC_INSTALL_NOW:
             Apply(flow_->OnInstallPressed());
@@ -372,7 +380,7 @@ void COnlineInstallDlg::OnCommand(int id, int code) {
             ::ShowWindow(hwnd(), SW_MINIMIZE);
             break;
         case IDC_LICENCE_LINK:
-            if (code == STN_CLICKED && !package_.licence_url.empty()) {
+            if (!package_.licence_url.empty()) {
                 ::ShellExecuteW(nullptr, L"open", package_.licence_url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
             }
             break;

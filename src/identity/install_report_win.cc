@@ -18,6 +18,37 @@
 namespace installer {
 namespace {
 
+// Counts the report requests still running on their worker threads, so that the end of
+// the process can wait for them.
+class ReportsInFlight {
+  public:
+    void Add() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++count_;
+    }
+    void Done() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        --count_;
+        none_left_.notify_all();
+    }
+    bool WaitNone(std::chrono::milliseconds max_wait) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return none_left_.wait_for(lock, max_wait, [this] { return count_ == 0; });
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable none_left_;
+    int count_ = 0;
+};
+
+// Shared with every worker, which keeps it alive should the process's statics be
+// destroyed while a request still runs.
+const std::shared_ptr<ReportsInFlight>& InFlight() {
+    static const std::shared_ptr<ReportsInFlight> in_flight = std::make_shared<ReportsInFlight>();
+    return in_flight;
+}
+
 // One report in flight, shared by the caller and the worker that makes it: the
 // caller may stop waiting, and the worker then finishes with its own copy of
 // everything it needs.
@@ -25,6 +56,8 @@ struct PendingReport {
     std::wstring base;
     PartnerIdentity identity;
     int32_t type = 0;
+
+    std::shared_ptr<ReportsInFlight> in_flight;  // counted until the request ends
 
     std::mutex mutex;
     std::condition_variable finished_signal;
@@ -100,10 +133,13 @@ void RunPendingReport(const std::shared_ptr<PendingReport>& pending) {
         result.outcome = ReportOutcome::kFailed;
         result.error = ERROR_OUTOFMEMORY;
     }
-    std::lock_guard<std::mutex> lock(pending->mutex);
-    pending->result = std::move(result);
-    pending->finished = true;
-    pending->finished_signal.notify_all();
+    {
+        std::lock_guard<std::mutex> lock(pending->mutex);
+        pending->result = std::move(result);
+        pending->finished = true;
+        pending->finished_signal.notify_all();
+    }
+    pending->in_flight->Done();
 }
 
 unsigned __stdcall ReportThreadProc(void* argument) {
@@ -130,6 +166,8 @@ ReportResult SendReport(std::wstring_view base, const PartnerIdentity& identity,
         pending->base = std::wstring(base);
         pending->identity = identity;
         pending->type = type;
+        pending->in_flight = InFlight();
+        pending->in_flight->Add();
         try {
             std::thread([pending] { RunPendingReport(pending); }).detach();
         } catch (const std::system_error&) {
@@ -158,6 +196,10 @@ uint32_t SendInstallReport(uintptr_t type) {
     }
     SendReport(kStatsServerBase, identity, static_cast<int32_t>(type), kReportWaitMs);
     return 0xFFFFFFFFu;
+}
+
+bool WaitForReportsInFlight(DWORD max_ms) {
+    return InFlight()->WaitNone(std::chrono::milliseconds(max_ms));
 }
 
 bool StartInstallReportThread(ReportType type) {

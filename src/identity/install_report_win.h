@@ -15,11 +15,14 @@
 
 namespace installer {
 
-// WinINet's connect, send and receive timeouts on the report's session.
-inline constexpr DWORD kReportTimeoutMs = 4000;
+// WinINet's connect, send and receive timeouts on the report's session: the request runs
+// on a worker thread of its own, so a slow but working server is given time to answer.
+inline constexpr DWORD kReportTimeoutMs = 30000;
 // The longest a caller waits for one report; the request runs on a worker thread
 // that is left to finish (or time out) on its own after that.
 inline constexpr DWORD kReportWaitMs = 5000;
+// The longest the process waits, before it ends, for reports still in flight.
+inline constexpr DWORD kReportDrainMs = 5000;
 
 // The machine identity sent with every report, read afresh each time.
 struct MachineIdentity {
@@ -58,5 +61,10 @@ uint32_t SendInstallReport(uintptr_t type);
 // at once and nobody waits for it. False when the thread could not be started
 // (nothing is sent then).
 bool StartInstallReportThread(ReportType type);
+
+// Waits until no report is in flight any more, or `max_ms` passed; called before the
+// process ends, which would otherwise cut the reports partners are paid by. True when
+// none is left.
+bool WaitForReportsInFlight(DWORD max_ms);
 
 }  // namespace installer

@@ -130,6 +130,11 @@ class Driver:
         return self.call("message", *_flag_args(hwnd=hwnd, id=control_id, msg=msg, wparam=wparam, lparam=lparam,
                                                 post=post, wait=wait_ms))
 
+    def can_write(self, path):
+        """Whether a program could open the host file `path` for writing now (False while
+        another program holds it without sharing writes)."""
+        return self.call("can-write", "--path", to_windows_path(path))["writable"]
+
     # Real mouse input (hover and pressed looks). x/y are relative to the target's top-left
     # corner; without them the target's centre is used.
 

@@ -48,9 +48,10 @@ def server_address(setting="INSTALLER_CONFIG_BASE_URL"):
     return url.hostname, url.port or 80
 
 
-def config_server(description=None, home_description=None, extra_files=None, **options):
+def config_server(description=None, home_description=None, extra_files=None, stats_directives=None, **options):
     """nginx at the configuration server's address with "/oemini/info.ini" (and
-    "/oemini/home.ini") and a statistics endpoint that answers 200. Not started yet."""
+    "/oemini/home.ini") and a statistics endpoint that answers 200 (or does what
+    `stats_directives` say, e.g. a proxy_pass to a slow server). Not started yet."""
     host, port = server_address()
     stats_host, stats_port = server_address("INSTALLER_STATS_BASE_URL")
     if (stats_host, stats_port) != (host, port):
@@ -61,8 +62,9 @@ def config_server(description=None, home_description=None, extra_files=None, **o
         files["oemini/info.ini"] = description
     if home_description is not None:
         files["oemini/home.ini"] = home_description
+    stats = stats_directives or 'return 200 "ok";'
     locations = options.pop("locations", "") + f"""
-        location = {STATS_PATH} {{ return 200 "ok"; }}
+        location = {STATS_PATH} {{ {stats} }}
 """
     return Nginx(files=files, port=port, address=host, locations=locations, **options)
 

@@ -132,20 +132,28 @@ class PublishToolTest(unittest.TestCase):
         self.assertEqual(r.returncode, 1)
         self.assertIn("BlockCount is 4", r.stdout)
 
-    def test_description_beyond_what_the_installer_reads_is_refused(self):
+    def test_description_beyond_what_the_installer_accepts_is_refused(self):
         self.assertEqual(self.run_tool("write", "--file", self.setup, "--ini", self.ini, "--url",
                                        "http://127.0.0.1/a.exe").returncode, 0)
+        # Other sections of the file are kept by a write, and count towards its size.
+        with open(self.ini, "ab") as f:
+            f.write(b"[Notes]\r\n" + b"".join(b"n%d=%s\r\n" % (i, b"d" * 1000) for i in range(1000)))
+        r = self.run_tool("write", "--file", self.setup, "--ini", self.ini, "--url", "http://127.0.0.2/a.exe")
+        self.assertEqual(r.returncode, 0, r.stderr)  # just under 1 MiB: fine
+        with open(self.ini, "ab") as f:
+            f.write(b"".join(b"m%d=%s\r\n" % (i, b"d" * 1000) for i in range(60)))
         with open(self.ini, "rb") as f:
             before = f.read()
-        long_urls = []
-        for i in range(6):
-            long_urls += ["--url", f"http://127.0.0.{i + 1}/" + "d" * 1900 + "/setup.exe"]
-        r = self.run_tool("write", "--file", self.setup, "--ini", self.ini, *long_urls)
+        self.assertGreater(len(before), 1024 * 1024)
+        r = self.run_tool("write", "--file", self.setup, "--ini", self.ini, "--url", "http://127.0.0.3/a.exe")
         self.assertEqual(r.returncode, 1)
-        self.assertIn("10240", r.stderr)
+        self.assertIn("1048576", r.stderr)
         with open(self.ini, "rb") as f:
             self.assertEqual(f.read(), before)
         self.assertFalse(os.path.exists(self.ini + ".tmp"))
+        r = self.run_tool("check", "--file", self.setup, "--ini", self.ini)
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("refuses a description over 1048576", r.stdout)
 
     def test_bad_input_is_a_clear_error(self):
         empty = os.path.join(self.tmp.name, "empty.exe")

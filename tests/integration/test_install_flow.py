@@ -1,8 +1,10 @@
 """A whole installation through the real window under Wine: the demo setup package on
 nginx mirrors, the test driver pressing the buttons, and the files the demo setup and
 its Main.exe leave behind as the record of what ran."""
+import http.server
 import os
 import shutil
+import threading
 import time
 import unittest
 
@@ -17,11 +19,46 @@ EXE = "online_installer.exe"
 TITLE = "演示软件"
 SUB_DIR = "DemoSoft"
 INSTALL_NOW, ACCEPT, BOOT, RUN_NOW, CLOSE, START_NOW, PROGRESS = 1011, 1013, 1016, 1017, 1021, 1024, 1000
+MINIMIZE = 1022
+WM_COMMAND = 0x0111
+BN_DOUBLECLICKED, BN_SETFOCUS, BN_KILLFOCUS = 5, 6, 7
 
 
 def demo_setup():
     with open(win64_exe(os.path.join("tools", "demo_package", "demo_setup.exe")), "rb") as f:
         return f.read()
+
+
+class SlowStatisticsServer:
+    """Answers every request 200 after `delay` seconds: a statistics server that is slow but
+    working. A thread of the test process; nginx hands it the report requests."""
+
+    def __init__(self, delay):
+        delay_s = delay
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def do_GET(self):
+                time.sleep(delay_s)
+                self.send_response(200)
+                self.send_header("Content-Length", "2")
+                self.end_headers()
+                self.wfile.write(b"ok")
+
+            def log_message(self, *args):
+                pass
+
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.server.daemon_threads = True
+        self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
+        self.thread.start()
+
+    def directives(self):
+        return f"proxy_pass http://127.0.0.1:{self.server.server_address[1]}; proxy_read_timeout 60s;"
+
+    def close(self):
+        self.server.shutdown()
+        self.server.server_close()
+        self.thread.join(10)
 
 
 class InstallFlowTest(WineTestCase):
@@ -45,11 +82,11 @@ class InstallFlowTest(WineTestCase):
         self.addCleanup(server.cleanup)
         return server
 
-    def start_installer(self, mirrors, env=None, payload=None):
+    def start_installer(self, mirrors, env=None, payload=None, stats_directives=None):
         payload = payload if payload is not None else self.setup
         description = simple_description(title=TITLE, file_dir=SUB_DIR, blocks=block_table(payload),
                                          urls=[m.url("/DemoSoft.exe") for m in mirrors])
-        server = config_server(description).start()
+        server = config_server(description, stats_directives=stats_directives).start()
         self.addCleanup(server.cleanup)
         environment = {"DEMO_SETUP_SECONDS": "1", "DEMO_MAIN_NO_WINDOW": "1"}
         environment.update(env or {})
@@ -67,15 +104,29 @@ class InstallFlowTest(WineTestCase):
             return c is not None and all(c.get(k) == v for k, v in expected.items())
         self.wait_until(matches, timeout=timeout, message=f"control {control_id} with {expected}")
 
-    def wait_download(self, mirrors, timeout=60):
-        blocks = len(block_table(self.setup))
-        self.wait_until(lambda: sum(len(m.requests()) for m in mirrors) >= blocks, timeout=timeout,
-                        message="every block requested")
-        time.sleep(1.5)  # the last block is verified and written
+    def package_file(self):
+        folder = os.path.join(self.wine.prefix, "drive_c", "users", "Public", "Documents")
+        return os.path.join(folder, f"{SUB_DIR}_1001_77.exe")
+
+    def wait_download(self, timeout=60):
+        """Waits until the window has taken the finished package: it holds the file against
+        writers from the moment it learns that the download is complete."""
+        def complete():
+            try:
+                with open(self.package_file(), "rb") as f:
+                    if f.read() != self.setup:
+                        return False
+            except OSError:
+                return False
+            return not self.driver.can_write(self.package_file())
+        self.wait_until(complete, timeout=timeout, message="the whole package written and held by the window")
 
     def install_log(self):
         with open(os.path.join(self.install_root, "install.log"), encoding="utf-8") as f:
             return dict(line.split("=", 1) for line in f.read().splitlines() if "=" in line)
+
+    def stats_entries(self, server):
+        return [e for e in server.entries() if e["request"].split(" ")[1].startswith("/api/InstallData.ashx")]
 
     def main_started(self):
         return os.path.exists(os.path.join(self.install_root, "started.log"))
@@ -88,7 +139,7 @@ class InstallFlowTest(WineTestCase):
     def test_download_completes_before_install_is_pressed(self):
         mirrors = [self.mirror() for _ in range(3)]
         server, process, hwnd = self.start_installer(mirrors)
-        self.wait_download(mirrors)
+        self.wait_download()
         self.shot(hwnd, "welcome.png")
         self.driver.press(hwnd, INSTALL_NOW, wait_ms=200)
         self.wait_control(hwnd, START_NOW, visible=True)
@@ -126,6 +177,25 @@ class InstallFlowTest(WineTestCase):
         self.assertEqual(process.wait(30), 0)
         self.wait_until(self.main_started, timeout=30, message="Main.exe started by the close button")
 
+    def test_reports_to_a_slow_statistics_server_are_not_cut(self):
+        # Each report is answered after 7 s: longer than the window waits for one (5 s), so
+        # the last report is still on its way when the user presses 立即启动 at once.
+        slow = SlowStatisticsServer(delay=7)
+        self.addCleanup(slow.close)
+        mirrors = [self.mirror()]
+        server, process, hwnd = self.start_installer(mirrors, stats_directives=slow.directives())
+        self.wait_download(timeout=90)
+        self.driver.press(hwnd, INSTALL_NOW, wait_ms=200)
+        self.wait_control(hwnd, START_NOW, visible=True, timeout=120)
+        self.driver.press(hwnd, START_NOW, wait_ms=200)
+        self.assertEqual(process.wait(30), 0)
+        self.wait_until(self.main_started, timeout=30, message="Main.exe started by 立即启动")
+        # nginx logs a request when it ends: 200 when the installer waited for the answer,
+        # 499 when the installer gave up or ended first.
+        self.wait_until(lambda: len(stats_requests(server)) >= 3, timeout=30, message="three reports logged")
+        reports = {r["type"]: e["status"] for r, e in zip(stats_requests(server), self.stats_entries(server))}
+        self.assertEqual(reports, {"1": 200, "2": 200, "0": 200})
+
     # The Welcome page's options.
 
     def test_unchecked_boxes_change_the_arguments_and_start_nothing_on_close(self):
@@ -134,7 +204,7 @@ class InstallFlowTest(WineTestCase):
         self.driver.press(hwnd, RUN_NOW)
         self.driver.press(hwnd, BOOT)
         self.assertEqual(self.control(hwnd, RUN_NOW)["check"], 0)
-        self.wait_download(mirrors)
+        self.wait_download()
         self.driver.press(hwnd, INSTALL_NOW, wait_ms=200)
         self.wait_control(hwnd, START_NOW, visible=True)
         log = self.install_log()
@@ -145,6 +215,22 @@ class InstallFlowTest(WineTestCase):
         self.assertEqual(process.wait(30), 0)
         time.sleep(2)
         self.assertFalse(self.main_started())
+
+    def test_only_a_click_runs_a_command(self):
+        slow = self.mirror(limit_rate="150k")
+        _, _, hwnd = self.start_installer([slow])
+        install = self.control(hwnd, INSTALL_NOW)["hwnd"]
+        for code in (BN_DOUBLECLICKED, BN_SETFOCUS, BN_KILLFOCUS):
+            self.driver.message(hwnd, WM_COMMAND, wparam=(code << 16) | INSTALL_NOW, lparam=install)
+        self.assertFalse(self.control(hwnd, PROGRESS)["visible"], "still on the Welcome page")
+        self.driver.message(hwnd, WM_COMMAND, wparam=INSTALL_NOW, lparam=install)  # BN_CLICKED
+        self.wait_control(hwnd, PROGRESS, visible=True, timeout=20)
+
+    def test_skinned_buttons_rise_to_the_top_of_the_z_order(self):
+        _, _, hwnd = self.start_installer([self.mirror()])
+        # Raised one after the other, so the last one is on top (and first in the Tab order).
+        top_four = [c["id"] for c in self.driver.window(hwnd)["children"][:4]]
+        self.assertEqual(top_four, [CLOSE, MINIMIZE, START_NOW, INSTALL_NOW])
 
     def test_licence_box_disables_and_enables_install(self):
         _, _, hwnd = self.start_installer([self.mirror()])
@@ -159,7 +245,7 @@ class InstallFlowTest(WineTestCase):
     def test_failing_setup_shows_a_message_and_starts_nothing(self):
         mirrors = [self.mirror()]
         server, process, hwnd = self.start_installer(mirrors, env={"DEMO_SETUP_EXIT_CODE": "5"})
-        self.wait_download(mirrors)
+        self.wait_download()
         self.driver.press(hwnd, INSTALL_NOW, wait_ms=200)
         box = self.driver.msgbox(exe=EXE, timeout=60)
         self.assertEqual(box["text"], "安装程序运行失败（错误码 5），请重试。")

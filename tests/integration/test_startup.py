@@ -13,6 +13,7 @@ ARTIFACTS = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path
                          "artifacts", "startup")
 EXE = "online_installer.exe"
 NO_FILES = "下载配置文件失败 ，请重试！！"
+TOO_LONG = "配置文件超过 1 MB，不是有效的安装包描述，请联系软件发布者。"
 
 
 class StartupTest(WineTestCase):
@@ -117,16 +118,33 @@ class StartupTest(WineTestCase):
         with open(self.sandbox.path("info.ini"), "rb") as f:
             self.assertEqual(f.read(), simple_description(title="替换"))
 
-    def test_only_the_first_10240_bytes_are_stored(self):
+    def test_the_whole_description_is_stored_and_read(self):
+        # The title stands beyond the first 10,240 bytes: an installer that cut the reply
+        # there would show an empty title.
+        bom = "\ufeff".encode("utf-8")
         padding = b"; " + b"x" * 200 + b"\r\n"
-        body = simple_description(title="很长") + padding * 60 + b"[Late]\r\nKey=1\r\n"
-        self.assertGreater(len(body), 10240)
+        body = bom + b"[Notes]\r\n" + padding * 60 + simple_description(title="很长")[len(bom):]
+        self.assertGreater(body.index("很长".encode("utf-8")), 10240)
         with config_server(body):
             self.start()
             self.driver.wait(title="很长", exe=EXE, timeout=30)
         with open(self.sandbox.path("info.ini"), "rb") as f:
-            self.assertEqual(f.read(), body[:10240])
+            self.assertEqual(f.read(), body)
 
+    def test_description_over_one_mebibyte_is_refused_and_nothing_is_stored(self):
+        with open(self.sandbox.path("info.ini"), "wb") as f:
+            f.write(simple_description(title="旧的"))
+        padding = b"; " + b"x" * 1000 + b"\r\n"
+        body = simple_description(title="太长") + padding * 1500  # about 1.5 MiB
+        with config_server(body):
+            p = self.start()
+            box = self.driver.msgbox(exe=EXE, timeout=60)
+            self.assertEqual(box["text"], TOO_LONG)
+            self.driver.msgbox_press("OK", exe=EXE)
+            self.assertEqual(p.wait(20), 0)
+            self.assertEqual(self.driver.list(exe=EXE, title="太长"), [], "no window for a refused description")
+        with open(self.sandbox.path("info.ini"), "rb") as f:
+            self.assertEqual(f.read(), b"", "nothing of the refused reply is stored")
 
 if __name__ == "__main__":
     unittest.main()

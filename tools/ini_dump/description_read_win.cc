@@ -4,6 +4,7 @@
 // long each took. Used by the tests (large descriptions) and the benchmark.
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cwchar>
@@ -106,6 +107,9 @@ int Run(int argc, wchar_t** argv) {
     test_driver::JsonOut json;
     json.BeginObject();
     json.Key("bytes").UInt(bytes.size()).Key("blocks").UInt(own.blocks.size()).Key("mirrors").UInt(own.mirrors.size());
+    const auto valid =
+        std::count_if(own.blocks.begin(), own.blocks.end(), [](const BlockInfo& b) { return b.digest_valid; });
+    json.Key("valid_digests").UInt(static_cast<uint64_t>(valid));
     json.Key("own_ms").Int(static_cast<int64_t>(own_ms + 0.5));
     json.Key("profile_ms").Int(static_cast<int64_t>(profile_ms + 0.5));
     json.Key("same").Bool(difference.empty()).Key("difference").String(difference);

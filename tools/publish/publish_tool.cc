@@ -9,8 +9,8 @@
 // Encoding: plain ASCII when every character is ASCII; otherwise UTF-16LE with a byte-order
 // mark, because the Windows profile functions read a file without one in the ANSI code page
 // (a Chinese title in UTF-8 would be garbled) and reliably honour only the UTF-16 mark.
-// The installer reads at most 10,240 bytes of the description, so a longer result is
-// refused (unless --allow-oversize, for test packages the installer never reads).
+// The installer refuses a description over 1 MiB (kMaxDescriptionBytes), so a longer result
+// is refused here too (unless --allow-oversize, for test descriptions of that refusal).
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -32,8 +32,6 @@
 
 namespace installer {
 namespace {
-
-constexpr size_t kMaxDescriptionBytes = 10240;
 
 struct Options {
     std::string command;
@@ -312,8 +310,8 @@ int Write(const Options& o) {
     const std::string bytes = Encode(Join(sections));
     if (bytes.size() > kMaxDescriptionBytes && !o.allow_oversize) {
         std::fprintf(stderr,
-                     "publish_tool: the description would be %zu bytes, but the installer reads only the first "
-                     "%zu bytes of it; %s was not changed (fewer blocks, mirrors or shorter texts are needed)\n",
+                     "publish_tool: the description would be %zu bytes, but the installer refuses one over "
+                     "%zu bytes; %s was not changed (fewer blocks, mirrors or shorter texts are needed)\n",
                      bytes.size(), kMaxDescriptionBytes, o.ini.c_str());
         return 1;
     }
@@ -356,12 +354,11 @@ int Check(const Options& o) {
     }
     int problems = 0;
     if (bytes.size() > kMaxDescriptionBytes) {
-        std::printf("MISMATCH: %s is %zu bytes; the installer reads only the first %zu\n", o.ini.c_str(), bytes.size(),
-                    kMaxDescriptionBytes);
-        ++problems;
+        std::printf("MISMATCH: %s is %zu bytes; the installer refuses a description over %zu\n", o.ini.c_str(),
+                    bytes.size(), kMaxDescriptionBytes);
+        return 1;
     }
-    // Read as the installer reads it: only the first 10,240 bytes.
-    const IniFile ini = IniFile::Parse(bytes.substr(0, kMaxDescriptionBytes));
+    const IniFile ini = IniFile::Parse(bytes);
     const std::wstring section = Utf8ToWide(o.section);
     const int count = ini.GetInt(section, L"BlockCount", 0);
     if (count != static_cast<int>(blocks->size())) {

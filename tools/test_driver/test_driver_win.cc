@@ -693,6 +693,24 @@ int Message(const Options& options) {
     return kDone;
 }
 
+// Whether another program could open `--path` for writing now: false while a program
+// holds it open without sharing writes (the installer's lock on its finished package).
+int Usage();
+
+int CanWrite(const Options& options) {
+    const std::wstring path = options.Get(L"path");
+    if (path.empty()) {
+        return Usage();
+    }
+    win::ScopedFileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const DWORD error = file ? ERROR_SUCCESS : ::GetLastError();
+    JsonOut json;
+    json.BeginObject().Key("writable").Bool(static_cast<bool>(file)).Key("error").UInt(error).EndObject();
+    Print(json);
+    return kDone;
+}
+
 // What the programs under test see of the system: code page, locale and screen.
 int Info() {
     wchar_t locale[LOCALE_NAME_MAX_LENGTH] = {};
@@ -719,7 +737,7 @@ int Usage() {
                 L"mouse-click|mouse-move|mouse-down|mouse-up --hwnd H [--id N] [--x X --y Y] | "
                 L"msgbox [--exe NAME] [--timeout MS] | msgbox-press [--button OK] [--hwnd H] | "
                 L"screenshot --hwnd H [--id N] --out FILE.png | set-text --hwnd H [--id N] --text T | "
-                L"message --hwnd H [--id N] --msg M [--wparam W] [--lparam L] [--post] | info");
+                L"message --hwnd H [--id N] --msg M [--wparam W] [--lparam L] [--post] | can-write --path P | info");
 }
 
 int Run(int argc, wchar_t** argv) {
@@ -754,6 +772,9 @@ int Run(int argc, wchar_t** argv) {
     }
     if (command == L"message") {
         return Message(options);
+    }
+    if (command == L"can-write") {
+        return CanWrite(options);
     }
     if (command == L"info") {
         return Info();
