@@ -54,20 +54,24 @@ bool InstallTally::Wanted(LogDay day, const InstallReport& report) const {
 }
 
 void InstallTally::Count(const InstallReport& report) {
-    Row& row = rows_[Key{report.partner, report.sub_partner}];
+    const auto [found, added] = rows_.try_emplace(Key{report.partner, report.sub_partner});
+    Row& row = found->second;
+    if (added) {
+        row.digest = Mix64(Mix64(static_cast<uint32_t>(report.partner)) ^ static_cast<uint64_t>(report.sub_partner));
+    }
     ++row.by_type[report.type];
     MachineKey(report, machine_key_);
     if (machine_key_.empty()) {
         return;
     }
-    auto found = machine_ids_.find(machine_key_);
-    if (found == machine_ids_.end()) {
-        found = machine_ids_.emplace(machine_key_, static_cast<uint32_t>(machine_ids_.size())).first;
+    const uint64_t machine = Mix64(std::hash<std::string_view>()(machine_key_));
+    machines_.Insert(machine);
+    if (row_machines_.Insert(Mix64(machine ^ row.digest))) {
+        ++row.machines;
     }
-    row.machines.insert(found->second);
 }
 
-void InstallTally::MachineKey(const InstallReport& report, std::string& key) const {
+void InstallTally::MachineKey(const InstallReport& report, std::string& key) {
     std::string_view serial = report.serial;
     while (!serial.empty() && serial.front() == ' ') {
         serial.remove_prefix(1);
@@ -98,7 +102,7 @@ std::vector<PartnerCounts> InstallTally::Rows() const {
         counts.setup_finished = row.by_type[0];
         counts.started = row.by_type[1];
         counts.install_requested = row.by_type[2];
-        counts.machines = row.machines.size();
+        counts.machines = row.machines;
         rows.push_back(counts);
     }
     std::sort(rows.begin(), rows.end(), [](const PartnerCounts& a, const PartnerCounts& b) {
@@ -114,7 +118,7 @@ PartnerCounts InstallTally::Total() const {
         total.started += row.by_type[1];
         total.install_requested += row.by_type[2];
     }
-    total.machines = machine_ids_.size();
+    total.machines = machines_.size();
     return total;
 }
 
