@@ -2,6 +2,7 @@
 its port and folders moved to a private place): the configuration server serves the
 description, a mirror serves byte ranges, the statistics server answers reports 200 and
 logs them, also the raw ones nginx refuses, and stats_report counts that log."""
+import gzip
 import os
 import re
 import shutil
@@ -175,6 +176,22 @@ class ReadmeServersTest(unittest.TestCase):
 
         rows, _ = self.count("--partner", "1002")
         self.assertEqual(list(rows), ["1002/0", "total"])
+
+        # The same log compressed on standard input, next to a rotated log cut short:
+        # the cut is reported (exit status 2) and the lines before it still count.
+        with open(self.servers.log("installer-stats.log"), "rb") as f:
+            packed = gzip.compress(f.read())
+        cut = self.servers.log("installer-stats.log.2.gz")
+        with open(cut, "wb") as f:
+            f.write(gzip.compress(b"\n".join([b'1.2.3.4 - - [07/Dec/2026:10:00:00 +0000] "GET /api/InstallData.ashx?'
+                                              b'partnerid=7&partnersubid=0&mac=&phs=&type=1 HTTP/1.1" 200 2 "-" "-"']
+                                             * 5000))[:-100])
+        result = subprocess.run([stats_report(), "--csv", "-", cut], input=packed, capture_output=True, timeout=60)
+        self.assertEqual(result.returncode, 2)
+        self.assertIn(b"installer-stats.log.2.gz: the compressed file is cut short", result.stderr)
+        rows = {line.split(b",")[0]: line.split(b",")[2] for line in result.stdout.splitlines()[1:]}
+        self.assertEqual(rows[b"1001"], b"1")
+        self.assertGreater(int(rows[b"7"]), 4000)
 
 
 if __name__ == "__main__":
