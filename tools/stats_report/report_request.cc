@@ -82,11 +82,12 @@ std::string_view TargetOf(std::string_view request_line) {
 }
 
 template <typename Number>
-std::optional<Number> DecimalValue(std::string_view encoded, std::string& scratch) {
+std::optional<Number> DecimalValue(std::string_view encoded) {
+    std::string decoded;  // numbers fit the string's own storage: no allocation
     std::string_view text = encoded;
     if (encoded.find('%') != std::string_view::npos) {
-        PercentDecode(encoded, scratch);
-        text = scratch;
+        PercentDecode(encoded, decoded);
+        text = decoded;
     }
     Number value{};
     const char* end = text.data() + text.size();
@@ -166,10 +167,9 @@ RequestKind ReadReportRequest(std::string_view request_line, InstallReport& repo
         !present[static_cast<size_t>(Key::kType)]) {
         return RequestKind::kUnreadableReport;
     }
-    std::string& scratch = report.serial;  // decoded numbers are short; the serial is written last
-    const auto partner = DecimalValue<int32_t>(values[static_cast<size_t>(Key::kPartner)], scratch);
-    const auto sub_partner = DecimalValue<int64_t>(values[static_cast<size_t>(Key::kSubPartner)], scratch);
-    const auto type = DecimalValue<int32_t>(values[static_cast<size_t>(Key::kType)], scratch);
+    const auto partner = DecimalValue<int32_t>(values[static_cast<size_t>(Key::kPartner)]);
+    const auto sub_partner = DecimalValue<int64_t>(values[static_cast<size_t>(Key::kSubPartner)]);
+    const auto type = DecimalValue<int32_t>(values[static_cast<size_t>(Key::kType)]);
     if (!partner || !sub_partner || !type || *type < 0 || *type > 2) {
         return RequestKind::kUnreadableReport;
     }
