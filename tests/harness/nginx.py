@@ -10,7 +10,9 @@ directory (root, logs, temp paths), in the foreground, and is ended by its proce
 
 Options: a given `port` (default: a free one), an `address` (127.0.0.x), extra
 `server_options` (e.g. "max_ranges 0;"), extra `locations` (full "location ... {}"
-blocks), `error_pages` ({404: "/404.html"}), `limit_rate` (e.g. "100k").
+blocks), `error_pages` ({404: "/404.html"}), `limit_rate` (e.g. "100k"), `combined_log`
+(also keep the log in nginx's combined format, as a production server would, at
+`combined_log_path`).
 """
 import json
 import os
@@ -49,7 +51,7 @@ def free_port(address="127.0.0.1"):
 
 class Nginx:
     def __init__(self, files=None, port=None, address="127.0.0.1", server_options="", locations="",
-                 error_pages=None, limit_rate=None, root=None, start_timeout=10.0):
+                 error_pages=None, limit_rate=None, root=None, start_timeout=10.0, combined_log=False):
         self.address = address
         self.port = port
         self.server_options = server_options
@@ -62,6 +64,7 @@ class Nginx:
         os.makedirs(self.root, exist_ok=True)
         self.access_log = os.path.join(self.dir, "access.log")
         self.error_log = os.path.join(self.dir, "error.log")
+        self.combined_log_path = os.path.join(self.dir, "access-combined.log") if combined_log else None
         self.process = None
         for name, data in (files or {}).items():
             self.put(name, data)
@@ -85,6 +88,7 @@ class Nginx:
         d = self.dir
         pages = "\n".join(f"        error_page {code} {page};" for code, page in self.error_pages.items())
         rate = f"        limit_rate {self.limit_rate};" if self.limit_rate else ""
+        combined = f"        access_log {self.combined_log_path} combined;" if self.combined_log_path else ""
         # One JSON object per request so that tests can read fields without parsing quotes.
         log_format = ('escape=json \'{"request":"$request","status":$status,"bytes":$body_bytes_sent,'
                       '"range":"$http_range","agent":"$http_user_agent","accept":"$http_accept",'
@@ -113,6 +117,7 @@ http {{
         server_name localhost;
         root {self.root};
         access_log {self.access_log} tests;
+{combined}
 {pages}
 {rate}
         {self.server_options}

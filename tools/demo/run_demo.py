@@ -4,7 +4,8 @@ published on three local nginx mirrors with the publisher tool, its description 
 served by the configuration server (which also takes the statistics), and the real
 installer runs under Wine. On a display it waits for you to click through it; without
 one it runs on Xvfb and the test driver presses the buttons. Screenshots of the three
-stages go to artifacts/demo/.
+stages go to artifacts/demo/. At the end, stats_report counts the statistics server's
+access log of the run, as a publisher would.
 """
 import argparse
 import os
@@ -24,6 +25,7 @@ from tests.harness.wine import WineSession, win64_exe  # noqa: E402
 
 ARTIFACTS = os.path.join(ROOT, "artifacts", "demo")
 PUBLISH_TOOL = os.path.join(ROOT, "build", "host-release", "tools", "publish", "publish_tool")
+STATS_REPORT = os.path.join(ROOT, "build", "host-release", "tools", "stats_report", "stats_report")
 SETUP_EXE = os.path.join("tools", "demo_package", "demo_setup.exe")
 EXE = "online_installer.exe"
 TITLE = "演示软件"
@@ -71,6 +73,14 @@ def drive(driver, install_dir_host):
     driver.press(hwnd, 1024, wait_ms=500)
 
 
+def print_install_report(log_path):
+    """The publisher's count of this run's statistics log."""
+    result = subprocess.run([STATS_REPORT, log_path], capture_output=True, text=True)
+    say("install report of this run (stats_report on the statistics server's access log):")
+    for line in (result.stdout + result.stderr).splitlines():
+        print(f"    {line}", flush=True)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--headless", action="store_true", help="use Xvfb and the driver even on a display")
@@ -86,7 +96,7 @@ def main():
     try:
         description = publish(setup, mirrors, os.path.join(work, "info.ini"))
         say(f"published {os.path.getsize(setup)} bytes on {', '.join(m.url('/') for m in mirrors)}")
-        with config_server(description) as server:
+        with config_server(description, combined_log=True) as server:
             session.open()
             env = {"DISPLAY": os.environ["DISPLAY"]} if on_display else None
             install_root = os.path.join(session.prefix, "drive_c", "Program Files", SUB_DIR)
@@ -105,6 +115,7 @@ def main():
             reports = [r["type"] for r in stats_requests(server)]
             say(f"statistics reports received (types): {', '.join(reports) or 'none'}")
             say(f"mirror requests: {[len(m.requests()) for m in mirrors]}")
+            print_install_report(server.combined_log_path)
             if os.path.exists(started_log):
                 say(f"Main.exe was started from {install_root}")
             else:
