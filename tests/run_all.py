@@ -100,6 +100,9 @@ def main():
         elif preset == "win32":
             stage("shipped exe imports only system DLLs", [sys.executable, "tests/lint/check_imports.py",
                                                           "build/win32/src/app/online_installer.exe"])
+            stage("shipped exe carries no debug information",
+                  [sys.executable, "tests/lint/check_stripped.py", "i686-w64-mingw32-objdump",
+                   "build/win32/src/app/online_installer.exe"])
 
     # A short run of each fuzz target; scripts/fuzz with more seconds runs them longer.
     stage("fuzz targets (7 s each)", ["scripts/fuzz", "7"])

@@ -11,6 +11,7 @@ import unittest
 from tests.harness.driver import Driver, child
 from tests.harness.installer import Sandbox, block_table, config_server, simple_description, stats_requests
 from tests.harness.nginx import Nginx
+from tests.harness.stage_look import filled_share, picture_difference, step_looks
 from tests.harness.wine import WineTestCase, win64_exe
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -132,7 +133,21 @@ class InstallFlowTest(WineTestCase):
         return os.path.exists(os.path.join(self.install_root, "started.log"))
 
     def shot(self, hwnd, name):
-        self.driver.screenshot(hwnd, os.path.join(ARTIFACTS, name), settle=0.8)
+        path = os.path.join(ARTIFACTS, name)
+        self.driver.screenshot(hwnd, path, settle=0.8)
+        return path
+
+    def assert_stage_look(self, path, hwnd, stage, pictures=()):
+        """The screenshot shows the stage's step images (the highlighted one on its own step)
+        and one of the skin's `pictures` in the picture area, as the skin draws them."""
+        window = self.driver.window(hwnd)
+        for control_id, (image, difference, other_look) in step_looks(path, window, stage).items():
+            if difference != float("inf"):  # the highlighted look: opaque, comparable pixel by pixel
+                self.assertLess(difference, 12, f"{stage}: step {control_id} does not show {image}")
+            else:  # a see-through look: at least not the highlighted one
+                self.assertGreater(other_look, 20, f"{stage}: step {control_id} shows the highlighted look")
+        if pictures:
+            self.assertLess(picture_difference(path, window, pictures), 12, f"{stage}: picture area")
 
     # The two orders of a complete installation.
 
@@ -140,10 +155,10 @@ class InstallFlowTest(WineTestCase):
         mirrors = [self.mirror() for _ in range(3)]
         server, process, hwnd = self.start_installer(mirrors)
         self.wait_download()
-        self.shot(hwnd, "welcome.png")
+        self.assert_stage_look(self.shot(hwnd, "welcome.png"), hwnd, "welcome")
         self.driver.press(hwnd, INSTALL_NOW, wait_ms=200)
         self.wait_control(hwnd, START_NOW, visible=True)
-        self.shot(hwnd, "finish.png")
+        self.assert_stage_look(self.shot(hwnd, "finish.png"), hwnd, "finish", ["Install.jpg"])
         self.assertFalse(self.control(hwnd, PROGRESS)["visible"])
         self.assertEqual(self.control(hwnd, PROGRESS)["pos"], 100)
         log = self.install_log()
@@ -168,7 +183,13 @@ class InstallFlowTest(WineTestCase):
         self.wait_until(lambda: 0 < (self.control(hwnd, PROGRESS)["pos"] or 0) <= 85, timeout=60,
                         message="download progress on the bar")
         self.assertFalse(self.control(hwnd, CLOSE)["enabled"], "no exit during the Install stage")
-        self.shot(hwnd, "install.png")
+        before = self.control(hwnd, PROGRESS)["pos"]
+        path = self.shot(hwnd, "install.png")
+        after = self.control(hwnd, PROGRESS)["pos"]
+        self.assert_stage_look(path, hwnd, "install", [f"Install{i}.jpg" for i in range(3)])
+        share = filled_share(path, self.driver.window(hwnd))
+        self.assertTrue(before / 100 - 0.03 <= share <= after / 100 + 0.03,
+                        f"bar filled {share:.2f} while its position went from {before} to {after}")
         self.wait_control(hwnd, START_NOW, visible=True, timeout=150)
         self.assertTrue(self.control(hwnd, CLOSE)["enabled"])
         self.assertEqual([r["type"] for r in stats_requests(server)], ["1", "2", "0"])

@@ -18,7 +18,7 @@ from tests.integration.test_download_publish import parse_ini, publish_tool
 EXE = "online_installer.exe"
 TITLE = "演示软件"
 SUB_DIR = "DemoSoft"
-INSTALL_NOW, CLOSE, START_NOW = 1011, 1021, 1024
+INSTALL_NOW, CLOSE, START_NOW, PROGRESS = 1011, 1021, 1024, 1000
 REFUSED = "安装包已损坏或被改动，请重新运行安装程序。"
 
 
@@ -191,6 +191,44 @@ class InstallerWholeFileTest(WineTestCase):
         self.assertEqual([r["type"] for r in stats_requests(server)], ["1", "2", "0"])
         self.driver.press(hwnd, CLOSE, wait_ms=200)
         self.assertEqual(process.wait(30), 0)
+
+    def test_package_of_48_mib_published_on_three_mirrors_installs(self):
+        # More than the 160 blocks a 10,240-byte description could hold: the demo setup with
+        # 48 MiB of data behind it, which Windows does not load.
+        overlay = bytes((i * 131 + i // 4099) & 0xFF for i in range(1 << 16)) * (48 * 16)
+        big = self.setup + overlay
+        mirrors = [Nginx(files={"DemoSoft.exe": big}).start() for _ in range(3)]
+        for m in mirrors:
+            self.addCleanup(m.cleanup)
+        with tempfile.TemporaryDirectory(prefix="integrity-") as tmp:
+            setup_path, ini_path = os.path.join(tmp, "DemoSoft.exe"), os.path.join(tmp, "info.ini")
+            with open(setup_path, "wb") as f:
+                f.write(big)
+            urls = []
+            for m in mirrors:
+                urls += ["--url", m.url("/DemoSoft.exe")]
+            r = subprocess.run([publish_tool(), "write", "--file", setup_path, "--ini", ini_path, *urls,
+                                "--title", TITLE, "--dir", SUB_DIR], capture_output=True, text=True, timeout=120)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            with open(ini_path, "rb") as f:
+                ini_bytes = f.read()
+        self.assertGreater(len(ini_bytes), 10240)
+        blocks = len(block_table(big))
+        self.assertGreater(blocks, 160)
+        server, process, hwnd = self.start(ini_bytes)
+        self.driver.press(hwnd, INSTALL_NOW, wait_ms=200)
+        self.wait_until(lambda: (self.control(hwnd, START_NOW) or {}).get("visible"), timeout=240,
+                        message="the Finish stage")
+        self.assertEqual(self.control(hwnd, PROGRESS)["pos"], 100)
+        served = [sum(e["bytes"] for e in m.entries()) for m in mirrors]
+        self.assertGreaterEqual(sum(served), len(big), served)
+        self.assertTrue(all(served), f"every mirror served blocks: {served}")
+        self.assertEqual([r["type"] for r in stats_requests(server)], ["1", "2", "0"])
+        self.driver.press(hwnd, CLOSE, wait_ms=200)
+        self.assertEqual(process.wait(30), 0)
+        package = os.path.join(self.wine.prefix, "drive_c", "users", "Public", "Documents", f"{SUB_DIR}_1001_77.exe")
+        with open(package, "rb") as f:
+            self.assertEqual(hashlib.sha256(f.read()).digest(), hashlib.sha256(big).digest())
 
 
 if __name__ == "__main__":

@@ -30,6 +30,11 @@ SETUP_EXE = os.path.join("tools", "demo_package", "demo_setup.exe")
 EXE = "online_installer.exe"
 TITLE = "演示软件"
 SUB_DIR = "DemoSoft"
+PROGRESS = 1000
+STAGE_SHOTS = ("1-welcome.png", "2-install.png", "3-finish.png")
+# Each mirror connection is held to this rate, so that the download lasts several seconds
+# and the Install stage can be seen (and pictured) while its bar moves.
+MIRROR_RATE = "40k"
 
 
 def say(text):
@@ -56,6 +61,25 @@ def wait_visible(driver, hwnd, control_id, timeout):
     raise TimeoutError(f"control {control_id} did not show within {timeout} s")
 
 
+def wait_download_progress(driver, hwnd, timeout):
+    """Waits until the Install stage's bar shows the download under way (1 to 84)."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        bar = child(driver.window(hwnd), PROGRESS)
+        if bar and bar["visible"] and 0 < (bar.get("pos") or 0) < 85:
+            return
+        time.sleep(0.1)
+    raise TimeoutError(f"the download's progress did not show within {timeout} s")
+
+
+def stages_differ():
+    """True when the three screenshots are three different pictures."""
+    from PIL import Image, ImageChops
+    shots = [Image.open(os.path.join(ARTIFACTS, name)).convert("RGB") for name in STAGE_SHOTS]
+    return all(a.size != b.size or ImageChops.difference(a, b).getbbox() is not None
+               for i, a in enumerate(shots) for b in shots[i + 1:])
+
+
 def drive(driver, install_dir_host):
     window = driver.wait(title=TITLE, exe=EXE, timeout=60)
     hwnd = window["hwnd"]
@@ -63,8 +87,8 @@ def drive(driver, install_dir_host):
     driver.screenshot(hwnd, os.path.join(ARTIFACTS, "1-welcome.png"))
     say("Welcome page shown; pressing 立即安装")
     driver.press(hwnd, 1011)
-    time.sleep(1.0)
-    driver.screenshot(hwnd, os.path.join(ARTIFACTS, "2-install.png"))
+    wait_download_progress(driver, hwnd, timeout=30)
+    driver.screenshot(hwnd, os.path.join(ARTIFACTS, "2-install.png"), settle=0.2)
     say("Install stage shown; waiting for the download and the setup")
     wait_visible(driver, hwnd, 1024, timeout=180)
     time.sleep(0.5)
@@ -89,7 +113,8 @@ def main():
     os.makedirs(ARTIFACTS, exist_ok=True)
 
     setup = win64_exe(SETUP_EXE)
-    mirrors = [Nginx(files={"DemoSoft.exe": open(setup, "rb").read()}, limit_rate="400k").start() for _ in range(3)]
+    mirrors = [Nginx(files={"DemoSoft.exe": open(setup, "rb").read()}, limit_rate=MIRROR_RATE).start()
+               for _ in range(3)]
     work = tempfile.mkdtemp(prefix="demo-")
     sandbox = Sandbox()
     session = WineSession(with_display=not on_display)
@@ -123,6 +148,9 @@ def main():
                 return 1
         if not on_display:
             say(f"screenshots: {ARTIFACTS}/1-welcome.png, 2-install.png, 3-finish.png")
+            if not stages_differ():
+                say("two of the stage screenshots are the same picture")
+                return 1
         return 0
     finally:
         session.close()

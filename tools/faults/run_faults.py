@@ -39,6 +39,7 @@ ARGUMENT = "setup_1001_77"
 INSTALL_NOW, PROGRESS, CLOSE, START_NOW = 1011, 1000, 1021, 1024
 DOWNLOAD_FAILED = "下载安装包失败，请检查网络后重试。"
 NO_FILES = "下载配置文件失败 ，请重试！！"
+TOO_LONG = "配置文件超过 1 MB，不是有效的安装包描述，请联系软件发布者。"
 NETWORK = ("网络故障！程序将关闭，请稍候继续安装。", "网络连接超时，请检查网络连接！")
 CORRUPT = "安装包已损坏或被改动，请重新运行安装程序。"
 UNRESOLVABLE = "http://no-such-host.invalid/DemoSoft.exe"
@@ -414,34 +415,39 @@ class Matrix:
         ok = hwnd is None and obs.messages == [NO_FILES] and obs.exit_code == 0
         return "config msg; ends", obs.summary(), ok
 
-    def oversize_run(self, body):
+    def long_description_run(self, body):
         obs, process, hwnd, sandbox = self.startup_run(body)
         with open(sandbox.path("info.ini"), "rb") as f:
             stored = f.read()
-        first_only = stored == body[:10240]
-        kept = "" if first_only else " (NOT the first 10240)"
-        obs.notes.append(f"{len(body)} B sent, {len(stored)} B stored{kept}")
+        obs.notes.append(f"{len(body)} B sent, {len(stored)} B stored")
         if hwnd is not None:
             self.press_install(obs, process, hwnd)
-        return obs, first_only
+        return obs, stored
 
-    def row_config_oversize_tail(self):
+    def row_config_long_tail(self):
         url = self.mirror()
         padding = b"; " + b"x" * 200 + b"\r\n"
         body = self.description([url]) + padding * 60 + b"[Late]\r\nKey=1\r\n"
-        obs, first_only = self.oversize_run(body)
-        return "first 10240 B stored; installs", obs.summary(), first_only and self.installed(obs)
+        obs, stored = self.long_description_run(body)
+        return "whole description stored; installs", obs.summary(), stored == body and self.installed(obs)
 
-    def row_config_oversize_cut(self):
-        # The cut falls before the mirror list: the stored description has blocks but no address.
+    def row_config_long_mirrors_late(self):
+        # The mirror list stands beyond 10,240 bytes: read it, or the download has no address.
         url = self.mirror()
         text = self.description([url]).decode("utf-8")
         head, _, tail = text.partition("urlCount=")
         padding = "; " + "x" * 200 + "\r\n"
         body = (head + padding * 60 + "urlCount=" + tail).encode("utf-8")
-        obs, first_only = self.oversize_run(body)
-        clear = obs.messages and not obs.setup_ran and obs.window_closed is True
-        return "first 10240 B stored; a clear msg", obs.summary(), bool(first_only and clear)
+        obs, stored = self.long_description_run(body)
+        return "whole description stored; installs", obs.summary(), stored == body and self.installed(obs)
+
+    def row_config_over_cap(self):
+        url = self.mirror()
+        padding = b"; " + b"x" * 1000 + b"\r\n"
+        body = self.description([url]) + padding * 1500  # about 1.5 MiB
+        obs, stored = self.long_description_run(body)
+        ok = obs.messages == [TOO_LONG] and stored == b"" and not obs.setup_ran and obs.exit_code == 0
+        return "over-1-MiB msg; nothing stored; ends", obs.summary(), ok
 
     def row_stats_hang(self):
         self.use_build(self.stats_build)
@@ -545,8 +551,9 @@ class Matrix:
             ("wrong digest in description", self.row_wrong_digest),
             ("config server down", self.row_config_down),
             ("config server sends garbage", self.row_config_garbage),
-            ("config > 10240 B (padding at end)", self.row_config_oversize_tail),
-            ("config > 10240 B (cut before urls)", self.row_config_oversize_cut),
+            ("config > 10240 B (padding at end)", self.row_config_long_tail),
+            ("config > 10240 B (urls beyond it)", self.row_config_long_mirrors_late),
+            ("config > 1 MiB", self.row_config_over_cap),
             ("statistics server hangs", self.row_stats_hang),
             ("disk full (256 KiB tmpfs)", self.row_disk_full),
             ("killed in download, restarted", self.row_killed_and_restarted),
