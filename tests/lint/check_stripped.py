@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""The shipped executable carries no debug information, and the debug information it was
+"""The shipped executable carries no debug information nor symbol table, and the debug information it was
 built with is kept beside it (FILE.debug, named in the executable's .gnu_debuglink)."""
 import re
 import subprocess
@@ -21,6 +21,9 @@ def main():
     debug_in_exe = sorted(name for name in shipped if name.startswith(".debug"))
     if debug_in_exe:
         problems.append(f"{exe} carries debug sections: {', '.join(debug_in_exe)}")
+    symbols = subprocess.run([objdump, "-t", exe], capture_output=True, text=True).stdout
+    if re.search(r"^\[\s*\d+\]", symbols, re.M):
+        problems.append(f"{exe} carries its symbol table")
     if ".gnu_debuglink" not in shipped:
         problems.append(f"{exe} does not name its debug file (.gnu_debuglink)")
     try:
