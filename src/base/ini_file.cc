@@ -24,16 +24,16 @@ constexpr size_t kIntBuffer = 30;
 // The closing quote is dropped only when the text after the opening quote fits the buffer
 // with its terminator; so an enclosed text of exactly buffer_size - 1 characters loses its last
 // character too, and a longer one keeps the closing quote's place for text.
-std::wstring CopyValue(std::wstring_view value, size_t buffer_size) {
+std::wstring_view CopyValue(std::wstring_view value, size_t buffer_size) {
     bool quoted = false;
     if (value.size() >= 2 && (value.front() == L'"' || value.front() == L'\'') && value.back() == value.front()) {
         quoted = true;
         value.remove_prefix(1);
     }
     const size_t full_length = value.size();
-    std::wstring copy(value.substr(0, buffer_size - 1));
+    std::wstring_view copy = value.substr(0, buffer_size - 1);
     if (quoted && buffer_size >= full_length && !copy.empty()) {
-        copy.pop_back();
+        copy.remove_suffix(1);
     }
     return copy;
 }
@@ -55,14 +55,6 @@ uint32_t DigitValue(wchar_t c) {
         return static_cast<uint32_t>(c - L'A' + 10);
     }
     return 36;
-}
-
-std::wstring AsciiUpper(std::wstring_view s) {
-    std::wstring upper(s);
-    for (wchar_t& c : upper) {
-        c = AsciiUpper(c);
-    }
-    return upper;
 }
 
 std::wstring_view Trim(std::wstring_view s) {
@@ -124,17 +116,30 @@ std::wstring DecodeUtf8Lenient(std::string_view bytes) {
     return Utf8ToWide(bytes);
 }
 
+size_t IniFile::FoldedHash::operator()(std::wstring_view name) const {
+    uint64_t hash = 14695981039346656037ull;  // FNV-1a
+    for (wchar_t c : name) {
+        hash = (hash ^ static_cast<uint64_t>(AsciiUpper(c))) * 1099511628211ull;
+    }
+    return static_cast<size_t>(hash);
+}
+
+bool IniFile::FoldedEqual::operator()(std::wstring_view a, std::wstring_view b) const {
+    return EqualsIgnoreCase(a, b);
+}
+
 IniFile IniFile::Parse(std::string_view bytes, const AnsiDecoder& decode_ansi) {
     IniFile ini;
-    const std::wstring text = DecodeFile(bytes, decode_ansi);
+    ini.text_ = std::make_shared<const std::wstring>(DecodeFile(bytes, decode_ansi));
+    const std::wstring_view text = *ini.text_;
     Section* current = nullptr;
     size_t pos = 0;
     while (pos <= text.size()) {
         size_t end = text.find_first_of(L"\r\n", pos);
-        if (end == std::wstring::npos) {
+        if (end == std::wstring_view::npos) {
             end = text.size();
         }
-        const std::wstring_view line = Trim(std::wstring_view(text).substr(pos, end - pos));
+        const std::wstring_view line = Trim(text.substr(pos, end - pos));
         pos = end + 1;
         if (line.empty()) {
             continue;
@@ -143,7 +148,7 @@ IniFile IniFile::Parse(std::string_view bytes, const AnsiDecoder& decode_ansi) {
             // The name ends at the last ']'; a line without one is read as a key line.
             const size_t close = line.rfind(L']');
             if (close != std::wstring_view::npos) {
-                ini.sections_.push_back(Section{std::wstring(UpToNul(Trim(line.substr(1, close - 1)))), {}, {}});
+                ini.sections_.push_back(Section{UpToNul(Trim(line.substr(1, close - 1))), {}, {}});
                 current = &ini.sections_.back();
                 continue;
             }
@@ -156,14 +161,14 @@ IniFile IniFile::Parse(std::string_view bytes, const AnsiDecoder& decode_ansi) {
         const size_t eq = line.find(L'=');
         Entry entry;
         if (eq == std::wstring_view::npos) {
-            entry.key = std::wstring(UpToNul(line));
+            entry.key = UpToNul(line);
         } else {
-            entry.key = std::wstring(UpToNul(Trim(line.substr(0, eq))));
-            entry.value = std::wstring(UpToNul(Trim(line.substr(eq + 1))));
+            entry.key = UpToNul(Trim(line.substr(0, eq)));
+            entry.value = UpToNul(Trim(line.substr(eq + 1)));
             entry.has_value = true;
         }
-        current->first_entry.emplace(AsciiUpper(entry.key), current->entries.size());
-        current->entries.push_back(std::move(entry));
+        current->first_entry.emplace(entry.key, current->entries.size());
+        current->entries.push_back(entry);
     }
     return ini;
 }
@@ -186,7 +191,7 @@ const IniFile::Entry* IniFile::Find(std::wstring_view section, std::wstring_view
         if (!EqualsIgnoreCase(s.name, section)) {
             continue;
         }
-        const auto it = s.first_entry.find(AsciiUpper(key));
+        const auto it = s.first_entry.find(key);
         return it == s.first_entry.end() ? nullptr : &s.entries[it->second];
     }
     return nullptr;
@@ -197,7 +202,7 @@ std::wstring IniFile::GetString(std::wstring_view section,
                                 std::wstring_view default_value) const {
     const Entry* e = Find(section, key);
     if (e != nullptr && e->has_value) {
-        return CopyValue(e->value, kMaxProfileValue + 1);
+        return std::wstring(CopyValue(e->value, kMaxProfileValue + 1));
     }
     // The default loses its trailing spaces (all but a first character), as on Windows.
     while (default_value.size() > 1 && default_value.back() == L' ') {
@@ -256,7 +261,7 @@ int IniFile::GetInt(std::wstring_view section, std::wstring_view key, int defaul
         return default_value;
     }
     // The value is read into a small buffer first: only its first 29 characters count.
-    const std::wstring value = CopyValue(e->value, kIntBuffer);
+    const std::wstring_view value = CopyValue(e->value, kIntBuffer);
     if (value.empty()) {
         return default_value;
     }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -38,21 +39,32 @@ class IniFile final : public IProfileReader {
     static int ParseProfileInt(std::wstring_view text);
 
   private:
+    // Names and values are views into the decoded text, which every copy of the IniFile
+    // shares: a description of tens of thousands of keys is parsed without one allocation
+    // per key.
     struct Entry {
-        std::wstring key;
-        std::wstring value;
+        std::wstring_view key;
+        std::wstring_view value;
         bool has_value = false;  // a line without '=' names a key that has no value
     };
+    // Hash and equality of names as the profile functions compare them (ASCII letters in
+    // either case).
+    struct FoldedHash {
+        size_t operator()(std::wstring_view name) const;
+    };
+    struct FoldedEqual {
+        bool operator()(std::wstring_view a, std::wstring_view b) const;
+    };
     struct Section {
-        std::wstring name;
+        std::wstring_view name;
         std::vector<Entry> entries;
-        // Upper-cased key -> its first entry: a description holds tens of thousands of
-        // keys in one section, and every lookup would otherwise scan them all.
-        std::unordered_map<std::wstring, size_t> first_entry;
+        // Key -> its first entry: every lookup would otherwise scan the whole section.
+        std::unordered_map<std::wstring_view, size_t, FoldedHash, FoldedEqual> first_entry;
     };
 
     const Entry* Find(std::wstring_view section, std::wstring_view key) const;
 
+    std::shared_ptr<const std::wstring> text_;
     std::vector<Section> sections_;
 };
 
