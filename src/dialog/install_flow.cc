@@ -80,7 +80,7 @@ FlowActions InstallFlow::OnDownloadProgress(int percent) {
     return {action};
 }
 
-FlowActions InstallFlow::OnDownloadFailed() {
+FlowActions InstallFlow::OnDownloadFailed(DownloadFailureCause cause) {
     if (package_ready_ || download_failed_) {
         return {};
     }
@@ -94,7 +94,7 @@ FlowActions InstallFlow::OnDownloadFailed() {
         disable.enabled = false;
         actions.push_back(disable);
     }
-    actions.push_back(Message(kDownloadFailedText));
+    actions.push_back(Message(DownloadFailureText(cause, settings_.package_bytes)));
     return actions;
 }
 
@@ -213,6 +213,32 @@ FlowActions InstallFlow::StartMainAndEnd() const {
 
 int ScaleDownloadProgress(int percent) {
     return std::clamp(percent, 0, 100) * kDownloadShare / 100;
+}
+
+std::wstring DownloadFailureText(DownloadFailureCause cause, int64_t package_bytes) {
+    switch (cause) {
+        case DownloadFailureCause::kCannotWrite:
+            return L"安装包无法保存：磁盘空间不足或文件夹不可写入。请确保系统盘至少有 " +
+                   FormatByteSize(package_bytes) + L" 可用空间后重试。";
+        case DownloadFailureCause::kDamaged:
+            return kPackageDamagedText;
+        case DownloadFailureCause::kNetwork:
+            break;
+    }
+    return kDownloadFailedText;
+}
+
+std::wstring FormatByteSize(int64_t bytes) {
+    constexpr int64_t kKiB = 1024;
+    constexpr int64_t kMiB = 1024 * kKiB;
+    constexpr int64_t kGiB = 1024 * kMiB;
+    bytes = std::max<int64_t>(bytes, 0);
+    if (bytes < kMiB) {
+        return Int64ToWide((bytes + kKiB - 1) / kKiB) + L" KB";
+    }
+    const int64_t unit = bytes < kGiB ? kMiB : kGiB;
+    const int64_t tenths = (bytes * 10 + unit - 1) / unit;  // rounded up: never less than needed
+    return Int64ToWide(tenths / 10) + L"." + Int64ToWide(tenths % 10) + (unit == kMiB ? L" MB" : L" GB");
 }
 
 std::wstring ProgressText(int percent) {

@@ -32,6 +32,16 @@ inline constexpr int kReportSetupFinished = 0;
 // Texts the flow shows.
 inline constexpr const wchar_t* kStartProgramFailedText = L"执行安装包出错！";
 inline constexpr const wchar_t* kDownloadFailedText = L"下载安装包失败，请检查网络后重试。";
+inline constexpr const wchar_t* kPackageDamagedText =
+    L"安装包在各个下载服务器上都未通过校验，可能已损坏或被改动，请稍后重试。";
+
+// Why the download could not complete, as the user must hear it: each cause has its own
+// remedy. Never renumbered.
+enum class DownloadFailureCause {
+    kNetwork = 0,      // no mirror could be reached or kept delivering
+    kCannotWrite = 1,  // the package file cannot be created or written (disk full, read-only folder)
+    kDamaged = 2,      // the blocks fail their check on every mirror
+};
 
 enum class FlowActionKind {
     // Hide 1013, 1020, 1014, 1015, 1017, 1016, 1019 and 1011; show 1012, 1000, 1007 and
@@ -101,6 +111,7 @@ struct InstallFlowSettings {
     std::wstring package_path;  // where the package is downloaded (PackagePath)
     std::wstring install_dir;   // default installation directory
     std::wstring sub_dir;       // "FileDir": appended to a browsed folder
+    int64_t package_bytes = 0;  // the package's size: the sum of its block sizes
 };
 
 // The flow of one installer window. Lives on the window thread; not thread-safe (the
@@ -121,8 +132,9 @@ class InstallFlow {
     // The manager's progress (percent 0..99). Shown scaled to 85 only in the Install
     // stage while the download runs; ignored before Install now and afterwards.
     FlowActions OnDownloadProgress(int percent);
-    // The download engine gave up for good. Tells the user and lets them close.
-    FlowActions OnDownloadFailed();
+    // The download engine gave up for good. Tells the user why and what to do (see
+    // DownloadFailureText) and lets them close.
+    FlowActions OnDownloadFailed(DownloadFailureCause cause);
     // The setup run requested by kRunSetup ended. Success (exited with 0): report 0 and
     // the Finish stage. Otherwise a message with the reason, the Install stage ends, no
     // report, and Main.exe is never started.
@@ -198,6 +210,15 @@ class SetupWaitProgress {
     uint32_t wait_ticks_ = 0;
     int tick_counter_ = 0;
 };
+
+// The message for a download that cannot complete: the network text, the damaged-package
+// text, or for a package that cannot be written one that names the space it needs
+// (`package_bytes` as FormatByteSize gives it).
+std::wstring DownloadFailureText(DownloadFailureCause cause, int64_t package_bytes);
+
+// A size for people: "900 KB", "48.2 MB", "1.5 GB" (units of 1,024), rounded up so that
+// the space it asks for is enough.
+std::wstring FormatByteSize(int64_t bytes);
 
 // The failure message shown for a setup outcome, empty for success (exited with 0).
 std::wstring SetupFailureText(const SetupOutcome& outcome);

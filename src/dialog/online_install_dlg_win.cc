@@ -9,6 +9,7 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 
@@ -47,6 +48,26 @@ std::wstring SpecialFolder(int csidl, bool create) {
 
 bool IsChecked(HWND check_box) {
     return ::SendMessageW(check_box, BM_GETCHECK, 0, 0) != BST_UNCHECKED;
+}
+
+// What the user is told for each of the engine's reasons.
+DownloadFailureCause FailureCause(DownloadFailure reason) {
+    switch (reason) {
+        case DownloadFailure::kWriteFailed:
+            return DownloadFailureCause::kCannotWrite;
+        case DownloadFailure::kInvalidBlockTable:
+            return DownloadFailureCause::kDamaged;
+        default:
+            return DownloadFailureCause::kNetwork;
+    }
+}
+
+int64_t PackageBytes(const std::vector<BlockInfo>& blocks) {
+    int64_t total = 0;
+    for (const BlockInfo& block : blocks) {
+        total += std::max(block.size, 0);
+    }
+    return total;
 }
 
 RECT ChildRectInParent(HWND parent, HWND child) {
@@ -188,6 +209,7 @@ bool COnlineInstallDlg::OnInitDialog() {
     InstallFlowSettings settings;
     settings.install_dir = SpecialFolder(CSIDL_PROGRAM_FILES, false) + L"\\" + package_.sub_dir;
     settings.sub_dir = package_.sub_dir;
+    settings.package_bytes = PackageBytes(package_.blocks);
     settings.package_path = PackagePath(SpecialFolder(CSIDL_COMMON_DOCUMENTS, true), package_.sub_dir, argument_);
     flow_ = std::make_unique<InstallFlow>(settings);
     ::SetDlgItemTextW(hwnd(), IDC_INSTALL_DIR, flow_->install_dir().c_str());
@@ -298,7 +320,7 @@ std::optional<LRESULT> COnlineInstallDlg::HandleMessage(UINT message, WPARAM wpa
             Apply(flow_->OnDownloadProgress(static_cast<int>(wparam)));
             return 0;
         case kMsgDownloadFailed:
-            Apply(flow_->OnDownloadFailed());
+            Apply(flow_->OnDownloadFailed(FailureCause(static_cast<DownloadFailure>(wparam))));
             return 0;
         default:
             return DialogWindow::HandleMessage(message, wparam, lparam);
@@ -346,7 +368,7 @@ void COnlineInstallDlg::StartDownload() {
     // A task that can never succeed raises its final failure from Start; a package
     // file that cannot be created (a locked old package, a full disk) is told here.
     if (!manager_.Start(package_.mirrors, package_.blocks, path)) {
-        Apply(flow_->OnDownloadFailed());
+        Apply(flow_->OnDownloadFailed(DownloadFailureCause::kCannotWrite));
     }
 }
 

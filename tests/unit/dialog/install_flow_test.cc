@@ -169,7 +169,7 @@ TEST(InstallFlowTest, DownloadFailureInInstallStageLetsTheUserClose) {
     InstallFlow flow = MakeFlow();
     flow.OnInstallPressed();
     EXPECT_TRUE(flow.OnClosePressed().empty());
-    FlowActions failed = flow.OnDownloadFailed();
+    FlowActions failed = flow.OnDownloadFailed(DownloadFailureCause::kNetwork);
     ASSERT_EQ(Kinds(failed), (std::vector<Kind>{Kind::kStopInstallStage, Kind::kShowMessage}));
     EXPECT_EQ(failed[1].text, L"下载安装包失败，请检查网络后重试。");
     EXPECT_TRUE(flow.OnDownloadProgress(60).empty());
@@ -180,12 +180,13 @@ TEST(InstallFlowTest, DownloadFailureInInstallStageLetsTheUserClose) {
 
 TEST(InstallFlowTest, DownloadFailureOnWelcomeDisablesInstallForGood) {
     InstallFlow flow = MakeFlow();
-    FlowActions failed = flow.OnDownloadFailed();
+    FlowActions failed = flow.OnDownloadFailed(DownloadFailureCause::kDamaged);
     ASSERT_EQ(Kinds(failed), (std::vector<Kind>{Kind::kEnableInstallButton, Kind::kShowMessage}));
+    EXPECT_EQ(failed[1].text, kPackageDamagedText);
     EXPECT_FALSE(failed[0].enabled);
     EXPECT_FALSE(flow.OnLicenceToggled(true)[0].enabled);
     EXPECT_TRUE(flow.OnInstallPressed().empty());
-    EXPECT_TRUE(flow.OnDownloadFailed().empty());  // told once
+    EXPECT_TRUE(flow.OnDownloadFailed(DownloadFailureCause::kNetwork).empty());  // told once
     EXPECT_EQ(Kinds(flow.OnClosePressed()), (std::vector<Kind>{Kind::kEndDialog}));
 }
 
@@ -311,6 +312,28 @@ TEST(InstallFlowRulesTest, WaitProgressStepsFrom85To99AndStops) {
     for (int i = 0; i < 100000; ++i) {
         ASSERT_FALSE(progress.OnWaitTimeout().has_value());
     }
+}
+
+TEST(InstallFlowTest, PackageThatCannotBeWrittenNamesTheSpaceItNeeds) {
+    InstallFlowSettings settings;
+    settings.package_bytes = 48 * 1024 * 1024 + 1;  // a byte over 48 MB: ask for 48.1
+    InstallFlow flow(settings);
+    flow.OnInstallPressed();
+    FlowActions failed = flow.OnDownloadFailed(DownloadFailureCause::kCannotWrite);
+    ASSERT_EQ(Kinds(failed), (std::vector<Kind>{Kind::kStopInstallStage, Kind::kShowMessage}));
+    EXPECT_EQ(failed[1].text,
+              L"安装包无法保存：磁盘空间不足或文件夹不可写入。请确保系统盘至少有 48.1 MB 可用空间后重试。");
+}
+
+TEST(InstallFlowTest, ByteSizesAreRoundedUpSoTheSpaceAskedForIsEnough) {
+    EXPECT_EQ(FormatByteSize(0), L"0 KB");
+    EXPECT_EQ(FormatByteSize(1), L"1 KB");
+    EXPECT_EQ(FormatByteSize(204800), L"200 KB");
+    EXPECT_EQ(FormatByteSize(1024 * 1024), L"1.0 MB");
+    EXPECT_EQ(FormatByteSize(1024 * 1024 + 1), L"1.1 MB");
+    EXPECT_EQ(FormatByteSize(1536LL * 1024 * 1024), L"1.5 GB");
+    EXPECT_EQ(FormatByteSize(10486LL * 204800), L"2.1 GB");  // 2.00005 GiB
+    EXPECT_EQ(FormatByteSize(-5), L"0 KB");
 }
 
 }  // namespace
