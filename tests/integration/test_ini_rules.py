@@ -5,6 +5,7 @@ GetPrivateProfileIntW, and with IniFile. Each lookup states what the profile fun
 (the rule), and IniFile must return the same. Where Wine is known not to behave as Windows
 does, the lookup says so and IniFile is held to Windows.
 """
+import hashlib
 import json
 import os
 import tempfile
@@ -12,6 +13,7 @@ import unittest
 
 from tests.harness.wine import WineTestCase, to_windows_path, win64_exe
 
+DESCRIPTION_READ = os.path.join("tools", "ini_dump", "description_read.exe")
 INI_DUMP = os.path.join("tools", "ini_dump", "ini_dump.exe")
 DEFAULT = "<default>"
 INT_DEFAULT = -77
@@ -341,6 +343,52 @@ class IniRulesTest(WineTestCase):
     def test_nul_characters(self):
         self.check_case("nul characters")
 
+
+
+def large_description(blocks, encoding):
+    """A description beyond the first 10,240 bytes many times over, with what publishers
+    write: a Chinese title, keys in other cases and with blanks, a quoted value, a hash with
+    a note after it, a repeated key (the first counts) and comment lines between blocks."""
+    lines = ["[Info]", "FileCount=2", "Rate0=70", "rate1 = 30", "[File0]", "FileTitle=大型演示软件",
+             'DocUrl="http://127.0.0.1/licence.html"', "FileDir=BigDemo", f"blockcount={blocks}"]
+    for i in range(blocks):
+        digest = hashlib.md5(str(i).encode()).hexdigest()
+        size = 204800 if i < blocks - 1 else 4321
+        if i % 97 == 0:
+            lines.append(f"; block {i}")
+        lines += [f"BlockSize{i} = {size}", f"HASH{i}={digest.upper() if i % 2 else digest}"
+                  + (" (checked)" if i % 5 == 0 else "")]
+    lines += ["BlockSize7=1", "urlCount=2", "url0=http://127.0.0.1/BigDemo.exe", "URL1 = http://127.0.0.2/BigDemo.exe",
+              f"FileSha256={hashlib.sha256(b'big').hexdigest()}", f"FileSize={(blocks - 1) * 204800 + 4321}",
+              "[File1]", "FileTitle=Other", "BlockCount=1"]
+    text = "\r\n".join(lines) + "\r\n"
+    return ("\ufeff" + text).encode("utf-16-le") if encoding == "utf-16" else text.encode(encoding)
+
+
+class LargeDescriptionTest(WineTestCase):
+    """A whole package description read by the installer's one-pass reader gives exactly
+    what the profile functions give, key by key, on files far beyond 10,240 bytes."""
+    with_display = False
+
+    def read_both(self, content, draw):
+        with tempfile.TemporaryDirectory(prefix="ini-large-") as tmp:
+            path = os.path.join(tmp, "info.ini")
+            with open(path, "wb") as f:
+                f.write(content)
+            result = self.wine.run(win64_exe(DESCRIPTION_READ), to_windows_path(path), str(draw), timeout=300)
+        self.assertEqual(result.returncode, 0, result.stderr[-2000:])
+        return json.loads(result.stdout.strip().splitlines()[-1])
+
+    def test_both_readers_give_the_same_description(self):
+        for encoding, draw, blocks in (("gbk", 5, 3000), ("utf-16", 30000, 3000)):
+            with self.subTest(encoding=encoding):
+                got = self.read_both(large_description(blocks, encoding), draw)
+                self.assertTrue(got["same"], f"{encoding}: the readers differ in {got['difference']}")
+                expected_blocks = blocks if draw < 22937 else 1  # the second file weighs 30 of 100
+                self.assertEqual(got["blocks"], expected_blocks)
+                if expected_blocks == blocks:
+                    self.assertEqual(got["valid_digests"], blocks)
+                    self.assertEqual(got["mirrors"], 2)
 
 if __name__ == "__main__":
     unittest.main()
