@@ -16,7 +16,8 @@ from tests.harness.driver import Driver, DriverNotFound, child
 from tests.harness.installer import (INSTALLER_EXE, Sandbox, block_table, config_server, simple_description,
                                      stats_requests)
 from tests.harness.nginx import Nginx
-from tests.harness.wine import DLL_OVERRIDES, WineTestCase, is_pe32, win32_build_dir, win32_exe, win64_exe
+from tests.harness.wine import (DLL_OVERRIDES, WINE_LOADER, WINE_LOADER_32, WineTestCase, is_pe32, loader_for,
+                                win32_build_dir, win32_exe, win64_exe)
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 ARTIFACTS = os.path.join(os.environ.get("INSTALLER_ARTIFACTS") or os.path.join(ROOT, "artifacts"), "shipped_win32")
@@ -31,6 +32,19 @@ INSTALL_NOW, INSTALL_DIR, ACCEPT, RUN_NOW, CLOSE, START_NOW, PROGRESS = 1011, 10
 START_TIMEOUT = 120
 NETWORK_FAILURE = ("网络故障！程序将关闭，请稍候继续安装。", "网络连接超时，请检查网络连接！")
 NO_FILES = "下载配置文件失败 ，请重试！！"
+
+
+class LoaderChoiceTest(unittest.TestCase):
+    """The harness starts the shipped .exe through the 32-bit loader and everything else as
+    before: 64-bit programs and Wine's built-in programs through wine64."""
+
+    def test_each_program_gets_its_loader(self):
+        shipped = win32_exe(INSTALLER_EXE)
+        driver = win64_exe(os.path.join("tools", "test_driver", "test_driver.exe"))
+        self.assertEqual(loader_for(shipped), WINE_LOADER_32)
+        self.assertEqual(loader_for(driver), WINE_LOADER)
+        self.assertEqual(loader_for("regedit"), WINE_LOADER)
+        self.assertFalse(is_pe32(os.path.join(win32_build_dir(), "CMakeCache.txt")))
 
 
 class ShippedInstallerTest(WineTestCase):
