@@ -87,12 +87,14 @@ def main():
     # ThreadSanitizer only needs the threaded tests; the shipped build only the installer
     # and its skin. The win64 build holds everything the integration tests run.
     targets = {"host-tsan": ["threaded_tests"], "win32": ["online_installer", "default_skin"]}
+    built_presets = set()
     for preset in ("host", "host-tsan", "win64", "win32"):
         target_args = ["--target", *targets[preset]] if preset in targets else []
         built = stage(f"configure {preset}", ["cmake", "--preset", preset]) and \
             stage(f"build {preset}", ["cmake", "--build", "--preset", preset, "-j", JOBS, *target_args])
         if not built:
             continue
+        built_presets.add(preset)
         if preset == "host":
             count_ctest("host unit tests", "build/host")
         elif preset == "host-tsan":
@@ -110,6 +112,10 @@ def main():
     env = dict(os.environ, INSTALLER_ROOT=ROOT)
     if os.path.isdir(os.path.join(ROOT, "build/win64")):
         count_unittest("integration tests", "tests/integration", env)
+
+    # The shipped 32-bit installer (build/win32) through a whole installation.
+    if {"win64", "win32"} <= built_presets:
+        count_unittest("shipped 32-bit installer under Wine", "tests/shipped", env)
 
     print()
     if problems:

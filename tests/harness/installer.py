@@ -1,7 +1,8 @@
 """Runs the real installer under Wine against nginx on loopback.
 
 The installer's configuration and statistics servers are build settings (CMake cache
-variables of the win64 build); `config_server()` starts nginx on that address, serving
+variables of the build that is run: win64 unless a `build_dir` says otherwise, such as the
+shipped win32 build); `config_server()` starts nginx on that address, serving
 the package description and answering the statistics requests, so that its access log
 is the record of both. Each test gets a sandbox folder with a copy of the installer and
 its skin, since the installer writes its package description beside itself.
@@ -33,9 +34,9 @@ def block_table(payload):
             for i in range(0, max(len(payload), 1), BLOCK)]
 
 
-def build_setting(name):
-    """A CMake cache value of the win64 build."""
-    with open(os.path.join(win64_build_dir(), "CMakeCache.txt"), encoding="utf-8") as f:
+def build_setting(name, build_dir=None):
+    """A CMake cache value of the win64 build, or of the build in `build_dir`."""
+    with open(os.path.join(build_dir or win64_build_dir(), "CMakeCache.txt"), encoding="utf-8") as f:
         for line in f:
             m = re.match(rf"{name}:\w+=(.*)$", line.strip())
             if m:
@@ -43,17 +44,19 @@ def build_setting(name):
     raise KeyError(name)
 
 
-def server_address(setting="INSTALLER_CONFIG_BASE_URL"):
-    url = urllib.parse.urlsplit(build_setting(setting))
+def server_address(setting="INSTALLER_CONFIG_BASE_URL", build_dir=None):
+    url = urllib.parse.urlsplit(build_setting(setting, build_dir))
     return url.hostname, url.port or 80
 
 
-def config_server(description=None, home_description=None, extra_files=None, stats_directives=None, **options):
-    """nginx at the configuration server's address with "/oemini/info.ini" (and
-    "/oemini/home.ini") and a statistics endpoint that answers 200 (or does what
-    `stats_directives` say, e.g. a proxy_pass to a slow server). Not started yet."""
-    host, port = server_address()
-    stats_host, stats_port = server_address("INSTALLER_STATS_BASE_URL")
+def config_server(description=None, home_description=None, extra_files=None, stats_directives=None, build_dir=None,
+                  **options):
+    """nginx at the configuration server's address (of the win64 build, or of the build in
+    `build_dir`) with "/oemini/info.ini" (and "/oemini/home.ini") and a statistics endpoint
+    that answers 200 (or does what `stats_directives` say, e.g. a proxy_pass to a slow
+    server). Not started yet."""
+    host, port = server_address(build_dir=build_dir)
+    stats_host, stats_port = server_address("INSTALLER_STATS_BASE_URL", build_dir)
     if (stats_host, stats_port) != (host, port):
         raise RuntimeError("the tests expect one server for configuration and statistics")
     files = {TINY_PATH.lstrip("/"): TINY_PACKAGE}
@@ -99,13 +102,17 @@ def simple_description(title="演示软件", file_dir="DemoSoft", blocks=None, u
 
 
 class Sandbox:
-    """A folder holding a copy of the installer and its skin."""
+    """A folder holding a copy of the installer and its skin: of the win64 build, or of
+    the build in `build_dir` (the shipped win32 build)."""
 
-    def __init__(self, with_skin=True):
+    def __init__(self, with_skin=True, build_dir=None):
         self.dir = tempfile.mkdtemp(prefix="installer-")
         self.exe = os.path.join(self.dir, "online_installer.exe")
-        shutil.copy2(win64_exe(INSTALLER_EXE), self.exe)
-        skin = os.path.join(os.path.dirname(win64_exe(INSTALLER_EXE)), "skin")
+        built = os.path.join(build_dir, INSTALLER_EXE) if build_dir else win64_exe(INSTALLER_EXE)
+        if not os.path.isfile(built):
+            raise FileNotFoundError(f"{built} is missing: build the installer first")
+        shutil.copy2(built, self.exe)
+        skin = os.path.join(os.path.dirname(built), "skin")
         if with_skin and os.path.isdir(skin):
             shutil.copytree(skin, os.path.join(self.dir, "skin"))
 

@@ -1,4 +1,4 @@
-"""Runs Windows programs of the win64 build under Wine for integration tests.
+"""Runs Windows programs of the win64 and win32 builds under Wine for integration tests.
 
 - One private prefix, created once and reused: <repo>/build/wineprefix, or the path in
   INSTALLER_WINEPREFIX. Give each concurrent test run its own prefix: ending a session
@@ -7,9 +7,13 @@
   starts; closing it ends those programs by process id, then the prefix's wineserver,
   then the X server.
 - `WineTestCase` opens one session per test class.
+- 64-bit programs start through the 64-bit loader (wine64). PE32 programs (the shipped
+  32-bit installer) start through the 32-bit loader (wine32, see scripts/setup-deps) in
+  the same 64-bit prefix, whose 32-bit half is then set up too.
 
 Environment knobs: INSTALLER_WINEPREFIX (prefix path), INSTALLER_WIN64_BUILD (win64 build
-directory, default <repo>/build/win64), INSTALLER_WINEDEBUG (WINEDEBUG for the programs,
+directory, default <repo>/build/win64), INSTALLER_WIN32_BUILD (win32 build directory, default
+<repo>/build/win32), INSTALLER_WINEDEBUG (WINEDEBUG for the programs,
 default "-all").
 """
 import fcntl
@@ -26,10 +30,14 @@ from tests.harness.xvfb import Xvfb
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 WINE_LOADER = "/usr/lib/wine/wine64"
+WINE_LOADER_32 = "/usr/lib/wine/wine"
 WINESERVER = "/usr/lib/wine/wineserver"
 DLL_OVERRIDES = "mscoree,mshtml="
 LANGUAGE = "zh_CN.UTF-8"
 READY_MARK = ".installer-prefix-ready"
+# Written once the prefix's 32-bit half is set up too (the 32-bit loader was there when
+# wineboot ran); a prefix made before that is brought up to date on first 32-bit use.
+WOW64_MARK = ".installer-prefix-32bit-ready"
 # Bumped when the prefix's set-up below changes, so that an older prefix is set up again.
 PREFIX_VERSION = "1"
 
@@ -57,6 +65,41 @@ def win64_exe(relative_path):
     if not os.path.isfile(path):
         raise WineError(f"{path} is missing: build it with the win64 preset first")
     return path
+
+
+def win32_build_dir():
+    return os.environ.get("INSTALLER_WIN32_BUILD") or os.path.join(REPO, "build", "win32")
+
+
+def win32_exe(relative_path):
+    """Absolute path of a program of the shipped 32-bit build; fails clearly when it was not built."""
+    path = os.path.join(win32_build_dir(), relative_path)
+    if not os.path.isfile(path):
+        raise WineError(f"{path} is missing: build it with the win32 preset first")
+    return path
+
+
+IMAGE_FILE_MACHINE_I386 = 0x014C
+
+
+def is_pe32(path):
+    """True when `path` is a Windows program for 32-bit x86 (its PE header's machine)."""
+    try:
+        with open(path, "rb") as f:
+            head = f.read(64)
+            if len(head) < 64 or head[:2] != b"MZ":
+                return False
+            f.seek(int.from_bytes(head[0x3C:0x40], "little"))
+            pe = f.read(6)
+    except OSError:
+        return False
+    return len(pe) == 6 and pe[:4] == b"PE\0\0" and int.from_bytes(pe[4:6], "little") == IMAGE_FILE_MACHINE_I386
+
+
+def loader_for(program):
+    """The Wine loader that starts `program`: the 32-bit one for a PE32 file, else wine64
+    (64-bit programs and Wine's built-in programs named without a path)."""
+    return WINE_LOADER_32 if os.path.isfile(program) and is_pe32(program) else WINE_LOADER
 
 
 def to_windows_path(unix_path):
@@ -113,24 +156,50 @@ def kill_wineserver(prefix, timeout=30):
             pass
 
 
-def ensure_prefix(prefix=None, display=None, timeout=300):
+def _loader_32_present():
+    return os.access(WINE_LOADER_32, os.X_OK)
+
+
+def _write_mark(path, text):
+    with open(path, "w") as f:
+        f.write(text + "\n")
+
+
+def ensure_prefix(prefix=None, display=None, timeout=300, with_32bit=False):
     """Creates the prefix once (quietly) and returns its path; later calls reuse it.
 
-    Creation is serialised with a lock file, so parallel test processes wait for the first.
+    With `with_32bit` the prefix must also run 32-bit programs: one made while the 32-bit
+    loader was missing is updated once (wineboot -u, which then sets up the 32-bit half).
+    Creation is serialised with a lock file, so parallel
+    test processes wait for the first.
     """
     prefix = os.path.abspath(prefix or default_prefix())
     os.makedirs(os.path.dirname(prefix), exist_ok=True)
     mark = os.path.join(prefix, READY_MARK)
+    wow64_mark = os.path.join(prefix, WOW64_MARK)
+    if with_32bit and not _loader_32_present():
+        raise WineError(f"{WINE_LOADER_32} is missing: run scripts/setup-deps")
     with open(prefix + ".lock", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
+        ready = False
         if os.path.isfile(mark):
             with open(mark) as f:
-                if f.read().strip() == PREFIX_VERSION:
-                    return prefix
+                ready = f.read().strip() == PREFIX_VERSION
+        if ready and (not with_32bit or os.path.isfile(wow64_mark)):
+            return prefix
         env = base_environment(prefix, display)
         try:
+            if ready:
+                subprocess.run([WINE_LOADER, "wineboot", "-u"], env=env, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL, timeout=timeout * 2, check=True)
+                subprocess.run([WINESERVER, "-w"], env=env, timeout=timeout, check=True)
+                _write_mark(wow64_mark, PREFIX_VERSION)
+                return prefix
+            # wineboot sets up the 32-bit half as well whenever the 32-bit loader is there.
+            with_loader_32 = _loader_32_present()
             subprocess.run([WINE_LOADER, "wineboot", "-i"], env=env, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, timeout=timeout, check=True)
+                           stderr=subprocess.DEVNULL, timeout=timeout * 2 if with_loader_32 else timeout,
+                           check=True)
             subprocess.run([WINESERVER, "-w"], env=env, timeout=timeout, check=True)
             with tempfile.TemporaryDirectory() as tmp:
                 reg = os.path.join(tmp, "fonts.reg")
@@ -142,8 +211,9 @@ def ensure_prefix(prefix=None, display=None, timeout=300):
         except (subprocess.CalledProcessError, subprocess.TimeoutExpired) as e:
             kill_wineserver(prefix)
             raise WineError(f"creating the Wine prefix {prefix} failed: {e}") from e
-        with open(mark, "w") as f:
-            f.write(PREFIX_VERSION + "\n")
+        if with_loader_32:
+            _write_mark(wow64_mark, PREFIX_VERSION)
+        _write_mark(mark, PREFIX_VERSION)
     return prefix
 
 
@@ -167,7 +237,7 @@ class WineProcess:
         self.args = list(args)
         self._out = tempfile.TemporaryFile(prefix="wine-out-")
         self._err = tempfile.TemporaryFile(prefix="wine-err-")
-        self.popen = subprocess.Popen([WINE_LOADER, *self.args], env=env, cwd=cwd, stdin=subprocess.DEVNULL,
+        self.popen = subprocess.Popen([loader_for(self.args[0]), *self.args], env=env, cwd=cwd, stdin=subprocess.DEVNULL,
                                       stdout=self._out, stderr=self._err, start_new_session=True)
         self.pid = self.popen.pid
         self.timed_out = False
@@ -228,9 +298,10 @@ class WineProcess:
 class WineSession:
     """Xvfb + the private prefix + the programs started in it, all ended on close."""
 
-    def __init__(self, prefix=None, with_display=True):
+    def __init__(self, prefix=None, with_display=True, with_32bit=False):
         self.prefix = os.path.abspath(prefix or default_prefix())
         self.with_display = with_display
+        self.with_32bit = with_32bit
         self.xvfb = None
         self.processes = []
 
@@ -242,7 +313,7 @@ class WineSession:
         try:
             if self.with_display:
                 self.xvfb = Xvfb().start()
-            ensure_prefix(self.prefix, self.display)
+            ensure_prefix(self.prefix, self.display, with_32bit=self.with_32bit)
         except Exception:
             self.close()
             raise
@@ -295,13 +366,14 @@ class WineTestCase(unittest.TestCase):
 
     wine = None
     with_display = True
+    with_32bit = False  # the class also starts 32-bit programs
 
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
         if shutil.which(WINE_LOADER) is None:
             raise WineError(f"{WINE_LOADER} is missing: run scripts/setup-deps")
-        cls.wine = WineSession(with_display=cls.with_display).open()
+        cls.wine = WineSession(with_display=cls.with_display, with_32bit=cls.with_32bit).open()
         # Class cleanups run even when a subclass's setUpClass fails after this point.
         cls.addClassCleanup(cls._close_wine)
 

@@ -1,0 +1,190 @@
+"""The shipped 32-bit installer (build/win32: the .exe and skin as they ship) through one
+whole installation under Wine against nginx on loopback, and its start-up without a
+configuration server.
+
+The installation is one installer process that goes through all three stages; the test
+driver, the demo setup and its Main.exe are the 64-bit programs of the win64 build.
+Screenshots of each stage go to $INSTALLER_ARTIFACTS/shipped_win32 (default
+artifacts/shipped_win32).
+"""
+import os
+import shutil
+import time
+import unittest
+
+from tests.harness.driver import Driver, DriverNotFound, child
+from tests.harness.installer import (INSTALLER_EXE, Sandbox, block_table, config_server, simple_description,
+                                     stats_requests)
+from tests.harness.nginx import Nginx
+from tests.harness.wine import (DLL_OVERRIDES, WINE_LOADER, WINE_LOADER_32, WineTestCase, is_pe32, loader_for,
+                                win32_build_dir, win32_exe, win64_exe)
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+ARTIFACTS = os.path.join(os.environ.get("INSTALLER_ARTIFACTS") or os.path.join(ROOT, "artifacts"), "shipped_win32")
+EXE = "online_installer.exe"
+TITLE = "演示软件"
+SUB_DIR = "DemoSoft"
+PARTNER = ("1001", "77")
+# A 32-bit program on 64-bit Windows gets the 32-bit program-files folder.
+PROGRAM_FILES = r"C:\Program Files (x86)"
+INSTALL_NOW, INSTALL_DIR, ACCEPT, RUN_NOW, CLOSE, START_NOW, PROGRESS = 1011, 1014, 1013, 1017, 1021, 1024, 1000
+# The first window or message box of the installer, on a busy machine.
+START_TIMEOUT = 120
+NETWORK_FAILURE = ("网络故障！程序将关闭，请稍候继续安装。", "网络连接超时，请检查网络连接！")
+NO_FILES = "下载配置文件失败 ，请重试！！"
+
+
+class LoaderChoiceTest(unittest.TestCase):
+    """The harness starts the shipped .exe through the 32-bit loader and everything else as
+    before: 64-bit programs and Wine's built-in programs through wine64."""
+
+    def test_each_program_gets_its_loader(self):
+        shipped = win32_exe(INSTALLER_EXE)
+        driver = win64_exe(os.path.join("tools", "test_driver", "test_driver.exe"))
+        self.assertEqual(loader_for(shipped), WINE_LOADER_32)
+        self.assertEqual(loader_for(driver), WINE_LOADER)
+        self.assertEqual(loader_for("regedit"), WINE_LOADER)
+        self.assertFalse(is_pe32(os.path.join(win32_build_dir(), "CMakeCache.txt")))
+
+
+class ShippedInstallerTest(WineTestCase):
+    with_32bit = True
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        with open(win64_exe(os.path.join("tools", "demo_package", "demo_setup.exe")), "rb") as f:
+            cls.setup = f.read()
+        cls.install_root = os.path.join(cls.wine.prefix, "drive_c", "Program Files (x86)", SUB_DIR)
+        os.makedirs(ARTIFACTS, exist_ok=True)
+
+    def setUp(self):
+        shipped = win32_exe(INSTALLER_EXE)
+        self.assertTrue(is_pe32(shipped), f"{shipped} is not a 32-bit program")
+        self.assertTrue(os.path.isdir(os.path.join(os.path.dirname(shipped), "skin", "Default")),
+                        "the shipped skin folder is missing")
+        shutil.rmtree(self.install_root, ignore_errors=True)
+        self.sandbox = Sandbox(build_dir=win32_build_dir())
+        self.addCleanup(self.sandbox.cleanup)
+        self.driver = Driver(self.wine)
+
+    def start(self, *args, env=None):
+        # A crash ends the installer at once instead of starting Wine's debugger; the
+        # crash line stays in its output.
+        environment = {"WINEDLLOVERRIDES": DLL_OVERRIDES + ";winedbg.exe=d"}
+        environment.update(env or {})
+        process = self.wine.start(self.sandbox.exe, *args, timeout=START_TIMEOUT + 300, env=environment)
+        self.addCleanup(process.kill)
+        return process
+
+    def while_running(self, process, find, what):
+        """Polls `find` (a driver look-up that raises DriverNotFound) for up to START_TIMEOUT
+        seconds while `process` runs; an installer that ends first (a crash at start) fails
+        at once with its output."""
+        deadline = time.monotonic() + START_TIMEOUT
+        while True:
+            try:
+                return find()
+            except DriverNotFound:
+                pass
+            if not process.running():
+                self.fail(f"the installer ended (exit {process.returncode}) before {what}:\n{process.stderr[-3000:]}")
+            if time.monotonic() > deadline:
+                self.fail(f"no {what} within {START_TIMEOUT} s:\n{process.stderr[-3000:]}")
+
+    def control(self, hwnd, control_id):
+        return child(self.driver.window(hwnd), control_id)
+
+    def wait_control(self, hwnd, control_id, timeout, **expected):
+        def matches():
+            c = self.control(hwnd, control_id)
+            return c is not None and all(c.get(k) == v for k, v in expected.items())
+        self.wait_until(matches, timeout=timeout, interval=0.5, message=f"control {control_id} with {expected}")
+
+    def shot(self, hwnd, name):
+        answer = self.driver.screenshot(hwnd, os.path.join(ARTIFACTS, name), settle=1.0)
+        left, top, right, bottom = answer["rect"]
+        self.assertGreater(right - left, 300, name)
+        self.assertGreater(bottom - top, 200, name)
+
+    def install_log(self):
+        with open(os.path.join(self.install_root, "install.log"), encoding="utf-8") as f:
+            return dict(line.split("=", 1) for line in f.read().splitlines() if "=" in line)
+
+    def test_whole_installation_from_three_mirrors(self):
+        # Rate-limited mirrors keep the download running while the Install stage shows.
+        mirrors = []
+        for _ in range(3):
+            mirror = Nginx(files={"DemoSoft.exe": self.setup}, limit_rate="40k").start()
+            self.addCleanup(mirror.cleanup)
+            mirrors.append(mirror)
+        description = simple_description(title=TITLE, file_dir=SUB_DIR, blocks=block_table(self.setup),
+                                         urls=[m.url("/DemoSoft.exe") for m in mirrors])
+        server = config_server(description, build_dir=win32_build_dir()).start()
+        self.addCleanup(server.cleanup)
+        process = self.start("setup_%s_%s" % PARTNER, env={"DEMO_SETUP_SECONDS": "1", "DEMO_MAIN_NO_WINDOW": "1"})
+
+        # Welcome: the skinned window with the licence box checked and the default folder.
+        window = self.while_running(process, lambda: self.driver.wait(title=TITLE, exe=EXE, timeout=15), "its window")
+        hwnd = window["hwnd"]
+        self.assertTrue(window["visible"])
+        self.assertEqual(child(window, INSTALL_DIR)["text"], PROGRAM_FILES + "\\" + SUB_DIR)
+        self.assertEqual(child(window, ACCEPT)["check"], 1)
+        self.assertEqual(child(window, RUN_NOW)["check"], 1)
+        self.shot(hwnd, "welcome.png")
+
+        # Install: the download's progress on the bar, no way out meanwhile.
+        self.driver.press(hwnd, INSTALL_NOW, wait_ms=200)
+        self.wait_control(hwnd, PROGRESS, visible=True, timeout=60)
+        self.wait_until(lambda: 0 < (self.control(hwnd, PROGRESS)["pos"] or 0), timeout=120, interval=0.5,
+                        message="progress on the bar")
+        self.assertFalse(self.control(hwnd, CLOSE)["enabled"], "no exit during the Install stage")
+        self.shot(hwnd, "install.png")
+
+        # Finish: the setup ran silently into the chosen folder.
+        self.wait_control(hwnd, START_NOW, visible=True, timeout=300)
+        self.shot(hwnd, "finish.png")
+        self.assertTrue(self.control(hwnd, CLOSE)["enabled"])
+        self.assertEqual(self.control(hwnd, PROGRESS)["pos"], 100)
+        log = self.install_log()
+        self.assertEqual((log["silent"], log["run"], log["exit_code"]), ("1", "1", "0"))
+        self.assertTrue(log["command_line"].startswith('"'), "the package path is quoted")
+        self.assertTrue(log["command_line"].endswith(r" /S /RUN /D=" + PROGRAM_FILES + "\\" + SUB_DIR),
+                        log["command_line"])
+
+        # Every block was fetched, spread over all three mirrors, each with the ranged
+        # request the engine makes (offset and offset + 204,800, as 64-bit numbers).
+        blocks = len(block_table(self.setup))
+        entries = [e for m in mirrors for e in m.entries()]
+        self.assertEqual(sum(1 for m in mirrors if m.entries()), 3, "every mirror served blocks")
+        ranges = {e["range"] for e in entries if e["status"] == 206}
+        self.assertEqual(ranges, {f"bytes={i * 204800}-{(i + 1) * 204800}" for i in range(blocks)})
+
+        # The statistics server heard start (1), download done (2) and installed (0), with
+        # the partner, and the disk serial as this Wine reports it.
+        reports = stats_requests(server)
+        self.assertEqual([r["type"] for r in reports], ["1", "2", "0"])
+        for r in reports:
+            self.assertEqual((r["partnerid"], r["partnersubid"]), PARTNER)
+            self.assertEqual((r["mac"], r["phs"]), ("", "WINEHDISK"))
+
+        # 立即启动 starts the installed Main.exe and ends the installer.
+        self.driver.press(hwnd, START_NOW, wait_ms=200)
+        self.assertEqual(process.wait(60), 0, process.stderr[-3000:])
+        started = os.path.join(self.install_root, "started.log")
+        self.wait_until(lambda: os.path.exists(started), timeout=60, message="Main.exe started by 立即启动")
+
+    def test_unreachable_configuration_server_shows_its_message_and_ends(self):
+        # Nothing listens at the configuration address: the connection is refused.
+        process = self.start()
+        box = self.while_running(process, lambda: self.driver.msgbox(exe=EXE, timeout=15), "a message box")
+        self.assertIn(box["text"], NETWORK_FAILURE)
+        self.driver.msgbox_press("OK", exe=EXE)
+        box = self.driver.msgbox(exe=EXE, timeout=60)
+        self.assertEqual(box["text"], NO_FILES)
+        self.driver.msgbox_press("OK", exe=EXE)
+        self.assertEqual(process.wait(60), 0, process.stderr[-3000:])
+
+
+if __name__ == "__main__":
+    unittest.main()
