@@ -85,9 +85,11 @@ def main():
     stage("layering lint", [sys.executable, "tests/lint/check_layers.py"])
 
     # ThreadSanitizer only needs the threaded tests; the shipped build only the installer
-    # and its skin. The win64 build holds everything the integration tests run.
-    targets = {"host-tsan": ["threaded_tests"], "win32": ["online_installer", "default_skin"]}
-    for preset in ("host", "host-tsan", "win64", "win32"):
+    # and its skin. The win64 build holds everything the integration tests run; win64-signed
+    # is the installer again with the test publisher key built in.
+    targets = {"host-tsan": ["threaded_tests"], "win32": ["online_installer", "default_skin"],
+               "win64-signed": ["online_installer", "default_skin"]}
+    for preset in ("host", "host-tsan", "win64", "win64-signed", "win32"):
         target_args = ["--target", *targets[preset]] if preset in targets else []
         built = stage(f"configure {preset}", ["cmake", "--preset", preset]) and \
             stage(f"build {preset}", ["cmake", "--build", "--preset", preset, "-j", JOBS, *target_args])
@@ -100,6 +102,8 @@ def main():
         elif preset == "win32":
             stage("shipped exe imports only system DLLs", [sys.executable, "tests/lint/check_imports.py",
                                                           "build/win32/src/app/online_installer.exe"])
+            stage("shipped exe signed by the build (Authenticode, throwaway certificate)",
+                  [sys.executable, "tests/release/sign_and_verify.py", "build/win32"])
 
     # A short run of each fuzz target; scripts/fuzz with more seconds runs them longer.
     stage("fuzz targets (7 s each)", ["scripts/fuzz", "7"])
