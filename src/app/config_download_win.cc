@@ -110,13 +110,19 @@ bool VerifyDescriptionSignature(HINTERNET session, bool home_mode, int random_id
     const std::wstring url =
         JoinServerAddress(kConfigServerBase, std::wstring(DescriptionUrlPath(home_mode)) + L".sig") + L"?id=" +
         std::to_wstring(random_id);
-    win::ScopedInternetHandle request(
-        ::InternetOpenUrlW(session, url.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 1));
+    // Asked for one byte more than any signature holds: a server that honours the range
+    // sends no more, and one that ignores it is still read no further than that. (Closing a
+    // request with a long body unread can make WinINet read the rest away.)
+    const std::wstring range = L"Range: bytes=0-" + std::to_wstring(kMaxSignatureBytes) + L"\r\n";
+    win::ScopedInternetHandle request(::InternetOpenUrlW(session, url.c_str(), range.c_str(),
+                                                         static_cast<DWORD>(range.size()),
+                                                         INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 1));
     if (!request) {
         ShowNetworkFailure(::GetLastError());
         return false;
     }
-    if (StatusCode(request.Get()) != HTTP_STATUS_OK) {
+    const DWORD status = StatusCode(request.Get());
+    if (status != HTTP_STATUS_OK && status != HTTP_STATUS_PARTIAL_CONTENT) {
         ShowMessage(kSignatureMissing);
         return false;
     }
