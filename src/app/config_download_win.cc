@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "app/publisher_key_setting.h"
 #include "base/ini_file.h"
 #include "base/text.h"
 #include "build_settings.h"

@@ -1,8 +1,8 @@
 """Signed package descriptions.
 
 On the host: the publisher tool's keygen, sign and check against OpenSSL's own
-verification. Under Wine: the installer built with the test publisher key (the
-build/win64-signed build, INSTALLER_WIN64_SIGNED_BUILD) acts only on a description that
+verification. Under Wine: the installer linked with the test publisher key
+(online_installer_test_key.exe of the win64 build) acts only on a description that
 carries the publisher's signature: an unsigned, altered, foreign-key, expired or
 oversized-signature description stops start-up with its message, before any mirror is
 asked for anything; a signed one installs through the real window. The build without a
@@ -18,8 +18,7 @@ import time
 import unittest
 
 from tests.harness.driver import Driver, child
-from tests.harness.installer import (INSTALLER_EXE, Sandbox, block_table, build_setting, config_server,
-                                     stats_requests)
+from tests.harness.installer import Sandbox, block_table, config_server, stats_requests
 from tests.harness.nginx import Nginx
 from tests.harness.wine import REPO, WineTestCase, win64_exe
 from tests.integration.test_download_publish import publish_tool
@@ -38,8 +37,7 @@ NO_WHOLE_FILE_KEYS = ("安装包描述缺少文件大小或 SHA-256 校验值（
                       "请联系软件发布者。")
 
 
-def signed_build_dir():
-    return os.environ.get("INSTALLER_WIN64_SIGNED_BUILD") or os.path.join(REPO, "build", "win64-signed")
+TEST_KEY_INSTALLER = os.path.join("src", "app", "online_installer_test_key.exe")
 
 
 def run(*args):
@@ -186,15 +184,7 @@ class SignedInstallerTest(WineTestCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.signed_exe = os.path.join(signed_build_dir(), INSTALLER_EXE)
-        if not os.path.isfile(cls.signed_exe):
-            raise AssertionError(f"{cls.signed_exe} is missing: configure build/win64-signed with "
-                                 "INSTALLER_PUBLISHER_KEY=tests/keys/test_only_publisher_public.pem and build it")
-        with open(os.path.join(signed_build_dir(), "CMakeCache.txt"), encoding="utf-8") as f:
-            cache = f.read()
-        for setting in ("INSTALLER_CONFIG_BASE_URL", "INSTALLER_STATS_BASE_URL"):
-            if f"{setting}:STRING={build_setting(setting)}\n" not in cache:
-                raise AssertionError(f"the signed build's {setting} differs from the win64 build's")
+        cls.signed_exe = win64_exe(TEST_KEY_INSTALLER)
         super().setUpClass()
         with open(win64_exe(os.path.join("tools", "demo_package", "demo_setup.exe")), "rb") as f:
             cls.setup = f.read()

@@ -6,11 +6,12 @@ started) and how long it took, prints a table (fault | expected | seen | time | 
 exits non-zero when any row is not ok. Every row has a deadline: a row that outlives it
 is ended (its programs and servers by process id) and counts as a hang.
 
-Three win64 trees are used: one whose configuration and statistics servers share an
-address, one whose statistics server has an address of its own (for the hanging
-statistics server), and one with the test publisher key built in (for the rows of signed
-descriptions: whatever an attacker changes, their program is never requested and never
-run). All are given on the command line; scripts/faults builds them.
+Two win64 trees are used: one whose configuration and statistics servers share an
+address, and one whose statistics server has an address of its own (for the hanging
+statistics server). Both are given on the command line; scripts/faults builds them. The
+rows of signed descriptions run the first tree's installer linked with the test publisher
+key (online_installer_test_key.exe): whatever an attacker changes, their program is never
+requested and never run.
 """
 import argparse
 import hashlib
@@ -125,11 +126,10 @@ class Observation:
 
 
 class Matrix:
-    def __init__(self, session, main_build, stats_build, signed_build):
+    def __init__(self, session, main_build, stats_build):
         self.wine = session
         self.main_build = main_build
         self.stats_build = stats_build
-        self.signed_build = signed_build
         self.driver = None
         self.cleanups = []
         self.processes = []
@@ -570,7 +570,7 @@ class Matrix:
         server.start()
         self.defer(server.cleanup)
         sandbox = self.new_sandbox()
-        shutil.copy2(os.path.join(self.signed_build, "src", "app", EXE), sandbox.exe)
+        shutil.copy2(os.path.join(self.main_build, "src", "app", "online_installer_test_key.exe"), sandbox.exe)
         started = time.monotonic()
         process = self.start_installer(sandbox)
         hwnd = self.find_window(obs, process, started)
@@ -746,7 +746,6 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--build", default=os.path.join(ROOT, "build", "faults-win64"))
     parser.add_argument("--stats-build", default=os.path.join(ROOT, "build", "faults-stats-win64"))
-    parser.add_argument("--signed-build", default=os.path.join(ROOT, "build", "faults-signed-win64"))
     parser.add_argument("--prefix", default=os.environ.get("INSTALLER_WINEPREFIX")
                         or os.path.join(ROOT, "build", "wineprefix-faults"))
     parser.add_argument("--only", action="append", help="run only rows whose name contains this (repeatable)")
@@ -756,8 +755,7 @@ def main():
 
     results = []
     with WineSession(prefix=args.prefix) as session:
-        matrix = Matrix(session, os.path.abspath(args.build), os.path.abspath(args.stats_build),
-                        os.path.abspath(args.signed_build))
+        matrix = Matrix(session, os.path.abspath(args.build), os.path.abspath(args.stats_build))
         with tempfile.TemporaryDirectory(prefix="faults-") as tmp:
             matrix.wine_tmp = tmp
             for name, fn in matrix.rows():
