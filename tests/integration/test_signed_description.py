@@ -287,6 +287,30 @@ class SignedInstallerTest(WineTestCase):
         entry = [e for e in server.entries() if e["request"].startswith("GET /oemini/info.ini.sig")][0]
         self.assertEqual(entry["status"], 200)
 
+    def test_home_mode_takes_the_signature_beside_home_ini(self):
+        genuine = self.description()
+        # The description served as home.ini, with info.ini's signature only: refused.
+        server = config_server(None, home_description=genuine,
+                               extra_files={"oemini/info.ini.sig": openssl_sign(TEST_PRIVATE_KEY, genuine)})
+        server.start()
+        self.addCleanup(server.cleanup)
+        process = self.wine.start(self.sandbox.exe, "x_5_7_homepg", timeout=90)
+        self.addCleanup(process.kill)
+        box = self.driver.msgbox(exe=EXE, timeout=90)
+        self.assertEqual(box["text"], SIGNATURE_MISSING)
+        self.driver.msgbox_press("OK", exe=EXE)
+        self.assertEqual(process.wait(30), 0)
+        self.assertTrue(any(r.startswith("GET /oemini/home.ini.sig?id=") for r in server.requests()))
+        # With its own signature beside it, the window opens.
+        server.put("oemini/home.ini.sig", openssl_sign(TEST_PRIVATE_KEY, genuine))
+        process = self.wine.start(self.sandbox.exe, "x_5_7_homepg", timeout=90)
+        self.addCleanup(process.kill)
+        hwnd = self.driver.wait(title=TITLE, exe=EXE, timeout=40)["hwnd"]
+        self.driver.press(hwnd, CLOSE, wait_ms=200)
+        self.assertEqual(process.wait(30), 0)
+        with open(self.sandbox.path("home.ini"), "rb") as f:
+            self.assertEqual(f.read(), genuine)
+
     def test_signed_description_installs_through_the_window(self):
         tomorrow = (datetime.datetime.now(datetime.timezone.utc).date() + datetime.timedelta(days=1)).isoformat()
         ini = self.description(extra=[f"Expires={tomorrow}"])
