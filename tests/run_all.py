@@ -85,7 +85,8 @@ def main():
     stage("layering lint", [sys.executable, "tests/lint/check_layers.py"])
 
     # ThreadSanitizer only needs the threaded tests; the shipped build only the installer
-    # and its skin. The win64 build holds everything the integration tests run.
+    # and its skin. The win64 build holds everything the integration tests run (with the
+    # installer linked a second time with the test publisher key).
     targets = {"host-tsan": ["threaded_tests"], "win32": ["online_installer", "default_skin"]}
     built_presets = set()
     for preset in ("host", "host-tsan", "win64", "win32"):
@@ -105,6 +106,8 @@ def main():
             stage("shipped exe carries no debug information",
                   [sys.executable, "tests/lint/check_stripped.py", "i686-w64-mingw32-objdump",
                    "build/win32/src/app/online_installer.exe"])
+            stage("shipped exe signed by the build (Authenticode, throwaway certificate)",
+                  [sys.executable, "tests/release/sign_and_verify.py", "build/win32"])
 
     # A short run of each fuzz target; scripts/fuzz with more seconds runs them longer.
     stage("fuzz targets (7 s each)", ["scripts/fuzz", "7"])

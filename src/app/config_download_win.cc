@@ -8,9 +8,17 @@
 #include <cstdlib>
 #include <string>
 
+#include "app/publisher_key_setting.h"
+#include "base/ini_file.h"
 #include "base/text.h"
 #include "build_settings.h"
+#include "config/description_signature.h"
 #include "config/package_description.h"
+#include "config/publisher_key.h"
+#include "config/signed_description.h"
+#include "identity/sha256.h"
+#include "win/code_page_win.h"
+#include "win/ecdsa_verify_win.h"
 #include "win/internet_handle_win.h"
 #include "win/module_path_win.h"
 #include "win/scoped_handle.h"
@@ -78,6 +86,114 @@ void ShowNetworkFailure(DWORD error) {
                                                 : L"网络故障！程序将关闭，请稍候继续安装。");
 }
 
+bool PublisherKeyBuiltIn() {
+    return kPublisherKeyPem[0] != '\0';
+}
+
+constexpr wchar_t kSignatureMissing[] =
+    L"无法取得安装包描述的发布者签名。为安全起见，安装已停止，请稍后重试或联系软件发布者。";
+constexpr wchar_t kSignatureInvalid[] = L"安装包描述的发布者签名无效，可能已被篡改。为安全起见，安装已停止。";
+
+// HTTP status of a reply, 0 when the reply has none.
+DWORD StatusCode(HINTERNET request) {
+    DWORD status = 0;
+    DWORD length = sizeof(status);
+    if (!::HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &length, nullptr)) {
+        return 0;
+    }
+    return status;
+}
+
+// Fetches the detached signature beside the description and checks it over `body`, the
+// very bytes that are then stored and read. Shows the message and returns false when the
+// signature is missing, unreadable, longer than any signature or not the publisher's.
+bool VerifyDescriptionSignature(HINTERNET session, bool home_mode, int random_id, const std::string& body) {
+    const std::wstring url =
+        JoinServerAddress(kConfigServerBase, std::wstring(DescriptionUrlPath(home_mode)) + L".sig") + L"?id=" +
+        std::to_wstring(random_id);
+    // Asked for one byte more than any signature holds: a server that honours the range
+    // sends no more, and one that ignores it is still read no further than that. (Closing a
+    // request with a long body unread can make WinINet read the rest away.)
+    const std::wstring range = L"Range: bytes=0-" + std::to_wstring(kMaxSignatureBytes) + L"\r\n";
+    win::ScopedInternetHandle request(::InternetOpenUrlW(session, url.c_str(), range.c_str(),
+                                                         static_cast<DWORD>(range.size()),
+                                                         INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 1));
+    if (!request) {
+        ShowNetworkFailure(::GetLastError());
+        return false;
+    }
+    const DWORD status = StatusCode(request.Get());
+    if (status != HTTP_STATUS_OK && status != HTTP_STATUS_PARTIAL_CONTENT) {
+        ShowMessage(kSignatureMissing);
+        return false;
+    }
+    // Bounded: a reply longer than any signature is refused without reading the rest.
+    std::string signature_der;
+    switch (ReadBody(request.Get(), signature_der, static_cast<DWORD>(kMaxSignatureBytes))) {
+        case BodyRead::kWhole:
+            break;
+        case BodyRead::kFailed:
+            ShowNetworkFailure(::GetLastError());
+            return false;
+        case BodyRead::kTooLong:
+            ShowMessage(kSignatureInvalid);
+            return false;
+    }
+    if (signature_der.empty()) {
+        ShowMessage(kSignatureMissing);
+        return false;
+    }
+    RawEcdsaP256Signature signature;
+    if (!EcdsaSignatureFromDer(signature_der, signature)) {
+        ShowMessage(kSignatureInvalid);
+        return false;
+    }
+    std::vector<uint8_t> public_blob;
+    if (!EcdsaP256PublicBlobFromPem(kPublisherKeyPem, public_blob)) {
+        ShowMessage(L"安装程序内置的发布者公钥无效，无法校验安装包描述。请联系软件发布者。");
+        return false;
+    }
+    const Sha256Digest digest = Sha256::Of(reinterpret_cast<const uint8_t*>(body.data()), body.size());
+    switch (win::VerifyEcdsaP256(public_blob, digest, signature)) {
+        case win::SignatureCheck::kValid:
+            return true;
+        case win::SignatureCheck::kInvalid:
+            ShowMessage(kSignatureInvalid);
+            return false;
+        case win::SignatureCheck::kUnavailable:
+            break;
+    }
+    ShowMessage(L"无法校验安装包描述的发布者签名（系统加密组件不可用），安装已停止。");
+    return false;
+}
+
+CivilDate TodayUtc() {
+    SYSTEMTIME now{};
+    ::GetSystemTime(&now);
+    return CivilDate{now.wYear, now.wMonth, now.wDay};
+}
+
+// The rules a signed description must also meet. Shows the message and returns false
+// when it does not.
+bool AcceptSignedDescription(const std::string& body) {
+    switch (CheckSignedDescription(IniFile::Parse(body, win::AnsiToWide), TodayUtc())) {
+        case SignedDescriptionCheck::kAccepted:
+            return true;
+        case SignedDescriptionCheck::kWholeFileKeysMissing:
+            ShowMessage(
+                L"安装包描述缺少文件大小或 SHA-256 "
+                L"校验值（FileSize、FileSha256）。为安全起见，安装已停止，请联系软件发布者。");
+            return false;
+        case SignedDescriptionCheck::kExpiryMalformed:
+            ShowMessage(L"安装包描述的有效期（Expires）不是有效的日期。为安全起见，安装已停止，请联系软件发布者。");
+            return false;
+        case SignedDescriptionCheck::kExpired:
+            ShowMessage(L"安装包描述已过期。为安全起见，安装已停止，请从软件发布者处获取最新的安装程序。");
+            return false;
+    }
+    return false;
+}
+
 }  // namespace
 
 std::wstring PackageDescriptionPath(bool home_mode) {
@@ -104,7 +220,8 @@ bool DownloadPackageDescription(bool home_mode, std::string& stored) {
     }
 
     // The generator is not seeded yet: this is its first value after the default seed.
-    const std::wstring url = PackageDescriptionUrl(home_mode, std::rand() % 32767);
+    const int random_id = std::rand() % 32767;
+    const std::wstring url = PackageDescriptionUrl(home_mode, random_id);
 
     win::ScopedInternetHandle session(
         ::InternetOpenW(AgentName().c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
@@ -139,6 +256,12 @@ bool DownloadPackageDescription(bool home_mode, std::string& stored) {
             // Cutting it would lose mirrors or blocks; the publisher must see this.
             ShowMessage(L"配置文件超过 1 MB，不是有效的安装包描述，请联系软件发布者。");
             return false;
+    }
+    // With the publisher's key built in, nothing unsigned is stored or read: the check runs
+    // over these bytes in memory, and only bytes that passed it are written and parsed.
+    if (PublisherKeyBuiltIn() &&
+        (!VerifyDescriptionSignature(session.Get(), home_mode, random_id, body) || !AcceptSignedDescription(body))) {
+        return false;
     }
     DWORD written = 0;
     if (!body.empty() && (!::WriteFile(file.Get(), body.data(), static_cast<DWORD>(body.size()), &written, nullptr) ||

@@ -14,6 +14,7 @@
 #include <ctime>
 
 #include "identity/partner_identity.h"
+#include "dialog/licence_address.h"
 #include "dialog/resource.h"
 #include "dialog/package_naming.h"
 #include "download/package_integrity.h"
@@ -402,7 +403,9 @@ void COnlineInstallDlg::OnCommand(int id, int code) {
             ::ShowWindow(hwnd(), SW_MINIMIZE);
             break;
         case IDC_LICENCE_LINK:
-            if (!package_.licence_url.empty()) {
+            // Only a web address: the description comes over the network, and the shell
+            // would start a program path or a "file:" address just as readily.
+            if (IsWebAddress(package_.licence_url)) {
                 ::ShellExecuteW(nullptr, L"open", package_.licence_url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
             }
             break;

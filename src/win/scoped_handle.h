@@ -3,6 +3,8 @@
 #pragma once
 
 #include <windows.h>
+// After <windows.h>: it needs its types.
+#include <bcrypt.h>
 
 #include <utility>
 
@@ -86,11 +88,27 @@ struct MemoryDcTraits {
     static void Close(Handle h) { ::DeleteDC(h); }
 };
 
+// CNG algorithm providers, closed with BCryptCloseAlgorithmProvider.
+struct BcryptAlgorithmTraits {
+    using Handle = BCRYPT_ALG_HANDLE;
+    static Handle Invalid() { return nullptr; }
+    static void Close(Handle h) { ::BCryptCloseAlgorithmProvider(h, 0); }
+};
+
+// CNG keys, destroyed with BCryptDestroyKey.
+struct BcryptKeyTraits {
+    using Handle = BCRYPT_KEY_HANDLE;
+    static Handle Invalid() { return nullptr; }
+    static void Close(Handle h) { ::BCryptDestroyKey(h); }
+};
+
 using ScopedKernelHandle = ScopedHandle<KernelHandleTraits>;
 using ScopedFileHandle = ScopedHandle<FileHandleTraits>;
 using ScopedBitmap = ScopedHandle<GdiObjectTraits<HBITMAP>>;
 using ScopedFont = ScopedHandle<GdiObjectTraits<HFONT>>;
 using ScopedBrush = ScopedHandle<GdiObjectTraits<HBRUSH>>;
 using ScopedMemoryDc = ScopedHandle<MemoryDcTraits>;
+using ScopedBcryptAlgorithm = ScopedHandle<BcryptAlgorithmTraits>;
+using ScopedBcryptKey = ScopedHandle<BcryptKeyTraits>;
 
 }  // namespace installer::win

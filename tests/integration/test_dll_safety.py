@@ -3,6 +3,7 @@ beside the installer and in its current directory, and Wine is told to prefer th
 own (as Windows prefers a DLL beside the program to a system one that is not a KnownDLL).
 A control program shows that such a canary is loaded by a plain LoadLibraryW; the installer
 then runs through start-up to its window without loading any of them."""
+import hashlib
 import os
 import shutil
 import subprocess
@@ -11,12 +12,13 @@ import unittest
 import xml.etree.ElementTree as ElementTree
 
 from tests.harness.driver import Driver, DriverNotFound
-from tests.harness.installer import INSTALLER_EXE, Sandbox, config_server, simple_description
+from tests.harness.installer import TINY_PACKAGE, INSTALLER_EXE, Sandbox, config_server, simple_description
 from tests.harness.wine import DLL_OVERRIDES, WineTestCase, to_windows_path, win64_exe
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 CANARY = os.path.join("tests", "win", "canary", "canary.dll")
 PROBE = os.path.join("tests", "win", "canary", "canary_probe.exe")
+TEST_PRIVATE_KEY = os.path.join(REPO, "tests", "keys", "test_only_publisher_private.pem")
 CHECK_IMPORTS = os.path.join(REPO, "src", "app", "delayload", "check_static_imports.py")
 OBJDUMP = "x86_64-w64-mingw32-objdump"
 
@@ -143,6 +145,23 @@ class DllSafetyTest(WineTestCase):
             self.assertEqual(self.canaries_loaded(), [])
         self.assertTrue(os.path.exists(self.sandbox.path("info.ini")))
 
+    def test_signature_check_loads_no_planted_dll(self):
+        # The installer with the test publisher key verifies the description with bcrypt,
+        # delay-loaded, before its window.
+        shutil.copy2(win64_exe(os.path.join("src", "app", "online_installer_test_key.exe")), self.sandbox.exe)
+        body = simple_description(title="签名植入检查") + (
+            f"FileSha256={hashlib.sha256(TINY_PACKAGE).hexdigest()}\r\nFileSize={len(TINY_PACKAGE)}\r\n").encode()
+        signature = subprocess.run(["openssl", "dgst", "-sha256", "-sign", TEST_PRIVATE_KEY], input=body,
+                                   capture_output=True, check=True, timeout=30).stdout
+        with config_server(body, extra_files={"oemini/info.ini.sig": signature}):
+            p = self.wine.start(self.sandbox.exe, "setup_7_8", cwd=self.cwd, env=self.env, timeout=90)
+            self.processes.append(p)
+            try:
+                Driver(self.wine).wait(title="签名植入检查", exe="online_installer.exe", timeout=30)
+            except DriverNotFound:
+                self.fail(f"no window; planted DLLs loaded: {self.canaries_loaded()}")
+            self.assertEqual(self.canaries_loaded(), [])
+
 
 class BuiltInstallerTest(unittest.TestCase):
     def test_installer_imports_only_known_dlls_statically(self):
@@ -154,7 +173,7 @@ class BuiltInstallerTest(unittest.TestCase):
         self.assertEqual(check.returncode, 0, check.stderr)
         with open(exe, "rb") as f:
             image = f.read().lower()
-        for name in DELAY_LOADED[:-1]:  # bcrypt has a delay library but no caller yet
+        for name in DELAY_LOADED:
             self.assertIn(f"{name}.dll".encode(), image, f"{name}.dll is not among the delay imports")
 
     def test_check_tells_plantable_static_imports_from_safe_ones(self):

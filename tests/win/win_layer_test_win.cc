@@ -1,13 +1,18 @@
 // Checks of the thin Win32 layer, run under Wine: handle ownership, the dialog base's
-// modal loop and the profile reader. Prints one line per failed check and a summary;
+// modal loop, the profile reader and ECDSA verification with CNG. Prints one line per failed check and a summary;
 // the exit code is the number of failures.
 #include <windows.h>
 
+#include <array>
 #include <cstdio>
 #include <string>
 #include <utility>
+#include <vector>
 
+#include "base/hex.h"
+#include "config/publisher_key.h"
 #include "win/dialog_window_win.h"
+#include "win/ecdsa_verify_win.h"
 #include "win/private_profile_win.h"
 #include "win/scoped_handle.h"
 
@@ -101,6 +106,39 @@ void TestProfileReader(const std::wstring& dir) {
     ::DeleteFileW(path.c_str());
 }
 
+// The test publisher key (tests/keys/test_only_publisher_public.pem) and its signature of
+// "hello" as `openssl dgst -sha256 -sign` made it, as r || s.
+constexpr char kTestKeyPem[] =
+    "-----BEGIN PUBLIC KEY-----\n"
+    "MFkwEwYHKoZIzj0CAQYIKoZIzj0DAQcDQgAEN5s2vii0uOJkjO15YHc6PvqYOimB\n"
+    "oAeF/hl7pMreNKVirOla5lOEaOPp+sY/cpKCRlu34GIpEz8OqdsQ+iJstQ==\n"
+    "-----END PUBLIC KEY-----\n";
+constexpr char kHelloDigest[] = "2cf24dba5fb0a30e26e83b2ac5b9e29e1b161e5c1fa7425e73043362938b9824";
+constexpr char kHelloSignature[] =
+    "0c6a3eefe781f5f0d2f7a234d793a272e9cd238e01afc7574723c6192c210d2a"
+    "1db611a1d7a0d011a2d908a9dcf552e3b9c97fd0705b31d211c67b269aee945c";
+
+void TestEcdsaVerify() {
+    using installer::win::SignatureCheck;
+    using installer::win::VerifyEcdsaP256;
+    std::vector<uint8_t> blob;
+    std::array<uint8_t, 32> digest{};
+    std::array<uint8_t, 64> signature{};
+    Check(installer::EcdsaP256PublicBlobFromPem(kTestKeyPem, blob), "the test key gives a blob");
+    Check(installer::DecodeHex(kHelloDigest, digest.data(), digest.size()) &&
+              installer::DecodeHex(kHelloSignature, signature.data(), signature.size()),
+          "the test vectors decode");
+    Check(VerifyEcdsaP256(blob, digest, signature) == SignatureCheck::kValid, "an OpenSSL signature verifies");
+    std::array<uint8_t, 32> other_digest = digest;
+    other_digest[31] ^= 1;
+    Check(VerifyEcdsaP256(blob, other_digest, signature) == SignatureCheck::kInvalid,
+          "the signature of other bytes is invalid");
+    std::array<uint8_t, 64> flipped = signature;
+    flipped[40] ^= 0x10;
+    Check(VerifyEcdsaP256(blob, digest, flipped) == SignatureCheck::kInvalid, "a flipped bit makes it invalid");
+    Check(VerifyEcdsaP256({}, digest, signature) == SignatureCheck::kUnavailable, "no key verifies nothing");
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -108,6 +146,7 @@ int wmain(int argc, wchar_t** argv) {
     TestScopedHandle();
     TestDialogLoop();
     TestProfileReader(dir);
+    TestEcdsaVerify();
     std::printf("%d checks, %d failed\n", g_checks, g_failures);
     return g_failures;
 }

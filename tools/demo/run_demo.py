@@ -41,14 +41,21 @@ def say(text):
     print(f"[demo] {text}", flush=True)
 
 
-def publish(setup, mirrors, ini_path):
+def publish(setup, mirrors, ini_path, key):
+    """Writes the description of `setup` and, with a private key, signs it; returns the
+    description and its signature (None when unsigned)."""
     cmd = [PUBLISH_TOOL, "write", "--file", setup, "--ini", ini_path, "--section", "File0", "--title", TITLE,
            "--doc-url", "http://127.0.0.1/licence.html", "--dir", SUB_DIR]
     for m in mirrors:
         cmd += ["--url", m.url("/DemoSoft.exe")]
     subprocess.run(cmd, check=True)
+    signature = None
+    if key:
+        subprocess.run([PUBLISH_TOOL, "sign", "--ini", ini_path, "--key", key], check=True)
+        with open(ini_path + ".sig", "rb") as f:
+            signature = f.read()
     with open(ini_path, "rb") as f:
-        return f.read()
+        return f.read(), signature
 
 
 def wait_visible(driver, hwnd, control_id, timeout):
@@ -108,6 +115,8 @@ def print_install_report(log_path):
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--headless", action="store_true", help="use Xvfb and the driver even on a display")
+    parser.add_argument("--signed-build", help="a win64 build with the demo publisher's key built in")
+    parser.add_argument("--key", help="the demo publisher's private key, to sign the description")
     args = parser.parse_args()
     on_display = bool(os.environ.get("DISPLAY")) and not args.headless
     os.makedirs(ARTIFACTS, exist_ok=True)
@@ -117,11 +126,16 @@ def main():
                for _ in range(3)]
     work = tempfile.mkdtemp(prefix="demo-")
     sandbox = Sandbox()
+    if args.signed_build:
+        shutil.copy2(os.path.join(args.signed_build, "src", "app", EXE), sandbox.exe)
     session = WineSession(with_display=not on_display)
     try:
-        description = publish(setup, mirrors, os.path.join(work, "info.ini"))
+        description, signature = publish(setup, mirrors, os.path.join(work, "info.ini"), args.key)
         say(f"published {os.path.getsize(setup)} bytes on {', '.join(m.url('/') for m in mirrors)}")
-        with config_server(description, combined_log=True) as server:
+        if signature is not None:
+            say(f"signed the description ({len(signature)}-byte signature beside it as info.ini.sig)")
+        extra = {"oemini/info.ini.sig": signature} if signature is not None else None
+        with config_server(description, extra_files=extra, combined_log=True) as server:
             session.open()
             env = {"DISPLAY": os.environ["DISPLAY"]} if on_display else None
             install_root = os.path.join(session.prefix, "drive_c", "Program Files", SUB_DIR)

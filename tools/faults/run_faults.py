@@ -8,7 +8,10 @@ is ended (its programs and servers by process id) and counts as a hang.
 
 Two win64 trees are used: one whose configuration and statistics servers share an
 address, and one whose statistics server has an address of its own (for the hanging
-statistics server). Both are given on the command line; scripts/faults builds them.
+statistics server). Both are given on the command line; scripts/faults builds them. The
+rows of signed descriptions run the first tree's installer linked with the test publisher
+key (online_installer_test_key.exe): whatever an attacker changes, their program is never
+requested and never run.
 """
 import argparse
 import hashlib
@@ -43,6 +46,11 @@ TOO_LONG = "配置文件超过 1 MB，不是有效的安装包描述，请联系
 NETWORK = ("网络故障！程序将关闭，请稍候继续安装。", "网络连接超时，请检查网络连接！")
 CORRUPT = "安装包已损坏或被改动，请重新运行安装程序。"
 UNRESOLVABLE = "http://no-such-host.invalid/DemoSoft.exe"
+LICENCE_LINK = 1020
+TEST_PRIVATE_KEY = os.path.join(ROOT, "tests", "keys", "test_only_publisher_private.pem")
+SIGNATURE_MISSING = "无法取得安装包描述的发布者签名。为安全起见，安装已停止，请稍后重试或联系软件发布者。"
+SIGNATURE_INVALID = "安装包描述的发布者签名无效，可能已被篡改。为安全起见，安装已停止。"
+EXPIRED = "安装包描述已过期。为安全起见，安装已停止，请从软件发布者处获取最新的安装程序。"
 ROW_TIMEOUT = 240.0
 
 
@@ -534,6 +542,128 @@ class Matrix:
                 f"; first {'still runs' if still else 'ENDED'}")
         return "2nd ends at once, code 0, no msg", seen, code == 0 and no_box and still and took < 15
 
+    # Signed descriptions (the build with the test publisher key) and the licence link.
+
+    def signed_description(self, payload, urls, info_lines=()):
+        """A description of `payload` with the whole-file keys a signed one must carry."""
+        text = simple_description(title=TITLE, file_dir=SUB_DIR, blocks=block_table(payload), urls=urls)
+        text += f"FileSha256={hashlib.sha256(payload).hexdigest()}\r\nFileSize={len(payload)}\r\n".encode()
+        for line in info_lines:
+            text = text.replace(b"[Info]\r\n", b"[Info]\r\n" + line.encode() + b"\r\n", 1)
+        return text
+
+    @staticmethod
+    def sign(body, key=TEST_PRIVATE_KEY):
+        result = subprocess.run(["openssl", "dgst", "-sha256", "-sign", key], input=body, capture_output=True,
+                                check=True, timeout=30)
+        return result.stdout
+
+    def attacker(self):
+        """The attacker's mirror with their program; returns (server, program bytes)."""
+        program = bytes(reversed(self.setup))
+        server = Nginx(files={"DemoSoft.exe": program}).start()
+        self.defer(server.cleanup)
+        return server, program
+
+    def signed_run(self, body, signature, sparse_signature=0):
+        """The signed build on `body` with `signature` (None: no .sig file; or a sparse .sig of
+        `sparse_signature` bytes), followed to its end."""
+        obs = Observation()
+        files = {} if signature is None else {"oemini/info.ini.sig": signature}
+        server = config_server(body, extra_files=files)
+        if sparse_signature:
+            os.truncate(server.put("oemini/info.ini.sig", b""), sparse_signature)
+        server.start()
+        self.defer(server.cleanup)
+        sandbox = self.new_sandbox()
+        shutil.copy2(os.path.join(self.main_build, "src", "app", "online_installer_test_key.exe"), sandbox.exe)
+        started = time.monotonic()
+        process = self.start_installer(sandbox)
+        hwnd = self.find_window(obs, process, started)
+        if hwnd is None:
+            obs.exit_code = process.wait(30)
+            obs.window_closed = obs.exit_code is not None
+        else:
+            self.press_install(obs, process, hwnd)
+        self.read_install_log(obs)
+        return obs
+
+    def attacker_row(self, make):
+        """`make(attacker_url, attacker_program)` gives (body, signature, expected message)."""
+        attacker, program = self.attacker()
+        body, signature, expected, *sparse = make(attacker.url("/DemoSoft.exe"), program)
+        obs = self.signed_run(body, signature, *sparse)
+        asked = len(attacker.requests())
+        obs.notes.append(f"attacker's mirror asked {asked} times")
+        ok = (obs.messages == [expected] and obs.stage == "none" and not obs.setup_ran and asked == 0
+              and obs.exit_code == 0)
+        return "refusal msg; attacker's program never requested or run", obs.summary(), ok
+
+    def row_signed_altered(self):
+        def make(url, program):
+            genuine = self.signed_description(self.setup, [self.mirror()])
+            return self.signed_description(program, [url]), self.sign(genuine), SIGNATURE_INVALID
+        return self.attacker_row(make)
+
+    def row_signed_missing(self):
+        return self.attacker_row(lambda url, program: (self.signed_description(program, [url]), None,
+                                                       SIGNATURE_MISSING))
+
+    def row_signed_other_key(self):
+        key = os.path.join(self.wine_tmp, "attacker_key.pem")
+        if not os.path.exists(key):
+            subprocess.run(["openssl", "genpkey", "-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:P-256", "-out",
+                            key], check=True, capture_output=True, timeout=30)
+
+        def make(url, program):
+            body = self.signed_description(program, [url])
+            return body, self.sign(body, key), SIGNATURE_INVALID
+        return self.attacker_row(make)
+
+    def row_signed_other_description(self):
+        def make(url, program):
+            other = self.signed_description(self.setup, [self.mirror()], ["Rate0=50"])
+            return self.signed_description(program, [url]), self.sign(other), SIGNATURE_INVALID
+        return self.attacker_row(make)
+
+    def row_signed_expired(self):
+        def make(url, program):
+            # Once the publisher's, now replayed: it names the attacker's mirror only to show it is never asked.
+            body = self.signed_description(program, [url], ["Expires=2020-01-31"])
+            return body, self.sign(body), EXPIRED
+        return self.attacker_row(make)
+
+    def row_signed_huge_signature(self):
+        def make(url, program):
+            return self.signed_description(program, [url]), None, SIGNATURE_INVALID, 1 << 30
+        return self.attacker_row(make)
+
+    def row_signed_good(self):
+        body = self.signed_description(self.setup, [self.mirror()])
+        obs = self.signed_run(body, self.sign(body))
+        return "correct installation", obs.summary(), self.installed(obs)
+
+    def licence_link_row(self, doc_url_for):
+        sandbox = self.new_sandbox()
+        program = sandbox.path("evil.exe")
+        shutil.copy2(os.path.join(self.main_build, "tools", "demo_package", "payload", "Main.exe"), program)
+        doc_url = doc_url_for("Z:" + program.replace("/", "\\"))
+        body = self.description([self.mirror()]).replace(b"DocUrl=http://127.0.0.1/licence.html",
+                                                         f"DocUrl={doc_url}".encode())
+        self.serve_config(body)
+        obs = Observation()
+        started = time.monotonic()
+        process = self.start_installer(sandbox)
+        hwnd = self.find_window(obs, process, started)
+        if hwnd is None:
+            return "nothing started", obs.summary(), False
+        self.driver.mouse_click(hwnd, LICENCE_LINK, x=10, y=6)
+        time.sleep(5)  # the program records its start at once
+        ran = os.path.exists(sandbox.path("started.log"))
+        obs.notes.append(f"{doc_url} {'STARTED' if ran else 'not started'}")
+        self.close_window(obs, process, hwnd)
+        return "nothing started", obs.summary(), not ran and not obs.messages and obs.exit_code == 0
+
     def rows(self):
         faults = [
             ("404 pages", self.empty_mirror),
@@ -558,6 +688,16 @@ class Matrix:
             ("disk full (256 KiB tmpfs)", self.row_disk_full),
             ("killed in download, restarted", self.row_killed_and_restarted),
             ("second instance", self.row_second_instance),
+            ("signed: good signed description (control)", self.row_signed_good),
+            ("signed: altered in transit (attacker's mirror, digests), signature kept", self.row_signed_altered),
+            ("signed: signature missing", self.row_signed_missing),
+            ("signed: signature by another key", self.row_signed_other_key),
+            ("signed: signature of another description", self.row_signed_other_description),
+            ("signed: expired description", self.row_signed_expired),
+            ("signed: 1 GiB .sig", self.row_signed_huge_signature),
+            ("DocUrl: local program path", lambda: self.licence_link_row(lambda path: path)),
+            ("DocUrl: file: address", lambda: self.licence_link_row(
+                lambda path: "file:///" + path.replace("\\", "/"))),
         ]
         return table
 

@@ -4,7 +4,13 @@
 //   publish_tool write --file setup.exe --ini out.ini [--section File0] --url URL [--url URL]...
 //                      [--title T] [--doc-url U] [--dir D] [--rate R] [--info-count N]
 //                      [--allow-oversize]
-//   publish_tool check --file setup.exe --ini in.ini [--section File0]
+//   publish_tool check --file setup.exe --ini in.ini [--section File0] [--public-key pub.pem [--sig in.ini.sig]]
+//   publish_tool keygen --key private.pem --public-key public.pem          (host only)
+//   publish_tool sign --ini info.ini --key private.pem [--sig info.ini.sig] (host only)
+//
+// A signed description is served with its signature beside it ("info.ini.sig"): the DER
+// ECDSA P-256 signature over the SHA-256 of the description's exact bytes. An installer
+// built with the public key acts on nothing else.
 //
 // Encoding: plain ASCII when every character is ASCII; otherwise UTF-16LE with a byte-order
 // mark, because the Windows profile functions read a file without one in the ANSI code page
@@ -13,6 +19,7 @@
 // is refused here too (unless --allow-oversize, for test descriptions of that refusal).
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -22,13 +29,19 @@
 #include <vector>
 
 #include "base/hex.h"
-#include "config/package_description.h"
 #include "base/ini_file.h"
+#include "config/description_signature.h"
+#include "config/package_description.h"
+#include "config/publisher_key.h"
+#include "config/signed_description.h"
 #include "base/text.h"
 #include "download/block_info.h"
 #include "download/package_integrity.h"
 #include "identity/md5.h"
 #include "identity/sha256.h"
+#if PUBLISH_TOOL_SIGNING
+#include "signing_openssl.h"
+#endif
 
 namespace installer {
 namespace {
@@ -42,14 +55,23 @@ struct Options {
     std::optional<std::string> title, doc_url, dir, rate;
     std::optional<int> info_count;
     bool allow_oversize = false;
+    std::string key;         // private key (keygen writes it, sign reads it)
+    std::string public_key;  // public key (keygen writes it, check reads it)
+    std::string sig;         // signature file; default: the description's path + ".sig"
 };
+
+std::string SignaturePath(const Options& o) {
+    return o.sig.empty() ? o.ini + ".sig" : o.sig;
+}
 
 int Usage(const char* problem) {
     std::fprintf(stderr,
                  "publish_tool: %s\n"
                  "usage: publish_tool write --file SETUP --ini INI [--section File0] --url URL... [--title T]\n"
                  "                          [--doc-url U] [--dir D] [--rate R] [--info-count N] [--allow-oversize]\n"
-                 "       publish_tool check --file SETUP --ini INI [--section File0]\n",
+                 "       publish_tool check --file SETUP --ini INI [--section File0] [--public-key PUB [--sig SIG]]\n"
+                 "       publish_tool keygen --key PRIVATE --public-key PUB\n"
+                 "       publish_tool sign --ini INI --key PRIVATE [--sig SIG]\n",
                  problem);
     return 2;
 }
@@ -340,6 +362,133 @@ int Write(const Options& o) {
     return 0;
 }
 
+// Today's date in UTC, the day the installer compares "Expires" with.
+CivilDate TodayUtc() {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+#ifdef _WIN32
+    gmtime_s(&utc, &now);
+#else
+    gmtime_r(&now, &utc);
+#endif
+    return CivilDate{utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday};
+}
+
+// What the installer requires of a signed description beyond its signature. Prints the
+// problem and returns false when it falls short.
+bool MeetsSignedRules(const IniFile& ini) {
+    switch (CheckSignedDescription(ini, TodayUtc())) {
+        case SignedDescriptionCheck::kAccepted:
+            return true;
+        case SignedDescriptionCheck::kWholeFileKeysMissing:
+            std::printf(
+                "MISMATCH: a signed description needs FileSha256 and FileSize in every File section (write "
+                "them with publish_tool write)\n");
+            return false;
+        case SignedDescriptionCheck::kExpiryMalformed:
+            std::printf("MISMATCH: [Info] Expires must be a date, YYYY-MM-DD\n");
+            return false;
+        case SignedDescriptionCheck::kExpired:
+            std::printf("MISMATCH: [Info] Expires has passed: the installer refuses this description\n");
+            return false;
+    }
+    return false;
+}
+
+// The signature as the installer checks it: its length bound, its encoding, the key's
+// form, then the signature itself (with OpenSSL here, CNG there).
+bool CheckSignature(const Options& o, const std::string& bytes, const IniFile& ini) {
+    bool key_exists = false;
+    const std::string key_pem = ReadAll(o.public_key, &key_exists);
+    std::vector<uint8_t> blob;
+    if (!key_exists || !EcdsaP256PublicBlobFromPem(key_pem, blob)) {
+        std::printf("MISMATCH: %s is not a PEM ECDSA P-256 public key the installer can take\n", o.public_key.c_str());
+        return false;
+    }
+    bool sig_exists = false;
+    const std::string signature = ReadAll(SignaturePath(o), &sig_exists);
+    RawEcdsaP256Signature raw;
+    if (!sig_exists) {
+        std::printf("MISMATCH: no signature file %s\n", SignaturePath(o).c_str());
+        return false;
+    }
+    if (!EcdsaSignatureFromDer(signature, raw)) {
+        std::printf("MISMATCH: %s is not a DER ECDSA P-256 signature of at most %zu bytes\n", SignaturePath(o).c_str(),
+                    kMaxSignatureBytes);
+        return false;
+    }
+#if PUBLISH_TOOL_SIGNING
+    std::string error;
+    if (!VerifyBytes(o.public_key, bytes, signature, error)) {
+        std::printf("MISMATCH: %s\n", error.c_str());
+        return false;
+    }
+#else
+    (void)bytes;
+    std::printf("MISMATCH: this build of publish_tool cannot verify signatures (use the host build)\n");
+    return false;
+#endif
+    if (!MeetsSignedRules(ini)) {
+        return false;
+    }
+    std::printf("signature: %s verifies with %s\n", SignaturePath(o).c_str(), o.public_key.c_str());
+    return true;
+}
+
+#if PUBLISH_TOOL_SIGNING
+int KeyGen(const Options& o) {
+    if (o.key.empty() || o.public_key.empty()) {
+        return Usage("keygen needs --key and --public-key");
+    }
+    std::string error;
+    if (!GenerateSigningKey(o.key, o.public_key, error)) {
+        std::fprintf(stderr, "publish_tool: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf(
+        "private key: %s (keep it secret, off the build machines)\npublic key: %s (the build setting "
+        "INSTALLER_PUBLISHER_KEY)\n",
+        o.key.c_str(), o.public_key.c_str());
+    return 0;
+}
+
+int Sign(const Options& o) {
+    if (o.key.empty() || o.ini.empty()) {
+        return Usage("sign needs --ini and --key");
+    }
+    bool exists = false;
+    const std::string bytes = ReadAll(o.ini, &exists);
+    if (!exists) {
+        std::fprintf(stderr, "publish_tool: cannot read %s\n", o.ini.c_str());
+        return 1;
+    }
+    if (bytes.size() > kMaxDescriptionBytes) {
+        std::fprintf(stderr, "publish_tool: %s is over %zu bytes; the installer refuses it\n", o.ini.c_str(),
+                     kMaxDescriptionBytes);
+        return 1;
+    }
+    // A signature on a description the installer would refuse anyway helps nobody.
+    if (!MeetsSignedRules(IniFile::Parse(bytes))) {
+        return 1;
+    }
+    std::string signature;
+    std::string error;
+    if (!SignBytes(o.key, bytes, signature, error)) {
+        std::fprintf(stderr, "publish_tool: %s\n", error.c_str());
+        return 1;
+    }
+    std::ofstream out(SignaturePath(o), std::ios::binary | std::ios::trunc);
+    out.write(signature.data(), static_cast<std::streamsize>(signature.size()));
+    out.close();
+    if (!out) {
+        std::fprintf(stderr, "publish_tool: cannot write %s\n", SignaturePath(o).c_str());
+        return 1;
+    }
+    std::printf("signed: %s (%zu bytes)\n", SignaturePath(o).c_str(), signature.size());
+    return 0;
+}
+#endif
+
 int Check(const Options& o) {
     bool exists = false;
     const std::string bytes = ReadAll(o.ini, &exists);
@@ -428,6 +577,9 @@ int Check(const Options& o) {
         std::printf("MISMATCH: [Info] FileCount does not include %s\n", o.section.c_str());
         ++problems;
     }
+    if (!o.public_key.empty() && !CheckSignature(o, bytes, ini)) {
+        ++problems;
+    }
     if (problems == 0) {
         std::printf("OK: %s matches [%s] (%zu blocks, %d mirrors%s)\n", o.file.c_str(), o.section.c_str(),
                     blocks->size(), urls, whole_result == WholeFileCheck::kMatch ? ", size and SHA-256" : "");
@@ -471,6 +623,12 @@ int main(int argc, char** argv) {
             o.dir = value;
         } else if (key == "--rate") {
             o.rate = value;
+        } else if (key == "--key") {
+            o.key = value;
+        } else if (key == "--public-key") {
+            o.public_key = value;
+        } else if (key == "--sig") {
+            o.sig = value;
         } else if (key == "--info-count") {
             char* end = nullptr;
             const long n = std::strtol(value.c_str(), &end, 10);
@@ -481,6 +639,13 @@ int main(int argc, char** argv) {
         } else {
             return Usage(("unknown option " + key).c_str());
         }
+    }
+    if (o.command == "keygen" || o.command == "sign") {
+#if PUBLISH_TOOL_SIGNING
+        return o.command == "keygen" ? installer::KeyGen(o) : installer::Sign(o);
+#else
+        return Usage("keygen and sign need the host build of publish_tool (OpenSSL)");
+#endif
     }
     if (o.file.empty() || o.ini.empty()) {
         return Usage("--file and --ini are required");
