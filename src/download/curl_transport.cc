@@ -22,23 +22,47 @@ using Clock = std::chrono::steady_clock;
 constexpr int64_t kMaxDiscard = 64 * 1024;
 
 struct BodySink {
+    CURL* easy = nullptr;
     uint8_t* buffer = nullptr;
     int32_t capacity = 0;
     int32_t received = 0;
+    int32_t run_blocks = 1;
+    int32_t blocks_passed = 0;
+    const BlockCallback* on_block = nullptr;
     int64_t discarded = 0;
-    bool full = false;  // stopped reading: buffer full and discard limit reached
-    Clock::time_point last_data;
+    bool full = false;     // stopped reading: last piece full and discard limit reached
+    bool stopped = false;  // the block callback asked to stop
+    StallWatch* watch = nullptr;
 };
 
 size_t WriteBody(char* data, size_t size, size_t count, void* user) {
     auto* sink = static_cast<BodySink*>(user);
     const size_t bytes = size * count;
-    sink->last_data = Clock::now();
-    const size_t room = static_cast<size_t>(sink->capacity - sink->received);
-    const size_t take = std::min(room, bytes);
-    std::memcpy(sink->buffer + sink->received, data, take);
-    sink->received += static_cast<int32_t>(take);
-    sink->discarded += static_cast<int64_t>(bytes - take);
+    sink->watch->Add(static_cast<int64_t>(bytes));
+    size_t used = 0;
+    while (used < bytes) {
+        if (sink->received == sink->capacity && sink->blocks_passed + 1 < sink->run_blocks) {
+            // A full block with more of the run to come: hand it over and reuse the buffer.
+            long status = 0;
+            curl_easy_getinfo(sink->easy, CURLINFO_RESPONSE_CODE, &status);
+            const bool go_on = (*sink->on_block)(sink->buffer, sink->received, static_cast<int32_t>(status));
+            ++sink->blocks_passed;
+            sink->received = 0;
+            if (!go_on) {
+                sink->stopped = true;
+                return 0;
+            }
+        }
+        const size_t room = static_cast<size_t>(sink->capacity - sink->received);
+        if (room == 0) {
+            break;
+        }
+        const size_t take = std::min(room, bytes - used);
+        std::memcpy(sink->buffer + sink->received, data + used, take);
+        sink->received += static_cast<int32_t>(take);
+        used += take;
+    }
+    sink->discarded += static_cast<int64_t>(bytes - used);
     if (sink->discarded > kMaxDiscard) {
         sink->full = true;
         return 0;  // ends the transfer; reported as a full buffer
@@ -117,9 +141,11 @@ void CurlRangeTransport::Release(std::unique_ptr<Connection> connection) {
 
 RangeResult CurlRangeTransport::FetchRange(const std::wstring& url,
                                            int64_t offset,
+                                           int32_t run_blocks,
                                            uint8_t* buffer,
                                            int32_t capacity,
-                                           CancelToken& cancel) {
+                                           CancelToken& cancel,
+                                           const BlockCallback& on_block) {
     RangeResult result;
     if (cancel.IsCancelled()) {
         result.error = TransferError::kCancelled;
@@ -132,18 +158,22 @@ RangeResult CurlRangeTransport::FetchRange(const std::wstring& url,
     }
 
     curl_slist* headers = nullptr;
-    const std::string block = WideToUtf8(FormatRangeHeaders(offset));
+    const std::string block = WideToUtf8(FormatRangeHeaders(offset, run_blocks));
     for (size_t start = 0; start < block.size();) {
         const size_t end = block.find("\r\n", start);
         headers = curl_slist_append(headers, block.substr(start, end - start).c_str());
         start = end + 2;
     }
 
+    CURL* easy = connection->easy;
+    StallWatch watch(options_.stall, Clock::now());
     BodySink sink;
+    sink.easy = easy;
     sink.buffer = buffer;
     sink.capacity = std::max(capacity, 0);
-    sink.last_data = Clock::now();
-    CURL* easy = connection->easy;
+    sink.run_blocks = std::max(run_blocks, 1);
+    sink.on_block = &on_block;
+    sink.watch = &watch;
     curl_easy_reset(easy);
     const std::string narrow_url = WideToUtf8(url);
     curl_easy_setopt(easy, CURLOPT_URL, narrow_url.c_str());
@@ -179,11 +209,13 @@ RangeResult CurlRangeTransport::FetchRange(const std::wstring& url,
             result.error = TransferError::kCancelled;
             break;
         }
-        if (Clock::now() - sink.last_data > std::chrono::milliseconds(options_.stall_timeout_ms)) {
+        if (watch.Stalled(Clock::now())) {
             result.error = TransferError::kTimeout;
             break;
         }
-        curl_multi_poll(multi, nullptr, 0, 200, nullptr);
+        const auto wait = std::min<std::chrono::milliseconds>(
+            watch.Remaining(Clock::now()) + std::chrono::milliseconds(1), std::chrono::milliseconds(200));
+        curl_multi_poll(multi, nullptr, 0, static_cast<int>(wait.count()), nullptr);
     }
     cancel.ClearHook();
 
@@ -191,7 +223,10 @@ RangeResult CurlRangeTransport::FetchRange(const std::wstring& url,
     curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
     result.http_status = static_cast<int32_t>(status);
     result.received = sink.received;
-    if (finished) {
+    result.blocks_passed = sink.blocks_passed;
+    if (sink.stopped) {
+        result.error = TransferError::kCancelled;
+    } else if (finished) {
         if (code == CURLE_OK || (code == CURLE_WRITE_ERROR && sink.full)) {
             result.ok = true;
         } else {

@@ -12,8 +12,8 @@ namespace installer {
 
 struct CurlTransportOptions {
     int connect_timeout_ms = 10000;
-    // A transfer that receives nothing for this long fails with kTimeout.
-    int stall_timeout_ms = 15000;
+    // A transfer slower than this fails with kTimeout.
+    StallFloor stall;
     // Reuse connections between requests (false: a new connection per block).
     bool keep_alive = true;
 };
@@ -25,9 +25,11 @@ class CurlRangeTransport final : public IRangeTransport {
 
     RangeResult FetchRange(const std::wstring& url,
                            int64_t offset,
+                           int32_t run_blocks,
                            uint8_t* buffer,
                            int32_t capacity,
-                           CancelToken& cancel) override;
+                           CancelToken& cancel,
+                           const BlockCallback& on_block) override;
 
   private:
     struct Connection;
