@@ -27,7 +27,7 @@ sys.path.insert(0, ROOT)
 
 from tests.harness.driver import Driver, DriverError, DriverNotFound, child  # noqa: E402
 from tests.harness.fault_server import FaultServer  # noqa: E402
-from tests.harness.installer import (Sandbox, block_table, config_server, server_address,  # noqa: E402
+from tests.harness.installer import (BLOCK, Sandbox, block_table, config_server, server_address,  # noqa: E402
                                      simple_description)
 from tests.harness.nginx import Nginx  # noqa: E402
 from tests.harness.wine import WineSession, win64_exe  # noqa: E402
@@ -478,6 +478,72 @@ class Matrix:
         obs = self.install_run([self.mirror()])
         return "download-failed msg, no setup", obs.summary(), self.failed_clearly(obs)
 
+    def blocks_asked(self, entries):
+        """Blocks covered by the Range headers of `entries` (nginx log entries)."""
+        asked = set()
+        for e in entries:
+            start, _, end = e.get("range", "")[len("bytes="):].partition("-")
+            if start.isdigit() and end.isdigit():
+                asked.update(range(int(start) // BLOCK, int(end) // BLOCK if int(end) % BLOCK == 0 else
+                                   int(end) // BLOCK + 1))
+        return asked
+
+    def outage_run(self, outage_seconds):
+        """The only mirror drops off the network (connections refused) after its first
+        answers; back after `outage_seconds`, or never when that is None."""
+        obs = Observation()
+        # Paced, so that the download is still going when the mirror drops off.
+        web = Nginx(files={"DemoSoft.exe": self.setup}, limit_rate="50k").start()
+        self.defer(web.cleanup)
+        self.serve_config(self.description([web.url("/DemoSoft.exe")]))
+        sandbox = self.new_sandbox()
+        started = time.monotonic()
+        process = self.start_installer(sandbox)
+        hwnd = self.find_window(obs, process, started)
+        if hwnd is None:
+            return obs
+        self.driver.press(hwnd, INSTALL_NOW, wait_ms=200)
+        end = time.monotonic() + 60
+        while len(web.requests()) < 2 and time.monotonic() < end:
+            self.check_time()
+            time.sleep(0.2)
+        web.stop()
+        blocks = len(block_table(self.setup))
+        obs.notes.append(f"mirror down after {len(self.blocks_asked(web.entries()))} of {blocks} blocks")
+        if outage_seconds is not None:
+            end = time.monotonic() + outage_seconds
+            while time.monotonic() < end:
+                self.check_time()
+                time.sleep(0.5)
+            web.limit_rate = None
+            web.start()
+            obs.notes.append(f"back after {outage_seconds} s")
+        self.follow(obs, process, hwnd, timeout=200.0)
+        return obs
+
+    def row_outage_30s(self):
+        obs = self.outage_run(30)
+        return "correct installation", obs.summary(), self.installed(obs) and self.installed_package_ok(obs)
+
+    def row_outage_over_budget(self):
+        obs = self.outage_run(None)
+        return "download-failed msg, window closes", obs.summary(), self.failed_clearly(obs)
+
+    def row_stall_beside_good_no_timeout(self):
+        # WinINet's receive time-out is 30 s: the installation must not wait for it.
+        path = os.path.join(self.wine_tmp, "DemoSoft.exe")
+        if not os.path.exists(path):
+            with open(path, "wb") as f:
+                f.write(self.setup)
+        stall = FaultServer(path, "stall").start()
+        self.defer(stall.stop)
+        started = time.monotonic()
+        obs = self.install_run([stall.url("/DemoSoft.exe"), self.mirror()])
+        took = time.monotonic() - started
+        obs.notes.append(f"ended {took:.1f} s after start")
+        ok = self.installed(obs) and self.installed_package_ok(obs) and took < 30
+        return "correct installation, < 30 s", obs.summary(), ok
+
     def row_killed_and_restarted(self):
         obs = Observation()
         slow = Nginx(files={"DemoSoft.exe": self.setup}, limit_rate="100k").start()
@@ -497,9 +563,18 @@ class Matrix:
         time.sleep(1.0)
         first.kill()
         partial = [n for n in os.listdir(self.documents) if n.lower().endswith(".exe")]
-        obs.notes.append(f"killed after {len(slow.requests())} block requests; partial file left: {bool(partial)}")
+        table = block_table(self.setup)
+        kept = set()
+        if partial:
+            with open(os.path.join(self.documents, partial[0]), "rb") as f:
+                left = f.read()
+            kept = {i for i, (size, digest) in enumerate(table)
+                    if hashlib.md5(left[i * BLOCK:i * BLOCK + size]).hexdigest() == digest
+                    and len(left[i * BLOCK:i * BLOCK + size]) == size}
+        obs.notes.append(f"killed after {len(slow.requests())} requests; {len(kept)} of {len(table)} blocks on disk")
         # The second run: the same sandbox, a fast mirror at the same place in the description.
         slow.stop()
+        before = len(slow.entries())
         slow.limit_rate = None
         slow.start()
         second_obs = Observation()
@@ -509,9 +584,13 @@ class Matrix:
         if hwnd is not None:
             self.driver.press(hwnd, INSTALL_NOW, wait_ms=200)
             self.follow(second_obs, second, hwnd)
+        asked_again = self.blocks_asked(slow.entries()[before:])
+        refetched = sorted(kept & asked_again)
+        obs.notes.append(f"2nd run asked for {len(asked_again)} blocks, kept ones among them: {refetched or 'none'}")
         second_obs.notes = obs.notes + second_obs.notes
-        ok = self.installed(second_obs) and self.installed_package_ok(second_obs)
-        return "correct installation on 2nd run", "2nd run: " + second_obs.summary(), ok
+        ok = self.installed(second_obs) and self.installed_package_ok(second_obs) and kept and not refetched
+        return ("correct installation on 2nd run; kept blocks not asked again", "2nd run: " + second_obs.summary(),
+                ok)
 
     def row_second_instance(self):
         obs, first, hwnd, sandbox = self.startup_run(self.description([self.mirror()]))
@@ -550,6 +629,9 @@ class Matrix:
             ("statistics server hangs", self.row_stats_hang),
             ("disk full (256 KiB tmpfs)", self.row_disk_full),
             ("killed in download, restarted", self.row_killed_and_restarted),
+            ("every mirror unreachable for 30 s mid-download", self.row_outage_30s),
+            ("every mirror unreachable beyond the budget", self.row_outage_over_budget),
+            ("mirror stalls mid-body beside a good one, timed", self.row_stall_beside_good_no_timeout),
             ("second instance", self.row_second_instance),
         ]
         return table
