@@ -443,30 +443,35 @@ int32_t CBlockDownloadMgr::PickBlockToDuplicate(int32_t mirror) {
     if (done_count_ == static_cast<int32_t>(blocks_.size())) {
         return -1;
     }
-    // Candidates: blocks in flight elsewhere. The fewest copies in flight first (a third
-    // copy rarely helps), then the mirror that has verified the fewest blocks (the slowest),
-    // then the first in order.
+    // Candidates: blocks still due from transfers elsewhere. The fewest copies in flight
+    // first (a third copy rarely helps), then the mirror that has verified the fewest
+    // blocks (the slowest), then the block its run reaches last, then the first in order.
     int32_t best = -1;
     int32_t best_copies = 0;
     int32_t best_count = 0;
+    int32_t best_distance = 0;
     for (const Worker& w : active_) {
-        const int32_t block = w.next;
-        if (block >= w.end || blocks_[block].state == State::kDone) {
-            continue;
-        }
-        const bool here = std::any_of(active_.begin(), active_.end(), [&](const Worker& o) {
-            return o.mirror == mirror && o.next <= block && block < o.end;
-        });
-        if (here) {
-            continue;
-        }
-        const int32_t copies = ActiveWorkersOn(block);
         auto it = success_counts_.find(mirrors_[w.mirror].url);
         const int32_t count = it == success_counts_.end() ? 0 : it->second;
-        if (best < 0 || copies < best_copies || (copies == best_copies && count < best_count)) {
-            best = block;
-            best_copies = copies;
-            best_count = count;
+        for (int32_t block = w.next; block < w.end; ++block) {
+            if (blocks_[block].state == State::kDone) {
+                continue;
+            }
+            const bool here = std::any_of(active_.begin(), active_.end(), [&](const Worker& o) {
+                return o.mirror == mirror && o.next <= block && block < o.end;
+            });
+            if (here) {
+                continue;
+            }
+            const int32_t copies = ActiveWorkersOn(block);
+            const int32_t distance = block - w.next;
+            if (best < 0 || copies < best_copies ||
+                (copies == best_copies && (count < best_count || (count == best_count && distance > best_distance)))) {
+                best = block;
+                best_copies = copies;
+                best_count = count;
+                best_distance = distance;
+            }
         }
     }
     return best;
@@ -511,8 +516,8 @@ void CBlockDownloadMgr::Arrived(Worker& worker) {
 void CBlockDownloadMgr::LearnRunTarget(const Worker& worker) {
     // A run pays one round trip (and the server's start) before its first byte while the
     // link idles for it; the blocks after the first show the rate. Runs grow until that
-    // idle time is a small share of the run: about twice the blocks the idle time could
-    // have carried, plus one.
+    // idle time is a small share of the run: four times the blocks the idle time could
+    // have carried, plus one, so that one transfer's wait is covered by the other's run.
     Mirror& mirror = mirrors_[worker.mirror];
     if (worker.arrived < 2) {
         // One block tells nothing apart: ask for two next time, which does.
@@ -522,7 +527,7 @@ void CBlockDownloadMgr::LearnRunTarget(const Worker& worker) {
     using Ms = std::chrono::duration<double, std::milli>;
     const double per_block = Ms(worker.last_arrival - worker.first_arrival).count() / (worker.arrived - 1);
     const double idle = std::max(0.0, Ms(worker.first_arrival - worker.requested).count() - per_block);
-    const double blocks = per_block > 0.0 ? 2.0 * idle / per_block : policy_.max_run_blocks;
+    const double blocks = per_block > 0.0 ? 4.0 * idle / per_block : policy_.max_run_blocks;
     mirror.run_target = static_cast<int32_t>(
         std::clamp(std::ceil(blocks) + 1.0, 2.0, static_cast<double>(std::max(1, policy_.max_run_blocks))));
 }

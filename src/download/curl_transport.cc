@@ -91,11 +91,22 @@ TransferError MapError(CURLcode code) {
     }
 }
 
+// The scheme, host and port of `url`: connections are kept per origin.
+std::string OriginOf(const std::string& url) {
+    const size_t scheme = url.find("://");
+    const size_t path = url.find_first_of("/?#", scheme == std::string::npos ? 0 : scheme + 3);
+    return url.substr(0, path);
+}
+
+// Idle handles kept at most; more only run at once when mirrors are many.
+constexpr size_t kMaxIdle = 16;
+
 }  // namespace
 
 struct CurlRangeTransport::Connection {
     CURLM* multi = nullptr;
     CURL* easy = nullptr;
+    std::string origin;  // of the last request: its connection may still be open
     ~Connection() {
         if (easy != nullptr) {
             curl_easy_cleanup(easy);
@@ -116,13 +127,17 @@ CurlRangeTransport::~CurlRangeTransport() {
     curl_global_cleanup();
 }
 
-std::unique_ptr<CurlRangeTransport::Connection> CurlRangeTransport::Acquire() {
+std::unique_ptr<CurlRangeTransport::Connection> CurlRangeTransport::Acquire(const std::string& origin) {
     {
+        // One whose open connection goes to the same mirror, so that no request pays for a
+        // new connection (a round trip, and a slow start) while another sits idle.
         std::lock_guard<std::mutex> lock(mutex_);
-        if (!idle_.empty()) {
-            auto connection = std::move(idle_.back());
-            idle_.pop_back();
-            return connection;
+        for (auto it = idle_.rbegin(); it != idle_.rend(); ++it) {
+            if ((*it)->origin == origin) {
+                auto connection = std::move(*it);
+                idle_.erase(std::next(it).base());
+                return connection;
+            }
         }
     }
     auto connection = std::make_unique<Connection>();
@@ -137,6 +152,9 @@ std::unique_ptr<CurlRangeTransport::Connection> CurlRangeTransport::Acquire() {
 void CurlRangeTransport::Release(std::unique_ptr<Connection> connection) {
     std::lock_guard<std::mutex> lock(mutex_);
     idle_.push_back(std::move(connection));
+    if (idle_.size() > kMaxIdle) {
+        idle_.erase(idle_.begin());  // the longest unused
+    }
 }
 
 RangeResult CurlRangeTransport::FetchRange(const std::wstring& url,
@@ -151,7 +169,8 @@ RangeResult CurlRangeTransport::FetchRange(const std::wstring& url,
         result.error = TransferError::kCancelled;
         return result;
     }
-    std::unique_ptr<Connection> connection = Acquire();
+    const std::string narrow_url = WideToUtf8(url);
+    std::unique_ptr<Connection> connection = Acquire(OriginOf(narrow_url));
     if (!connection) {
         result.error = TransferError::kOther;
         return result;
@@ -175,7 +194,7 @@ RangeResult CurlRangeTransport::FetchRange(const std::wstring& url,
     sink.on_block = &on_block;
     sink.watch = &watch;
     curl_easy_reset(easy);
-    const std::string narrow_url = WideToUtf8(url);
+    connection->origin = OriginOf(narrow_url);
     curl_easy_setopt(easy, CURLOPT_URL, narrow_url.c_str());
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);

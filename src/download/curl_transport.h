@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "download/range_transport.h"
@@ -33,12 +34,14 @@ class CurlRangeTransport final : public IRangeTransport {
 
   private:
     struct Connection;
-    std::unique_ptr<Connection> Acquire();
+    // An idle handle last used for `origin`, else a new one; null when libcurl fails.
+    std::unique_ptr<Connection> Acquire(const std::string& origin);
     void Release(std::unique_ptr<Connection> connection);
 
     CurlTransportOptions options_;
     std::mutex mutex_;
-    // Idle handles with their connection caches; a request borrows one.
+    // Idle handles with their connection caches, most recently used last; a request
+    // borrows one.
     std::vector<std::unique_ptr<Connection>> idle_;
 };
 
