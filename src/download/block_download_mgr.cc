@@ -518,15 +518,25 @@ void CBlockDownloadMgr::LearnRunTarget(const Worker& worker) {
     // link idles for it; the blocks after the first show the rate. Runs grow until that
     // idle time is a small share of the run: four times the blocks the idle time could
     // have carried, plus one, so that one transfer's wait is covered by the other's run.
+    // A one-block run is told apart by the answer's start, as the transport saw it.
     Mirror& mirror = mirrors_[worker.mirror];
-    if (worker.arrived < 2) {
-        // One block tells nothing apart: ask for two next time, which does.
-        mirror.run_target = std::max(mirror.run_target, 2);
-        return;
-    }
     using Ms = std::chrono::duration<double, std::milli>;
-    const double per_block = Ms(worker.last_arrival - worker.first_arrival).count() / (worker.arrived - 1);
-    const double idle = std::max(0.0, Ms(worker.first_arrival - worker.requested).count() - per_block);
+    double per_block = 0.0;
+    double idle = 0.0;
+    if (worker.arrived >= 2) {
+        per_block = Ms(worker.last_arrival - worker.first_arrival).count() / (worker.arrived - 1);
+        idle = std::max(0.0, Ms(worker.first_arrival - worker.requested).count() - per_block);
+    } else {
+        const int32_t first_byte_ms = worker.thread->result().first_byte_ms;
+        const double total = Ms(worker.last_arrival - worker.requested).count();
+        if (worker.arrived < 1 || first_byte_ms < 0 || total <= first_byte_ms) {
+            // Nothing to tell them apart: two blocks next time will.
+            mirror.run_target = std::max(mirror.run_target, 2);
+            return;
+        }
+        idle = first_byte_ms;
+        per_block = total - first_byte_ms;
+    }
     const double blocks = per_block > 0.0 ? 4.0 * idle / per_block : policy_.max_run_blocks;
     mirror.run_target = static_cast<int32_t>(
         std::clamp(std::ceil(blocks) + 1.0, 2.0, static_cast<double>(std::max(1, policy_.max_run_blocks))));

@@ -240,6 +240,10 @@ RangeResult CurlRangeTransport::FetchRange(const std::wstring& url,
 
     long status = 0;
     curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+    curl_off_t first_byte_us = 0;
+    if (curl_easy_getinfo(easy, CURLINFO_STARTTRANSFER_TIME_T, &first_byte_us) == CURLE_OK && first_byte_us > 0) {
+        result.first_byte_ms = static_cast<int32_t>(first_byte_us / 1000);
+    }
     result.http_status = static_cast<int32_t>(status);
     result.received = sink.received;
     result.blocks_passed = sink.blocks_passed;

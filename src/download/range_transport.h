@@ -26,10 +26,11 @@ enum class TransferError : int32_t {
 };
 
 struct RangeResult {
-    bool ok = false;            // the body was read to its end or until the run was complete
-    int32_t received = 0;       // bytes of the last piece, left in the buffer
-    int32_t http_status = 0;    // status of the answer, 0 when none arrived
-    int32_t blocks_passed = 0;  // full blocks handed to the block callback before the last piece
+    bool ok = false;             // the body was read to its end or until the run was complete
+    int32_t received = 0;        // bytes of the last piece, left in the buffer
+    int32_t http_status = 0;     // status of the answer, 0 when none arrived
+    int32_t blocks_passed = 0;   // full blocks handed to the block callback before the last piece
+    int32_t first_byte_ms = -1;  // from the call to the answer's start (round trip and set-up); -1 unknown
     TransferError error = TransferError::kNone;
 };
 

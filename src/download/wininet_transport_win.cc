@@ -242,7 +242,8 @@ RangeResult WinInetRangeTransport::FetchRange(const std::wstring& url,
     const HANDLE wake = state->cancelled.Get();
     const bool hooked = cancel.SetHook([wake] { ::SetEvent(wake); });
 
-    StallWatch watch(options_.stall, Clock::now());
+    const Clock::time_point started = Clock::now();
+    StallWatch watch(options_.stall, started);
     state->headers = FormatRangeHeaders(offset, run_blocks);
     CallOutcome outcome;
     outcome.ok = hooked;
@@ -252,6 +253,8 @@ RangeResult WinInetRangeTransport::FetchRange(const std::wstring& url,
         });
     }
     if (outcome.ok) {
+        result.first_byte_ms =
+            static_cast<int32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count());
         DWORD status = 0;
         DWORD size = sizeof status;
         if (::HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr)) {

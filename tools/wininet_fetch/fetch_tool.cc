@@ -107,6 +107,7 @@ int RunFetch(const std::vector<std::wstring>& args, IRangeTransport& transport) 
 
     const auto start = std::chrono::steady_clock::now();
     int failure = 0;
+    double seconds = 0;
     {
         PrintingSink sink;
         CBlockDownloadMgr mgr(
@@ -119,8 +120,9 @@ int RunFetch(const std::vector<std::wstring>& args, IRangeTransport& transport) 
             return 1;
         }
         failure = sink.Wait();
+        // Up to the last block, before the manager ends its remaining transfers.
+        seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     }
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (failure != 0) {
         std::printf("failed %d\n", failure);
         return 1;

@@ -640,6 +640,8 @@ TEST_F(DownloadTest, RunsGrowOnAFarMirrorAndShrinkAtTheTail) {
         EXPECT_LE(first + length, 61) << "a run beyond the last block";
     }
     EXPECT_GE(longest, 4) << "runs did not grow";
+    // The first answer's wait already says the mirror is far: the next run is long at once.
+    EXPECT_GE(runs[2].second, 4);
     EXPECT_LE(runs.size(), 30u) << "nearly one request per block";
     // The tail is shared: the run that asked for the last block is short.
     for (const auto& [first, length] : runs) {

@@ -63,6 +63,7 @@ TEST_F(TransportTest, SendsTheHeaderBlockAndFillsExactlyOneBlock) {
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(r.received, kBlockStride);
     EXPECT_EQ(r.http_status, 206);
+    EXPECT_GE(r.first_byte_ms, 0);
     EXPECT_TRUE(std::equal(buffer_.begin(), buffer_.end(), data.begin()));
 
     r = Fetch(web.Url("/p.bin"), kBlockStride);
