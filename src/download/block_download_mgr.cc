@@ -130,16 +130,7 @@ bool CBlockDownloadMgr::StartLocked(std::vector<std::wstring> urls,
         return true;
     }
     if (kept == block_count) {
-        const bool closed = file_->Close();
-        file_.reset();
-        if (!closed) {
-            Fail(DownloadFailure::kWriteFailed);
-        } else {
-            stopped_ = true;
-            if (sink_ != nullptr) {
-                sink_->OnAllBlocksDone(this);
-            }
-        }
+        Complete();
         return true;
     }
     if (kept > 0 && sink_ != nullptr) {
@@ -264,8 +255,11 @@ void CBlockDownloadMgr::HandleDownloaded(CBlockDownloadThread* worker,
     }
     if (error != 0) {
         sink_->OnBlockError(this, worker, error);
-        // The rest of a run stays good: only this block is tried again.
-        HandleFailedAttempt(mirror, index, range_ignored, false);
+        // The rest of a run stays good: only this block is tried again. A body that ended
+        // short of its range is a connection cut off (some platforms report a reset as the
+        // body's end), a failure of the network rather than of the mirror's answer.
+        const bool cut_off = final_report && result.http_status == 206 && count < block.info.size;
+        HandleFailedAttempt(mirror, index, range_ignored, cut_off);
         ReapFinished();
         return;
     }
@@ -303,15 +297,7 @@ void CBlockDownloadMgr::HandleDownloaded(CBlockDownloadThread* worker,
 
     const int32_t block_count = static_cast<int32_t>(blocks_.size());
     if (done_count_ == block_count) {
-        const bool closed = file_->Close();
-        file_.reset();
-        if (!closed) {
-            Fail(DownloadFailure::kWriteFailed);
-        } else {
-            stopped_ = true;
-            StopAll();
-            sink_->OnAllBlocksDone(this);
-        }
+        Complete();
         ReapFinished();
         return;
     }
@@ -675,6 +661,20 @@ void CBlockDownloadMgr::CancelWorkersOn(int32_t block) {
         if (w.next == block && w.end == block + 1) {
             to_cancel_.push_back(w.thread->cancel_token());
         }
+    }
+}
+
+void CBlockDownloadMgr::Complete() {
+    const bool closed = file_->Close();
+    file_.reset();
+    if (!closed) {
+        Fail(DownloadFailure::kWriteFailed);
+        return;
+    }
+    stopped_ = true;
+    StopAll();
+    if (sink_ != nullptr) {
+        sink_->OnAllBlocksDone(this);
     }
 }
 

@@ -183,6 +183,8 @@ class CBlockDownloadMgr final : public IBlockDownloadEvent {
     bool OutageOverBudget();
     int32_t ActiveWorkersOn(int32_t block);
     void CancelWorkersOn(int32_t block);
+    // Every block is done: closes the file, then OnAllBlocksDone (or the write failure).
+    void Complete();
     void Fail(DownloadFailure reason);
     void StopAll();
     void ReapFinished();

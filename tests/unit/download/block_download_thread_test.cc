@@ -78,7 +78,7 @@ TEST_F(TransportTest, SendsTheHeaderBlockAndFillsExactlyOneBlock) {
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(r.received, 0);
 
-    const auto log = web.Requests();
+    const auto log = web.Requests(4);
     ASSERT_EQ(log.size(), 4u);
     EXPECT_EQ(log[0].range, "bytes=0-204800");
     EXPECT_EQ(log[1].range, "bytes=204800-409600");
@@ -164,7 +164,8 @@ TEST_F(TransportTest, RunHandsOverEachFullBlockAndKeepsTheLastPiece) {
     EXPECT_EQ(r.error, TransferError::kCancelled);
     EXPECT_EQ(r.blocks_passed, 1);
 
-    const auto log = web.Requests();
+    // nginx logs the stopped request once it notices the connection gone.
+    const auto log = web.Requests(3);
     ASSERT_EQ(log.size(), 3u);
     EXPECT_EQ(log[0].range, "bytes=204800-819200");  // the run and one byte more, as for one block
     EXPECT_EQ(log[1].range, "bytes=614400-1433600");

@@ -183,6 +183,15 @@ std::vector<LoggedRequest> NginxServer::Requests() const {
     return out;
 }
 
+std::vector<LoggedRequest> NginxServer::Requests(size_t count) const {
+    auto log = Requests();
+    for (int i = 0; i < 100 && log.size() < count; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        log = Requests();
+    }
+    return log;
+}
+
 FaultServer::FaultServer(const std::string& file, const std::string& mode, int faults)
     : FaultServer(file, mode, FaultOptions{.faults = faults}) {}
 

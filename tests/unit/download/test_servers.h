@@ -56,6 +56,9 @@ class NginxServer {
 
     // Requests logged so far, oldest first (nginx logs a request when it ends).
     std::vector<LoggedRequest> Requests() const;
+    // The same, once at least `count` are logged or 2 s have passed: nginx may log a
+    // request a moment after its client has seen the answer.
+    std::vector<LoggedRequest> Requests(size_t count) const;
 
   private:
     TempDir dir_;
