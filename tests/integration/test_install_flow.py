@@ -7,7 +7,8 @@ import time
 import unittest
 
 from tests.harness.driver import Driver, child
-from tests.harness.installer import Sandbox, block_table, config_server, simple_description, stats_requests
+from tests.harness.installer import (Sandbox, block_table, blocks_requested, config_server, remove_old_packages,
+                                     simple_description, stats_requests)
 from tests.harness.nginx import Nginx
 from tests.harness.wine import WineTestCase, win64_exe
 
@@ -34,6 +35,7 @@ class InstallFlowTest(WineTestCase):
 
     def setUp(self):
         shutil.rmtree(self.install_root, ignore_errors=True)
+        remove_old_packages(self.wine.prefix)
         self.sandbox = Sandbox()
         self.addCleanup(self.sandbox.cleanup)
         self.driver = Driver(self.wine)
@@ -68,9 +70,9 @@ class InstallFlowTest(WineTestCase):
         self.wait_until(matches, timeout=timeout, message=f"control {control_id} with {expected}")
 
     def wait_download(self, mirrors, timeout=60):
-        blocks = len(block_table(self.setup))
-        self.wait_until(lambda: sum(len(m.requests()) for m in mirrors) >= blocks, timeout=timeout,
-                        message="every block requested")
+        blocks = set(range(len(block_table(self.setup))))
+        self.wait_until(lambda: set().union(*(blocks_requested(m.entries()) for m in mirrors)) >= blocks,
+                        timeout=timeout, message="every block requested")
         time.sleep(1.5)  # the last block is verified and written
 
     def install_log(self):

@@ -27,8 +27,8 @@ sys.path.insert(0, ROOT)
 
 from tests.harness.driver import Driver, DriverError, DriverNotFound, child  # noqa: E402
 from tests.harness.fault_server import FaultServer  # noqa: E402
-from tests.harness.installer import (BLOCK, Sandbox, block_table, config_server, server_address,  # noqa: E402
-                                     simple_description)
+from tests.harness.installer import (BLOCK, Sandbox, block_table, blocks_requested, config_server,  # noqa: E402
+                                     remove_old_packages, server_address, simple_description)
 from tests.harness.nginx import Nginx  # noqa: E402
 from tests.harness.wine import WineSession, win64_exe  # noqa: E402
 
@@ -163,11 +163,7 @@ class Matrix:
 
     def fresh_state(self):
         shutil.rmtree(self.install_root, ignore_errors=True)
-        if os.path.isdir(self.documents):
-            for name in os.listdir(self.documents):
-                path = os.path.join(self.documents, name)
-                if os.path.isfile(path) and name.lower().endswith(".exe"):
-                    os.remove(path)
+        remove_old_packages(self.wine.prefix)
 
     # Servers.
 
@@ -478,16 +474,6 @@ class Matrix:
         obs = self.install_run([self.mirror()])
         return "download-failed msg, no setup", obs.summary(), self.failed_clearly(obs)
 
-    def blocks_asked(self, entries):
-        """Blocks covered by the Range headers of `entries` (nginx log entries)."""
-        asked = set()
-        for e in entries:
-            start, _, end = e.get("range", "")[len("bytes="):].partition("-")
-            if start.isdigit() and end.isdigit():
-                asked.update(range(int(start) // BLOCK, int(end) // BLOCK if int(end) % BLOCK == 0 else
-                                   int(end) // BLOCK + 1))
-        return asked
-
     def outage_run(self, outage_seconds):
         """The only mirror drops off the network (connections refused) after its first
         answers; back after `outage_seconds`, or never when that is None."""
@@ -509,7 +495,7 @@ class Matrix:
             time.sleep(0.2)
         web.stop()
         blocks = len(block_table(self.setup))
-        obs.notes.append(f"mirror down after {len(self.blocks_asked(web.entries()))} of {blocks} blocks")
+        obs.notes.append(f"mirror down after {len(blocks_requested(web.entries()))} of {blocks} blocks")
         if outage_seconds is not None:
             end = time.monotonic() + outage_seconds
             while time.monotonic() < end:
@@ -584,7 +570,7 @@ class Matrix:
         if hwnd is not None:
             self.driver.press(hwnd, INSTALL_NOW, wait_ms=200)
             self.follow(second_obs, second, hwnd)
-        asked_again = self.blocks_asked(slow.entries()[before:])
+        asked_again = blocks_requested(slow.entries()[before:])
         refetched = sorted(kept & asked_again)
         obs.notes.append(f"2nd run asked for {len(asked_again)} blocks, kept ones among them: {refetched or 'none'}")
         second_obs.notes = obs.notes + second_obs.notes
