@@ -474,12 +474,11 @@ class Matrix:
         obs = self.install_run([self.mirror()])
         return "download-failed msg, no setup", obs.summary(), self.failed_clearly(obs)
 
-    def outage_run(self, outage_seconds):
-        """The only mirror drops off the network (connections refused) after its first
-        answers; back after `outage_seconds`, or never when that is None."""
-        obs = Observation()
-        # Paced, so that the download is still going when the mirror drops off.
-        web = Nginx(files={"DemoSoft.exe": self.setup}, limit_rate="50k").start()
+    def paced_download(self, obs, limit_rate):
+        """Starts the installer on one paced mirror, presses 立即安装 and returns once the
+        mirror has answered twice: (mirror, sandbox, process), the process None when the
+        window did not come."""
+        web = Nginx(files={"DemoSoft.exe": self.setup}, limit_rate=limit_rate).start()
         self.defer(web.cleanup)
         self.serve_config(self.description([web.url("/DemoSoft.exe")]))
         sandbox = self.new_sandbox()
@@ -487,12 +486,22 @@ class Matrix:
         process = self.start_installer(sandbox)
         hwnd = self.find_window(obs, process, started)
         if hwnd is None:
-            return obs
+            return web, sandbox, None, None
         self.driver.press(hwnd, INSTALL_NOW, wait_ms=200)
         end = time.monotonic() + 60
         while len(web.requests()) < 2 and time.monotonic() < end:
             self.check_time()
             time.sleep(0.2)
+        return web, sandbox, process, hwnd
+
+    def outage_run(self, outage_seconds):
+        """The only mirror drops off the network (connections refused) after its first
+        answers; back after `outage_seconds`, or never when that is None."""
+        obs = Observation()
+        # Paced, so that the download is still going when the mirror drops off.
+        web, _, process, hwnd = self.paced_download(obs, "50k")
+        if process is None:
+            return obs
         web.stop()
         blocks = len(block_table(self.setup))
         obs.notes.append(f"mirror down after {len(blocks_requested(web.entries()))} of {blocks} blocks")
@@ -517,14 +526,8 @@ class Matrix:
 
     def row_stall_beside_good_no_timeout(self):
         # WinINet's receive time-out is 30 s: the installation must not wait for it.
-        path = os.path.join(self.wine_tmp, "DemoSoft.exe")
-        if not os.path.exists(path):
-            with open(path, "wb") as f:
-                f.write(self.setup)
-        stall = FaultServer(path, "stall").start()
-        self.defer(stall.stop)
         started = time.monotonic()
-        obs = self.install_run([stall.url("/DemoSoft.exe"), self.mirror()])
+        obs = self.install_run([self.fault_mirror("stall"), self.mirror()])
         took = time.monotonic() - started
         obs.notes.append(f"ended {took:.1f} s after start")
         ok = self.installed(obs) and self.installed_package_ok(obs) and took < 30
@@ -532,20 +535,9 @@ class Matrix:
 
     def row_killed_and_restarted(self):
         obs = Observation()
-        slow = Nginx(files={"DemoSoft.exe": self.setup}, limit_rate="100k").start()
-        self.defer(slow.cleanup)
-        self.serve_config(self.description([slow.url("/DemoSoft.exe")]))
-        sandbox = self.new_sandbox()
-        started = time.monotonic()
-        first = self.start_installer(sandbox)
-        hwnd = self.find_window(obs, first, started)
-        if hwnd is None:
+        slow, sandbox, first, _ = self.paced_download(obs, "100k")
+        if first is None:
             return "correct installation on 2nd run", obs.summary(), False
-        self.driver.press(hwnd, INSTALL_NOW, wait_ms=200)
-        end = time.monotonic() + 60
-        while len(slow.requests()) < 2 and time.monotonic() < end:
-            self.check_time()
-            time.sleep(0.3)
         time.sleep(1.0)
         first.kill()
         partial = [n for n in os.listdir(self.documents) if n.lower().endswith(".exe")]
