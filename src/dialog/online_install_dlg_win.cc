@@ -362,9 +362,11 @@ void COnlineInstallDlg::OnTimer(UINT_PTR id) {
 
 void COnlineInstallDlg::StartDownload() {
     const std::wstring& path = flow_->package_path();
+    // An old package is not deleted: the manager keeps the blocks of it that match this
+    // description (a download cut short earlier) and fetches the rest. A read-only one is
+    // made writable for that.
     if (::PathFileExistsW(path.c_str())) {
         ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        ::DeleteFileW(path.c_str());
     }
     // A task that can never succeed raises its final failure from Start; a package
     // file that cannot be created (a locked old package, a full disk) is told here.

@@ -1,8 +1,12 @@
 // The block download manager: fetches the setup package from several mirrors at once,
-// block by block, checks each block's size and MD5 digest, writes it at its place in the
-// package file and reports progress, block errors, completion or one final failure.
+// in runs of consecutive blocks, checks each block's size and MD5 digest, writes it at its
+// place in the package file and reports progress, block errors, completion or one final
+// failure. It rides out network outages and abandons stalled transfers.
 #pragma once
 
+#include <build_settings.h>
+
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -26,7 +30,8 @@ enum class DownloadFailure : int32_t {
     kInvalidBlockTable = 3,   // a block can never verify: size outside 1..204,800, a digest
                               // that was not 32 hex digits, or more than kMaxBlocks blocks
     kBlockNeverVerified = 4,  // one block failed its attempt limit on every mirror tried
-    kAllMirrorsFailed = 5,    // every mirror was demoted for failing again and again
+    kAllMirrorsFailed = 5,    // every mirror was demoted for failing again and again, or, in a
+                              // network outage, no block was verified for the outage budget
     kWriteFailed = 6,         // writing or closing the package file failed (disk full)
     kCannotStartWorker = 7,   // no worker thread could be created
 };
@@ -61,13 +66,22 @@ class IBlockDownloadMgrEvent {
 // Retry and parallelism rules. The defaults suit the installer.
 struct DownloadPolicy {
     int workers_per_mirror = 2;
-    // Attempts of one block before the download fails; 0 means 3 per mirror, at least 6.
+    // Attempts of one block that a mirror answered wrongly (error status, bad digest or
+    // size) before the download fails; 0 means 3 per mirror, at least 6. Network failures
+    // do not count: they are the outage budget's business.
     int max_attempts_per_block = 0;
-    // Failed attempts in a row after which a mirror gets no more work.
+    // Failed attempts in a row after which a mirror is demoted: no work for `demotion_ms`,
+    // then one transfer on probation.
     int mirror_failure_limit = 3;
+    int demotion_ms = 30000;
     // Delay before a block is retried: doubles with each failed attempt, up to the cap.
     int retry_delay_ms = 100;
-    int max_retry_delay_ms = 2000;
+    int max_retry_delay_ms = 5000;
+    // With every mirror failing at the network level (an outage), the download keeps
+    // trying until no block has been verified for this long.
+    int outage_budget_ms = kDownloadOutageBudgetSeconds * 1000;
+    // Longest run of blocks asked for in one request; 1 keeps every request to one block.
+    int max_run_blocks = 32;
 };
 
 class CBlockDownloadMgr final : public IBlockDownloadEvent {
@@ -89,10 +103,14 @@ class CBlockDownloadMgr final : public IBlockDownloadEvent {
     // progress; after it returns the receiver is never called again.
     void ClearSink();
 
-    // Creates (or truncates) the package file and starts up to `workers_per_mirror`
-    // workers per mirror. Returns false, with no worker and no event, when the file cannot
-    // be created or Start was already called. A task that can never succeed (no mirror,
-    // no block, a block that cannot verify) raises OnDownloadFailed before Start returns.
+    // Opens (or creates) the package file and keeps the blocks an earlier run left in it
+    // that match the table (an empty file when none does); then starts up to
+    // `workers_per_mirror` workers per mirror, each on one block still missing. Returns
+    // false, with no worker and no event, when the file cannot be opened or Start was
+    // already called. A task that can never succeed (no mirror, no block, a block that
+    // cannot verify) raises OnDownloadFailed before Start returns; kept blocks raise
+    // OnBlockProgress with their share, or OnAllBlocksDone when they are the whole package,
+    // from Start too.
     bool Start(std::vector<std::wstring> urls, const std::vector<BlockInfo>& blocks, const std::wstring& package_path);
 
     // IBlockDownloadEvent, called by the workers on their own threads.
@@ -105,41 +123,68 @@ class CBlockDownloadMgr final : public IBlockDownloadEvent {
     size_t WorkerCount();
 
   private:
+    using Clock = std::chrono::steady_clock;
     enum class State : int32_t { kIdle = 0, kBusy = 1, kDone = 2 };
     struct BlockState {
         BlockInfo info;
         State state = State::kIdle;
-        int32_t attempts = 0;         // failed attempts
+        int32_t attempts = 0;         // attempts a mirror answered wrongly
         std::vector<bool> failed_on;  // per mirror: an attempt there failed
     };
     struct Mirror {
         std::wstring url;
         int32_t active = 0;  // workers running on it
         int32_t failures_in_row = 0;
+        bool last_failure_network = false;  // the last failure was the network's, not the answer's
         bool demoted = false;
+        Clock::time_point demoted_until{};
+        int32_t run_target = 1;  // blocks the next run asks for, before the tail's limit
     };
     struct Worker {
         std::unique_ptr<CBlockDownloadThread> thread;
         int32_t mirror = 0;
+        int32_t next = 0;  // first block of the run not reported yet
+        int32_t end = 0;   // one past the run's last block
+        Clock::time_point requested{};
+        Clock::time_point first_arrival{};
+        Clock::time_point last_arrival{};
+        int32_t arrived = 0;  // blocks of the run that arrived
     };
 
     // All with lock_ held.
     bool StartLocked(std::vector<std::wstring> urls,
                      const std::vector<BlockInfo>& blocks,
                      const std::wstring& package_path);
+    // Marks the blocks already in the file as done; their number, or -1 when the file
+    // could not be set to its length.
+    int32_t KeepBlocksOnDisk();
     void HandleDownloaded(CBlockDownloadThread* worker, const uint8_t* bytes, int32_t count, int32_t index);
     void HandleFailed(CBlockDownloadThread* worker, int32_t index);
-    bool StartWorker(int32_t mirror, int32_t block, int delay_ms);
+    bool StartWorker(int32_t mirror, int32_t block, int delay_ms, int32_t run_blocks = 1);
     void StartNextBlock(int32_t mirror, bool allow_duplicate);
     int32_t PickBlockToDuplicate(int32_t mirror);
     int32_t LowestIdleBlock(int32_t avoid_mirror);
+    // Blocks of the run `mirror` should ask for from `first`: its measured target, cut so
+    // that the idle blocks left can still be shared by every transfer slot.
+    int32_t RunLength(int32_t mirror, int32_t first);
+    // The worker's entry in the active workers, or null (the destructor has taken them).
+    Worker* FindWorker(CBlockDownloadThread* worker);
     // Moves `worker` from the active to the finished workers; its mirror, or -1 when it is
-    // not active (the destructor has taken the lists).
+    // not active.
     int32_t TakeWorker(CBlockDownloadThread* worker);
-    void HandleFailedAttempt(int32_t mirror, int32_t block, bool demote);
+    // A block that no running transfer covers any more goes back to idle.
+    void ReleaseIfUncovered(int32_t block);
+    void Arrived(Worker& worker);
+    void LearnRunTarget(const Worker& worker);
+    void HandleFailedAttempt(int32_t mirror, int32_t block, bool demote, bool network);
+    // Gives demoted mirrors whose time is up one transfer on probation.
+    void ReviveDemoted();
     void KeepGoing();
+    bool OutageOverBudget();
     int32_t ActiveWorkersOn(int32_t block);
     void CancelWorkersOn(int32_t block);
+    // Every block is done: closes the file, then OnAllBlocksDone (or the write failure).
+    void Complete();
     void Fail(DownloadFailure reason);
     void StopAll();
     void ReapFinished();
@@ -167,6 +212,7 @@ class CBlockDownloadMgr final : public IBlockDownloadEvent {
     std::vector<std::shared_ptr<CancelToken>> to_cancel_;
     int32_t done_count_ = 0;
     int32_t max_attempts_ = 6;
+    Clock::time_point last_verified_{};  // Start, or the last block verified
 };
 
 }  // namespace installer

@@ -1,6 +1,7 @@
-// Block worker: one ranged transfer, one report.
+// Block worker: one ranged transfer of a run of blocks, one report per block.
 #include "download/block_download_thread.h"
 
+#include <algorithm>
 #include <new>
 
 #include "download/block_info.h"
@@ -18,12 +19,14 @@ void CBlockDownloadThread::SetTask(IBlockDownloadEvent* sink,
                                    std::wstring url,
                                    int64_t offset,
                                    int32_t block_index,
-                                   int start_delay_ms) {
+                                   int start_delay_ms,
+                                   int32_t run_blocks) {
     sink_ = sink;
     url_ = std::move(url);
     offset_ = offset;
     block_index_ = block_index;
     start_delay_ms_ = start_delay_ms;
+    run_blocks_ = std::max<int32_t>(run_blocks, 1);
 }
 
 bool CBlockDownloadThread::DownloadRange(const std::wstring& url, int64_t offset) {
@@ -33,7 +36,17 @@ bool CBlockDownloadThread::DownloadRange(const std::wstring& url, int64_t offset
         result_.error = TransferError::kOther;
         return false;
     }
-    result_ = transport_.FetchRange(url, offset, buffer_.get(), kBlockStride, *cancel_);
+    blocks_reported_ = 0;
+    const BlockCallback on_block = [this](const uint8_t* bytes, int32_t count, int32_t http_status) {
+        result_.http_status = http_status;
+        const int32_t index = block_index_ + blocks_reported_++;
+        if (sink_ != nullptr) {
+            sink_->OnBlockDownloaded(this, bytes, count, index);
+        }
+        // An answer that ignores the range (200) serves the whole file: the run stops there.
+        return !cancel_->IsCancelled() && http_status != 200;
+    };
+    result_ = transport_.FetchRange(url, offset, run_blocks_, buffer_.get(), kBlockStride, *cancel_, on_block);
     return result_.ok;
 }
 
@@ -45,11 +58,13 @@ void CBlockDownloadThread::Run() {
     } else {
         ok = DownloadRange(url_, offset_);
     }
+    transfer_ended_ = true;
+    const int32_t index = block_index_ + blocks_reported_;
     if (sink_ != nullptr) {
         if (ok) {
-            sink_->OnBlockDownloaded(this, buffer_.get(), result_.received, block_index_);
+            sink_->OnBlockDownloaded(this, buffer_.get(), result_.received, index);
         } else {
-            sink_->OnBlockFailed(this, block_index_);
+            sink_->OnBlockFailed(this, index);
         }
     }
     buffer_.reset();

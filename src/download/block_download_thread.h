@@ -1,5 +1,5 @@
-// A single-use worker: downloads one block on a thread of its own and reports the
-// outcome once, through IBlockDownloadEvent.
+// A single-use worker: downloads one run of consecutive blocks (most often one block) on a
+// thread of its own and reports each block of it through IBlockDownloadEvent.
 #pragma once
 
 #include <cstdint>
@@ -13,18 +13,22 @@ namespace installer {
 
 class CBlockDownloadThread;
 
-// Implemented by the block manager. Exactly one of the two is called per worker, on the
-// worker's own thread, after its transfer has ended; calls from several workers arrive
-// concurrently and the implementation serialises them.
+// Implemented by the block manager. Called on the worker's own thread; calls from several
+// workers arrive concurrently and the implementation serialises them. A worker makes one
+// OnBlockDownloaded call per block of its run that arrived whole while the transfer went
+// on, then exactly one final call once the transfer has ended (worker->transfer_ended() is
+// then true): for a one-block run, the only call, as it has always been.
 class IBlockDownloadEvent {
   public:
     // The transfer delivered `count` bytes at `bytes` (the worker's buffer, valid during
-    // the call only). Neither size nor digest has been checked.
+    // the call only) for `block_index`. Neither size nor digest has been checked. A final
+    // call for a block before the run's last means the body ended there.
     virtual void OnBlockDownloaded(CBlockDownloadThread* worker,
                                    const uint8_t* bytes,
                                    int32_t count,
                                    int32_t block_index) = 0;
-    // The transfer failed or was cancelled; worker->result() says why.
+    // The transfer failed or was cancelled while `block_index` was due, which with the rest
+    // of the run was not delivered; worker->result() says why. Always a final call.
     virtual void OnBlockFailed(CBlockDownloadThread* worker, int32_t block_index) = 0;
 
   protected:
@@ -41,15 +45,20 @@ class CBlockDownloadThread final : public CBaseThread {
 
     // Gives the worker its task; only before Resume(). `start_delay_ms` > 0 makes the
     // worker wait that long (cancellably) before it sends its request: the retry delay.
+    // `run_blocks` consecutive blocks from `block_index` are asked for in one request.
     void SetTask(IBlockDownloadEvent* sink,
                  std::wstring url,
                  int64_t offset,
                  int32_t block_index,
-                 int start_delay_ms = 0);
+                 int start_delay_ms = 0,
+                 int32_t run_blocks = 1);
 
     std::wstring GetUrl() const { return url_; }
     int64_t offset() const { return offset_; }
     int32_t block_index() const { return block_index_; }
+    int32_t run_blocks() const { return run_blocks_; }
+    // True from the worker's final report on (read on the worker's thread, in its reports).
+    bool transfer_ended() const { return transfer_ended_; }
 
     // Outcome of the transfer; complete when the sink is called.
     const RangeResult& result() const { return result_; }
@@ -62,8 +71,9 @@ class CBlockDownloadThread final : public CBaseThread {
     // (a transport's hook may block for a while) even if the worker ends meanwhile.
     std::shared_ptr<CancelToken> cancel_token() const { return cancel_; }
 
-    // One ranged transfer of `url` at `offset` into the worker's buffer. True when the
-    // body was read to its end or until the buffer was full; false on any failure.
+    // One ranged transfer of the worker's run of `url` at `offset` through the worker's
+    // buffer, reporting each full block but the last piece as it arrives. True when the body
+    // was read to its end or until the run was complete; false on any failure.
     bool DownloadRange(const std::wstring& url, int64_t offset);
 
   protected:
@@ -75,6 +85,9 @@ class CBlockDownloadThread final : public CBaseThread {
     std::wstring url_;
     int64_t offset_ = 0;
     int32_t block_index_ = 0;
+    int32_t run_blocks_ = 1;
+    int32_t blocks_reported_ = 0;  // blocks of the run reported while the transfer went on
+    bool transfer_ended_ = false;
     int start_delay_ms_ = 0;
     // Allocated when the transfer starts and released right after the report, so memory
     // is bounded by the transfers that run, not by the workers that exist.

@@ -22,23 +22,47 @@ using Clock = std::chrono::steady_clock;
 constexpr int64_t kMaxDiscard = 64 * 1024;
 
 struct BodySink {
+    CURL* easy = nullptr;
     uint8_t* buffer = nullptr;
     int32_t capacity = 0;
     int32_t received = 0;
+    int32_t run_blocks = 1;
+    int32_t blocks_passed = 0;
+    const BlockCallback* on_block = nullptr;
     int64_t discarded = 0;
-    bool full = false;  // stopped reading: buffer full and discard limit reached
-    Clock::time_point last_data;
+    bool full = false;     // stopped reading: last piece full and discard limit reached
+    bool stopped = false;  // the block callback asked to stop
+    StallWatch* watch = nullptr;
 };
 
 size_t WriteBody(char* data, size_t size, size_t count, void* user) {
     auto* sink = static_cast<BodySink*>(user);
     const size_t bytes = size * count;
-    sink->last_data = Clock::now();
-    const size_t room = static_cast<size_t>(sink->capacity - sink->received);
-    const size_t take = std::min(room, bytes);
-    std::memcpy(sink->buffer + sink->received, data, take);
-    sink->received += static_cast<int32_t>(take);
-    sink->discarded += static_cast<int64_t>(bytes - take);
+    sink->watch->Add(static_cast<int64_t>(bytes));
+    size_t used = 0;
+    while (used < bytes) {
+        if (sink->received == sink->capacity && sink->blocks_passed + 1 < sink->run_blocks) {
+            // A full block with more of the run to come: hand it over and reuse the buffer.
+            long status = 0;
+            curl_easy_getinfo(sink->easy, CURLINFO_RESPONSE_CODE, &status);
+            const bool go_on = (*sink->on_block)(sink->buffer, sink->received, static_cast<int32_t>(status));
+            ++sink->blocks_passed;
+            sink->received = 0;
+            if (!go_on) {
+                sink->stopped = true;
+                return 0;
+            }
+        }
+        const size_t room = static_cast<size_t>(sink->capacity - sink->received);
+        if (room == 0) {
+            break;
+        }
+        const size_t take = std::min(room, bytes - used);
+        std::memcpy(sink->buffer + sink->received, data + used, take);
+        sink->received += static_cast<int32_t>(take);
+        used += take;
+    }
+    sink->discarded += static_cast<int64_t>(bytes - used);
     if (sink->discarded > kMaxDiscard) {
         sink->full = true;
         return 0;  // ends the transfer; reported as a full buffer
@@ -67,11 +91,22 @@ TransferError MapError(CURLcode code) {
     }
 }
 
+// The scheme, host and port of `url`: connections are kept per origin.
+std::string OriginOf(const std::string& url) {
+    const size_t scheme = url.find("://");
+    const size_t path = url.find_first_of("/?#", scheme == std::string::npos ? 0 : scheme + 3);
+    return url.substr(0, path);
+}
+
+// Idle handles kept at most; more only run at once when mirrors are many.
+constexpr size_t kMaxIdle = 16;
+
 }  // namespace
 
 struct CurlRangeTransport::Connection {
     CURLM* multi = nullptr;
     CURL* easy = nullptr;
+    std::string origin;  // of the last request: its connection may still be open
     ~Connection() {
         if (easy != nullptr) {
             curl_easy_cleanup(easy);
@@ -92,13 +127,17 @@ CurlRangeTransport::~CurlRangeTransport() {
     curl_global_cleanup();
 }
 
-std::unique_ptr<CurlRangeTransport::Connection> CurlRangeTransport::Acquire() {
+std::unique_ptr<CurlRangeTransport::Connection> CurlRangeTransport::Acquire(const std::string& origin) {
     {
+        // One whose open connection goes to the same mirror, so that no request pays for a
+        // new connection (a round trip, and a slow start) while another sits idle.
         std::lock_guard<std::mutex> lock(mutex_);
-        if (!idle_.empty()) {
-            auto connection = std::move(idle_.back());
-            idle_.pop_back();
-            return connection;
+        for (auto it = idle_.rbegin(); it != idle_.rend(); ++it) {
+            if ((*it)->origin == origin) {
+                auto connection = std::move(*it);
+                idle_.erase(std::next(it).base());
+                return connection;
+            }
         }
     }
     auto connection = std::make_unique<Connection>();
@@ -113,39 +152,49 @@ std::unique_ptr<CurlRangeTransport::Connection> CurlRangeTransport::Acquire() {
 void CurlRangeTransport::Release(std::unique_ptr<Connection> connection) {
     std::lock_guard<std::mutex> lock(mutex_);
     idle_.push_back(std::move(connection));
+    if (idle_.size() > kMaxIdle) {
+        idle_.erase(idle_.begin());  // the longest unused
+    }
 }
 
 RangeResult CurlRangeTransport::FetchRange(const std::wstring& url,
                                            int64_t offset,
+                                           int32_t run_blocks,
                                            uint8_t* buffer,
                                            int32_t capacity,
-                                           CancelToken& cancel) {
+                                           CancelToken& cancel,
+                                           const BlockCallback& on_block) {
     RangeResult result;
     if (cancel.IsCancelled()) {
         result.error = TransferError::kCancelled;
         return result;
     }
-    std::unique_ptr<Connection> connection = Acquire();
+    const std::string narrow_url = WideToUtf8(url);
+    std::unique_ptr<Connection> connection = Acquire(OriginOf(narrow_url));
     if (!connection) {
         result.error = TransferError::kOther;
         return result;
     }
 
     curl_slist* headers = nullptr;
-    const std::string block = WideToUtf8(FormatRangeHeaders(offset));
+    const std::string block = WideToUtf8(FormatRangeHeaders(offset, run_blocks));
     for (size_t start = 0; start < block.size();) {
         const size_t end = block.find("\r\n", start);
         headers = curl_slist_append(headers, block.substr(start, end - start).c_str());
         start = end + 2;
     }
 
+    CURL* easy = connection->easy;
+    StallWatch watch(options_.stall, Clock::now());
     BodySink sink;
+    sink.easy = easy;
     sink.buffer = buffer;
     sink.capacity = std::max(capacity, 0);
-    sink.last_data = Clock::now();
-    CURL* easy = connection->easy;
+    sink.run_blocks = std::max(run_blocks, 1);
+    sink.on_block = &on_block;
+    sink.watch = &watch;
     curl_easy_reset(easy);
-    const std::string narrow_url = WideToUtf8(url);
+    connection->origin = OriginOf(narrow_url);
     curl_easy_setopt(easy, CURLOPT_URL, narrow_url.c_str());
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
@@ -179,19 +228,28 @@ RangeResult CurlRangeTransport::FetchRange(const std::wstring& url,
             result.error = TransferError::kCancelled;
             break;
         }
-        if (Clock::now() - sink.last_data > std::chrono::milliseconds(options_.stall_timeout_ms)) {
+        if (watch.Stalled(Clock::now())) {
             result.error = TransferError::kTimeout;
             break;
         }
-        curl_multi_poll(multi, nullptr, 0, 200, nullptr);
+        const auto wait = std::min<std::chrono::milliseconds>(
+            watch.Remaining(Clock::now()) + std::chrono::milliseconds(1), std::chrono::milliseconds(200));
+        curl_multi_poll(multi, nullptr, 0, static_cast<int>(wait.count()), nullptr);
     }
     cancel.ClearHook();
 
     long status = 0;
     curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+    curl_off_t first_byte_us = 0;
+    if (curl_easy_getinfo(easy, CURLINFO_STARTTRANSFER_TIME_T, &first_byte_us) == CURLE_OK && first_byte_us > 0) {
+        result.first_byte_ms = static_cast<int32_t>(first_byte_us / 1000);
+    }
     result.http_status = static_cast<int32_t>(status);
     result.received = sink.received;
-    if (finished) {
+    result.blocks_passed = sink.blocks_passed;
+    if (sink.stopped) {
+        result.error = TransferError::kCancelled;
+    } else if (finished) {
         if (code == CURLE_OK || (code == CURLE_WRITE_ERROR && sink.full)) {
             result.ok = true;
         } else {

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "download/range_transport.h"
@@ -12,8 +13,8 @@ namespace installer {
 
 struct CurlTransportOptions {
     int connect_timeout_ms = 10000;
-    // A transfer that receives nothing for this long fails with kTimeout.
-    int stall_timeout_ms = 15000;
+    // A transfer slower than this fails with kTimeout.
+    StallFloor stall;
     // Reuse connections between requests (false: a new connection per block).
     bool keep_alive = true;
 };
@@ -25,18 +26,22 @@ class CurlRangeTransport final : public IRangeTransport {
 
     RangeResult FetchRange(const std::wstring& url,
                            int64_t offset,
+                           int32_t run_blocks,
                            uint8_t* buffer,
                            int32_t capacity,
-                           CancelToken& cancel) override;
+                           CancelToken& cancel,
+                           const BlockCallback& on_block) override;
 
   private:
     struct Connection;
-    std::unique_ptr<Connection> Acquire();
+    // An idle handle last used for `origin`, else a new one; null when libcurl fails.
+    std::unique_ptr<Connection> Acquire(const std::string& origin);
     void Release(std::unique_ptr<Connection> connection);
 
     CurlTransportOptions options_;
     std::mutex mutex_;
-    // Idle handles with their connection caches; a request borrows one.
+    // Idle handles with their connection caches, most recently used last; a request
+    // borrows one.
     std::vector<std::unique_ptr<Connection>> idle_;
 };
 

@@ -1,4 +1,4 @@
-// Package file on Windows: CreateFileW, shared with nobody, positioned writes.
+// Package file on Windows: CreateFileW, shared with nobody, positioned reads and writes.
 #include <windows.h>
 
 #include "download/package_file.h"
@@ -32,6 +32,36 @@ class WinPackageFile final : public IPackageFile {
         return true;
     }
 
+    int64_t ReadAt(int64_t offset, uint8_t* data, int32_t size) override {
+        if (!file_ || offset < 0 || size < 0) {
+            return -1;
+        }
+        LARGE_INTEGER position;
+        position.QuadPart = offset;
+        if (!::SetFilePointerEx(file_.Get(), position, nullptr, FILE_BEGIN)) {
+            return -1;
+        }
+        int64_t done = 0;
+        while (done < size) {
+            DWORD read = 0;
+            if (!::ReadFile(file_.Get(), data + done, static_cast<DWORD>(size - done), &read, nullptr)) {
+                return -1;
+            }
+            if (read == 0) {
+                break;
+            }
+            done += read;
+        }
+        return done;
+    }
+
+    bool SetLength(int64_t length) override {
+        LARGE_INTEGER position;
+        position.QuadPart = length;
+        return file_ && length >= 0 && ::SetFilePointerEx(file_.Get(), position, nullptr, FILE_BEGIN) &&
+               ::SetEndOfFile(file_.Get());
+    }
+
     bool Close() override {
         if (!file_) {
             return true;
@@ -46,7 +76,9 @@ class WinPackageFile final : public IPackageFile {
 }  // namespace
 
 std::unique_ptr<IPackageFile> OpenPackageFile(const std::wstring& path) {
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // OPEN_ALWAYS: the blocks an interrupted run left are read back and kept if they verify.
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return nullptr;
     }

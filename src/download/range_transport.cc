@@ -1,6 +1,7 @@
 // Cancellation token and the request header block shared by every transport.
 #include "download/range_transport.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "base/text.h"
@@ -45,9 +46,39 @@ bool CancelToken::WaitFor(int ms) {
     return !cancelled_;
 }
 
-std::wstring FormatRangeHeaders(int64_t offset) {
+std::wstring FormatRangeHeaders(int64_t offset, int32_t run_blocks) {
+    const int64_t length = static_cast<int64_t>(std::max(run_blocks, 1)) * kBlockStride;
     return L"Accept: */*\r\nUser-Agent:  Mozilla/4.0 (compatible; MSIE 5.01; Windows NT 5.0)\r\nRange: bytes=" +
-           Int64ToWide(offset) + L"-" + Int64ToWide(offset + kBlockStride) + L"\r\n";
+           Int64ToWide(offset) + L"-" + Int64ToWide(offset + length) + L"\r\n";
+}
+
+bool IsNetworkFailure(TransferError error) {
+    switch (error) {
+        case TransferError::kResolve:
+        case TransferError::kConnect:
+        case TransferError::kTimeout:
+        case TransferError::kNetwork:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool StallWatch::Stalled(Clock::time_point now) {
+    if (now - window_start_ < floor_.window) {
+        return false;
+    }
+    if (bytes_ - window_bytes_start_ < floor_.min_bytes) {
+        return true;
+    }
+    window_start_ = now;
+    window_bytes_start_ = bytes_;
+    return false;
+}
+
+std::chrono::milliseconds StallWatch::Remaining(Clock::time_point now) const {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(floor_.window - (now - window_start_));
+    return std::max(left, std::chrono::milliseconds(0));
 }
 
 }  // namespace installer

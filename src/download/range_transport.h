@@ -1,8 +1,9 @@
-// The seam between the block workers and HTTP: one ranged GET of one block into a
-// caller's buffer, with cooperative cancellation. libcurl implements it on the host,
-// WinINet in the installer.
+// The seam between the block workers and HTTP: one ranged GET of a run of consecutive
+// blocks through a caller's one-block buffer, with cooperative cancellation and a floor
+// under the transfer rate. libcurl implements it on the host, WinINet in the installer.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -17,7 +18,7 @@ enum class TransferError : int32_t {
     kCancelled = 1,   // the token was tripped
     kResolve = 2,     // host name did not resolve
     kConnect = 3,     // connection refused or failed
-    kTimeout = 4,     // connect or receive time-out (a stalled mirror)
+    kTimeout = 4,     // connect or receive time-out, or the rate fell under the floor (a stalled mirror)
     kNetwork = 5,     // connection reset or other failure while reading
     kHttpStatus = 6,  // the server answered 4xx/5xx; the body was not read
     kBadUrl = 7,      // the URL is not an http URL this transport can request
@@ -25,10 +26,44 @@ enum class TransferError : int32_t {
 };
 
 struct RangeResult {
-    bool ok = false;          // the body was read to its end or until the buffer was full
-    int32_t received = 0;     // bytes placed in the buffer
-    int32_t http_status = 0;  // status of the answer, 0 when none arrived
+    bool ok = false;             // the body was read to its end or until the run was complete
+    int32_t received = 0;        // bytes of the last piece, left in the buffer
+    int32_t http_status = 0;     // status of the answer, 0 when none arrived
+    int32_t blocks_passed = 0;   // full blocks handed to the block callback before the last piece
+    int32_t first_byte_ms = -1;  // from the call to the answer's start (round trip and set-up); -1 unknown
     TransferError error = TransferError::kNone;
+};
+
+// True when `error` says the network, not the mirror's answer, failed: the host did not
+// resolve, the connection was refused, reset or stalled. Such failures on every mirror at
+// once are an outage, not a bad mirror.
+bool IsNetworkFailure(TransferError error);
+
+// The slowest a transfer may go: less than `min_bytes` over `window` abandons it, which
+// frees its blocks for other mirrors long before a receive time-out would.
+struct StallFloor {
+    int64_t min_bytes = 2 * 1024 * 10;        // 2 KB/s ...
+    std::chrono::milliseconds window{10000};  // ... over 10 s
+};
+
+// Measures a transfer against a StallFloor in consecutive windows; the transports feed it
+// every chunk and ask it between reads. A window counts from the request, so a mirror that
+// accepts and never answers is caught too.
+class StallWatch {
+  public:
+    using Clock = std::chrono::steady_clock;
+    StallWatch(StallFloor floor, Clock::time_point start) : floor_(floor), window_start_(start) {}
+    void Add(int64_t bytes) { bytes_ += bytes; }
+    // True once a whole window has passed with fewer than the floor's bytes in it.
+    bool Stalled(Clock::time_point now);
+    // Time until the current window ends (for a wait that should wake then).
+    std::chrono::milliseconds Remaining(Clock::time_point now) const;
+
+  private:
+    StallFloor floor_;
+    Clock::time_point window_start_;
+    int64_t bytes_ = 0;
+    int64_t window_bytes_start_ = 0;
 };
 
 // Lets one thread stop a transfer that another thread runs. A transport installs a hook
@@ -57,24 +92,37 @@ class CancelToken {
 
 // The request header block of every block request, with CR LF after each of its three
 // lines (two blanks after "User-Agent:" are part of the protocol). The range names
-// `offset` to `offset + kBlockStride`, inclusive, as the mirrors have always seen it.
-std::wstring FormatRangeHeaders(int64_t offset);
+// `offset` to `offset + run_blocks * kBlockStride`, inclusive: one byte more than the run,
+// as the mirrors have always seen it for one block.
+std::wstring FormatRangeHeaders(int64_t offset, int32_t run_blocks = 1);
+
+// Called by a transport with each full block of a run but the last piece: `bytes` (the
+// caller's buffer, valid during the call only), `count` (the buffer's capacity) and the
+// answer's HTTP status. Returns false to stop the transfer, which then ends as cancelled.
+using BlockCallback = std::function<bool(const uint8_t* bytes, int32_t count, int32_t http_status)>;
 
 class IRangeTransport {
   public:
     virtual ~IRangeTransport() = default;
 
-    // Sends one GET of `url` with the header block for `offset` and reads the body into
-    // `buffer` (at most `capacity` bytes; the rest of a longer body is dropped). Never
-    // throws. A 4xx/5xx answer gives ok = false with kHttpStatus and its body unread; any
-    // other status gives ok = true with the body, which the caller judges by size and
-    // digest. Returns promptly with kCancelled once `cancel` is tripped. Safe to call from
-    // several threads at once.
+    // Sends one GET of `url`, passed on unchanged, with the header block for `offset` and
+    // `run_blocks`, and reads the body through `buffer` (`capacity` bytes, one block):
+    // each time the buffer is full while more of the run is due, `on_block` gets it and the
+    // buffer is reused. The last piece (the run's last block, or what a shorter body ends
+    // with) stays in the buffer, `received` bytes long; the rest of a longer body is
+    // dropped. With `run_blocks` = 1 `on_block` is never called and the request is the
+    // one-block request. Never throws. A 4xx/5xx answer gives ok = false with kHttpStatus
+    // and its body unread; any other status gives ok = true with the body, which the caller
+    // judges by size and digest. A transfer under the transport's stall floor ends with
+    // kTimeout. Returns promptly with kCancelled once `cancel` is tripped. Safe to call
+    // from several threads at once.
     virtual RangeResult FetchRange(const std::wstring& url,
                                    int64_t offset,
+                                   int32_t run_blocks,
                                    uint8_t* buffer,
                                    int32_t capacity,
-                                   CancelToken& cancel) = 0;
+                                   CancelToken& cancel,
+                                   const BlockCallback& on_block) = 0;
 };
 
 }  // namespace installer

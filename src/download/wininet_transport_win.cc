@@ -1,21 +1,35 @@
-// WinINet range transport. The request is opened before it is sent, so that a cancel
-// from another thread can close its handle while it connects, sends or reads.
+// WinINet range transport, asynchronous: the transferring thread alone uses its request
+// handle and waits for each step on an event that a cancel, the end of the step or the
+// stall floor's window wakes. A cancel never closes a handle from another thread, so a
+// handle value that the platform hands out again can never be read by the wrong transfer.
 #include "download/wininet_transport_win.h"
 
 #include <wininet.h>
 
 #include <algorithm>
+#include <cstring>
+#include <memory>
+#include <mutex>
 #include <vector>
 
 namespace installer::win {
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 // INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_TRANSFER_BINARY
 constexpr DWORD kRequestFlags = 0x04000102;
-constexpr DWORD_PTR kContext = 1;
-// Bytes of a longer body read and dropped after the buffer is full, so that the
-// connection can serve the next block (each range names one byte more than a block).
+// Bytes of a longer body read and dropped after the run is complete, so that the
+// connection can serve the next request (each range names one byte more than its run).
 constexpr DWORD kMaxDiscard = 64 * 1024;
+// How long a closed request may take to report that it is gone. A read pending on a
+// stalled connection can hold the close back until the platform's own time-out; after this
+// the transfer ends anyway and the closing notification frees the request's state.
+constexpr DWORD kCloseWaitMs = 500;
+// Bytes asked for per read: the reads land in the request's own staging buffer, never in
+// the caller's, so that a read still pending after the transfer has ended writes nowhere
+// it should not.
+constexpr DWORD kReadChunk = 64 * 1024;
 
 TransferError MapError(DWORD error) {
     switch (error) {
@@ -33,11 +47,100 @@ TransferError MapError(DWORD error) {
     }
 }
 
-// The request handle, closed either by the transfer or by a cancel, never by both.
-struct Request {
-    HINTERNET handle = nullptr;
-    bool closed_by_cancel = false;
+// What the status callback shares with the transferring thread, through the request's
+// context value. It outlives the request handle: freed after the handle-closing
+// notification, the last callback the request makes, by the transfer if it is still
+// waiting for it, otherwise by that notification itself.
+struct RequestState {
+    ScopedKernelHandle step_done{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+    ScopedKernelHandle closed{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    ScopedKernelHandle cancelled{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    DWORD step_result = 0;  // INTERNET_ASYNC_RESULT of the step that completed
+    DWORD step_error = 0;
+    DWORD bytes_read = 0;  // written by a pending read when it completes
+    std::vector<uint8_t> staging = std::vector<uint8_t>(kReadChunk);
+    std::wstring headers;  // kept as long as the request may use them
+    std::mutex mutex;
+    bool closing_seen = false;
+    bool abandoned = false;  // the transfer has ended; the notification frees the state
+    bool IsValid() const { return step_done.IsValid() && closed.IsValid() && cancelled.IsValid(); }
 };
+
+void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD) {
+    auto* state = reinterpret_cast<RequestState*>(context);
+    if (state == nullptr) {
+        return;
+    }
+    if (status == INTERNET_STATUS_REQUEST_COMPLETE && info != nullptr) {
+        const auto* result = static_cast<const INTERNET_ASYNC_RESULT*>(info);
+        state->step_result = static_cast<DWORD>(result->dwResult);
+        state->step_error = result->dwError;
+        ::SetEvent(state->step_done.Get());
+    } else if (status == INTERNET_STATUS_HANDLE_CLOSING) {
+        bool abandoned = false;
+        {
+            std::lock_guard<std::mutex> lock(state->mutex);
+            state->closing_seen = true;
+            abandoned = state->abandoned;
+            if (!abandoned) {
+                ::SetEvent(state->closed.Get());
+            }
+        }
+        if (abandoned) {
+            std::unique_ptr<RequestState> owned(state);  // nothing refers to it any more
+        }
+    }
+}
+
+enum class Step { kDone, kCancelled, kStalled };
+
+// Waits for the step started last to complete, for the token, or for the stall floor.
+Step AwaitStep(RequestState& state, StallWatch& watch) {
+    const HANDLE events[] = {state.step_done.Get(), state.cancelled.Get()};
+    while (true) {
+        const auto wait = watch.Remaining(Clock::now()) + std::chrono::milliseconds(1);
+        const DWORD woke = ::WaitForMultipleObjects(2, events, FALSE, static_cast<DWORD>(wait.count()));
+        if (woke == WAIT_OBJECT_0) {
+            return Step::kDone;
+        }
+        if (woke == WAIT_OBJECT_0 + 1) {
+            return Step::kCancelled;
+        }
+        if (woke != WAIT_TIMEOUT) {
+            return Step::kCancelled;  // the wait itself failed: end the transfer
+        }
+        if (watch.Stalled(Clock::now())) {
+            return Step::kStalled;
+        }
+    }
+}
+
+// Outcome of one call that may complete later: ok, or the error, or how the wait ended.
+struct CallOutcome {
+    bool ok = false;
+    DWORD error = ERROR_SUCCESS;
+    Step step = Step::kDone;
+};
+
+template <typename Call>
+CallOutcome RunStep(RequestState& state, StallWatch& watch, Call call) {
+    CallOutcome out;
+    ::ResetEvent(state.step_done.Get());
+    if (call()) {
+        out.ok = true;
+        return out;
+    }
+    out.error = ::GetLastError();
+    if (out.error != ERROR_IO_PENDING) {
+        return out;
+    }
+    out.step = AwaitStep(state, watch);
+    if (out.step == Step::kDone) {
+        out.ok = state.step_result != 0;
+        out.error = out.ok ? ERROR_SUCCESS : state.step_error;
+    }
+    return out;
+}
 
 }  // namespace
 
@@ -46,8 +149,13 @@ WinInetRangeTransport::WinInetRangeTransport(WinInetOptions options) : options_(
     DWORD conns = options.max_connections_per_server;
     ::InternetSetOptionW(nullptr, INTERNET_OPTION_MAX_CONNS_PER_SERVER, &conns, sizeof conns);
     ::InternetSetOptionW(nullptr, INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER, &conns, sizeof conns);
-    session_.Set(::InternetOpenW(L"online_installer", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    session_.Set(
+        ::InternetOpenW(L"online_installer", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, INTERNET_FLAG_ASYNC));
     if (!session_) {
+        return;
+    }
+    if (::InternetSetStatusCallbackW(session_.Get(), &OnStatus) == INTERNET_INVALID_STATUS_CALLBACK) {
+        session_.Close();
         return;
     }
     DWORD connect = options.connect_timeout_ms;
@@ -59,9 +167,11 @@ WinInetRangeTransport::WinInetRangeTransport(WinInetOptions options) : options_(
 
 RangeResult WinInetRangeTransport::FetchRange(const std::wstring& url,
                                               int64_t offset,
+                                              int32_t run_blocks,
                                               uint8_t* buffer,
                                               int32_t capacity,
-                                              CancelToken& cancel) {
+                                              CancelToken& cancel,
+                                              const BlockCallback& on_block) {
     RangeResult result;
     if (!session_) {
         result.error = TransferError::kOther;
@@ -72,13 +182,22 @@ RangeResult WinInetRangeTransport::FetchRange(const std::wstring& url,
         return result;
     }
 
+    // Every part of the URL reaches the mirror: user name and password go to the
+    // connection, path and query to the request line. The fragment is the client's own
+    // and is never sent.
     std::vector<wchar_t> host(INTERNET_MAX_HOST_NAME_LENGTH + 1);
+    std::vector<wchar_t> user(url.size() + 1);
+    std::vector<wchar_t> password(url.size() + 1);
     std::vector<wchar_t> path(url.size() + 1);
     std::vector<wchar_t> extra(url.size() + 1);
     URL_COMPONENTSW parts{};
     parts.dwStructSize = sizeof parts;
     parts.lpszHostName = host.data();
     parts.dwHostNameLength = static_cast<DWORD>(host.size());
+    parts.lpszUserName = user.data();
+    parts.dwUserNameLength = static_cast<DWORD>(user.size());
+    parts.lpszPassword = password.data();
+    parts.dwPasswordLength = static_cast<DWORD>(password.size());
     parts.lpszUrlPath = path.data();
     parts.dwUrlPathLength = static_cast<DWORD>(path.size());
     parts.lpszExtraInfo = extra.data();
@@ -88,87 +207,132 @@ RangeResult WinInetRangeTransport::FetchRange(const std::wstring& url,
         result.error = TransferError::kBadUrl;
         return result;
     }
-    const std::wstring object = std::wstring(path.data()) + extra.data();
+    std::wstring object = std::wstring(path.data()) + extra.data();
+    object = object.substr(0, object.find(L'#'));
+    if (object.empty()) {
+        object = L"/";
+    }
 
-    ScopedInternetHandle connection(::InternetConnectW(session_.Get(), host.data(), parts.nPort, nullptr, nullptr,
-                                                       INTERNET_SERVICE_HTTP, 0, kContext));
+    // Context 0: the connection handle makes no callbacks; it is closed after its request.
+    ScopedInternetHandle connection(
+        ::InternetConnectW(session_.Get(), host.data(), parts.nPort, user[0] != 0 ? user.data() : nullptr,
+                           password[0] != 0 ? password.data() : nullptr, INTERNET_SERVICE_HTTP, 0, 0));
     if (!connection) {
         result.error = MapError(::GetLastError());
         return result;
     }
+    auto state = std::make_unique<RequestState>();
+    if (!state->IsValid()) {
+        result.error = TransferError::kOther;
+        return result;
+    }
     const DWORD flags = kRequestFlags | (parts.nScheme == INTERNET_SCHEME_HTTPS ? INTERNET_FLAG_SECURE : 0);
-    Request request;
-    request.handle =
-        ::HttpOpenRequestW(connection.Get(), L"GET", object.c_str(), nullptr, nullptr, nullptr, flags, kContext);
-    if (request.handle == nullptr) {
+    const HINTERNET request = ::HttpOpenRequestW(connection.Get(), L"GET", object.c_str(), nullptr, nullptr, nullptr,
+                                                 flags, reinterpret_cast<DWORD_PTR>(state.get()));
+    if (request == nullptr) {
         result.error = MapError(::GetLastError());
         return result;
     }
-    // Set on the request too: Wine's WinINet applies a session's receive time-out only
-    // partly, and a read from a stalled mirror must not block for ever.
     DWORD connect_ms = options_.connect_timeout_ms;
     DWORD receive_ms = options_.receive_timeout_ms;
-    ::InternetSetOptionW(request.handle, INTERNET_OPTION_CONNECT_TIMEOUT, &connect_ms, sizeof connect_ms);
-    ::InternetSetOptionW(request.handle, INTERNET_OPTION_SEND_TIMEOUT, &receive_ms, sizeof receive_ms);
-    ::InternetSetOptionW(request.handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive_ms, sizeof receive_ms);
-    const bool hooked = cancel.SetHook([&request] {
-        ::InternetCloseHandle(request.handle);
-        request.closed_by_cancel = true;
-    });
+    ::InternetSetOptionW(request, INTERNET_OPTION_CONNECT_TIMEOUT, &connect_ms, sizeof connect_ms);
+    ::InternetSetOptionW(request, INTERNET_OPTION_SEND_TIMEOUT, &receive_ms, sizeof receive_ms);
+    ::InternetSetOptionW(request, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive_ms, sizeof receive_ms);
+    // The hook only wakes this thread; the handle is closed here, by the thread using it.
+    const HANDLE wake = state->cancelled.Get();
+    const bool hooked = cancel.SetHook([wake] { ::SetEvent(wake); });
 
-    const std::wstring headers = FormatRangeHeaders(offset);
-    bool ok = hooked && ::HttpSendRequestW(request.handle, headers.c_str(), static_cast<DWORD>(-1), nullptr, 0);
-    DWORD error = ok ? ERROR_SUCCESS : ::GetLastError();
-    if (ok) {
+    const Clock::time_point started = Clock::now();
+    StallWatch watch(options_.stall, started);
+    state->headers = FormatRangeHeaders(offset, run_blocks);
+    CallOutcome outcome;
+    outcome.ok = hooked;
+    if (hooked) {
+        outcome = RunStep(*state, watch, [&] {
+            return ::HttpSendRequestW(request, state->headers.c_str(), static_cast<DWORD>(-1), nullptr, 0) != FALSE;
+        });
+    }
+    if (outcome.ok) {
+        result.first_byte_ms =
+            static_cast<int32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count());
         DWORD status = 0;
         DWORD size = sizeof status;
-        if (::HttpQueryInfoW(request.handle, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
-                             nullptr)) {
+        if (::HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr)) {
             result.http_status = static_cast<int32_t>(status);
         }
         if (result.http_status >= 400) {
-            ok = false;
+            outcome.ok = false;
             result.error = TransferError::kHttpStatus;
         }
     }
-    if (ok) {
-        // The read loop: straight into the caller's buffer until the body ends or the
-        // buffer is full; then drop a short remainder to keep the connection usable.
-        int32_t room = std::max(capacity, 0);
-        while (room > 0) {
-            DWORD n = 0;
-            if (!::InternetReadFile(request.handle, buffer + result.received, static_cast<DWORD>(room), &n)) {
-                ok = false;
-                error = ::GetLastError();
+    bool stopped = false;
+    if (outcome.ok) {
+        // Straight into the caller's buffer; each full block with more of the run due goes
+        // to the callback and the buffer is reused. After the run, a short remainder is
+        // dropped to keep the connection usable.
+        const int32_t blocks = std::max(run_blocks, 1);
+        const int32_t room_total = std::max(capacity, 0);
+        DWORD dropped = 0;
+        while (true) {
+            if (result.received == room_total && result.blocks_passed + 1 < blocks) {
+                const bool go_on = on_block(buffer, result.received, result.http_status);
+                ++result.blocks_passed;
+                result.received = 0;
+                if (!go_on) {
+                    stopped = true;
+                    break;
+                }
+            }
+            const DWORD room = static_cast<DWORD>(room_total - result.received);
+            if (room == 0 && dropped >= kMaxDiscard) {
                 break;
             }
+            const DWORD want = room == 0 ? kReadChunk : std::min(room, kReadChunk);
+            state->bytes_read = 0;
+            outcome = RunStep(*state, watch, [&] {
+                return ::InternetReadFile(request, state->staging.data(), want, &state->bytes_read) != FALSE;
+            });
+            if (!outcome.ok) {
+                break;
+            }
+            const DWORD n = state->bytes_read;
             if (n == 0) {
                 break;
             }
-            result.received += static_cast<int32_t>(n);
-            room -= static_cast<int32_t>(n);
-        }
-        if (ok && room == 0) {
-            char scrap[4096];
-            DWORD dropped = 0;
-            DWORD n = 0;
-            while (dropped < kMaxDiscard && ::InternetReadFile(request.handle, scrap, sizeof scrap, &n) && n > 0) {
+            watch.Add(n);
+            if (room == 0) {
                 dropped += n;
+            } else {
+                std::memcpy(buffer + result.received, state->staging.data(), n);
+                result.received += static_cast<int32_t>(n);
             }
         }
     }
     cancel.ClearHook();
-    if (!request.closed_by_cancel) {
-        ::InternetCloseHandle(request.handle);
+
+    // Closing ends a step still pending; the state is freed only once the handle has said
+    // it is closing, since a late callback or read would otherwise write into freed memory.
+    ::InternetCloseHandle(request);
+    if (::WaitForSingleObject(state->closed.Get(), kCloseWaitMs) != WAIT_OBJECT_0) {
+        std::lock_guard<std::mutex> lock(state->mutex);
+        if (!state->closing_seen) {
+            state->abandoned = true;
+            (void)state.release();  // the closing notification frees it
+        }
     }
-    if (request.closed_by_cancel || cancel.IsCancelled()) {
+    if (stopped || outcome.step == Step::kCancelled || cancel.IsCancelled()) {
         result.ok = false;
         result.error = TransferError::kCancelled;
         return result;
     }
-    result.ok = ok;
-    if (!ok && result.error == TransferError::kNone) {
-        result.error = MapError(error);
+    if (outcome.step == Step::kStalled) {
+        result.ok = false;
+        result.error = TransferError::kTimeout;
+        return result;
+    }
+    result.ok = outcome.ok;
+    if (!outcome.ok && result.error == TransferError::kNone) {
+        result.error = MapError(outcome.error);
     }
     return result;
 }

@@ -1,5 +1,5 @@
-// The installer's range transport on WinINet: one session for the whole download, so
-// that connections to a mirror are kept alive between blocks.
+// The installer's range transport on WinINet: one asynchronous session for the whole
+// download, so that connections to a mirror are kept alive between requests.
 #pragma once
 
 #include <windows.h>
@@ -10,9 +10,11 @@
 namespace installer::win {
 
 struct WinInetOptions {
-    // A stalled mirror ends its transfer with kTimeout after these bounds.
+    // A mirror that cannot be reached ends its transfer with kTimeout after these bounds.
     DWORD connect_timeout_ms = 15000;
     DWORD receive_timeout_ms = 30000;
+    // A transfer slower than this ends with kTimeout long before the receive time-out.
+    StallFloor stall;
     // WinINet's default of a few connections per server would queue our workers.
     DWORD max_connections_per_server = 16;
 };
@@ -25,12 +27,14 @@ class WinInetRangeTransport final : public IRangeTransport {
     bool IsValid() const { return session_.IsValid(); }
 
     // One GET with the block header block and flags 0x04000102, read straight into
-    // `buffer`. Cancellation closes the request handle, which ends a blocked send or read.
+    // `buffer`. Cancellation wakes the transferring thread, which closes its own request.
     RangeResult FetchRange(const std::wstring& url,
                            int64_t offset,
+                           int32_t run_blocks,
                            uint8_t* buffer,
                            int32_t capacity,
-                           CancelToken& cancel) override;
+                           CancelToken& cancel,
+                           const BlockCallback& on_block) override;
 
   private:
     WinInetOptions options_;

@@ -8,6 +8,11 @@ Modes (--mode):
   stall     send the headers and half of the range, then send nothing more
   silent    accept the connection and never answer
   flaky     reset the first --faults requests, then behave like `ok`
+  corrupt   like `ok`, but the first --faults answers that carry block --block have one
+            byte of that block flipped (the rest of the answer is right)
+
+--delay-ms holds every answer back that long (a far mirror: the request's round trip);
+--log FILE appends "request line<TAB>range" for every request, flushed at once.
 
 Run as a program, it prints its port on the first line of stdout and serves until it is
 ended by its process id; tests in Python can use FaultServer as a context manager.
@@ -25,11 +30,17 @@ import time
 RANGE = re.compile(r"bytes=(\d+)-(\d*)")
 
 
+BLOCK = 204800
+
+
 class Handler:
-    def __init__(self, data, mode, faults):
+    def __init__(self, data, mode, faults, delay_ms=0, log_path=None, block=0):
         self.data = data
         self.mode = mode
         self.faults_left = faults
+        self.delay = delay_ms / 1000.0
+        self.log_path = log_path
+        self.block = block
         self.lock = threading.Lock()
         self.log = []
         self.stop = threading.Event()
@@ -67,8 +78,15 @@ class Handler:
             for line in lines[1:]:
                 key, _, value = line.partition(":")
                 headers[key.strip().lower()] = value.strip()
+            m = RANGE.fullmatch(headers.get("range", ""))
+            start = int(m.group(1)) if m else 0
+            end = int(m.group(2)) if m and m.group(2) else len(self.data) - 1
+            end = min(end, len(self.data) - 1)
             with self.lock:
                 self.log.append(lines[0])
+                if self.log_path:
+                    with open(self.log_path, "a") as f:
+                        f.write(f"{lines[0]}\t{headers.get('range', '')}\n")
                 mode = self.mode
                 if mode == "flaky":
                     if self.faults_left > 0:
@@ -76,14 +94,21 @@ class Handler:
                         mode = "reset"
                     else:
                         mode = "ok"
-            m = RANGE.fullmatch(headers.get("range", ""))
-            start = int(m.group(1)) if m else 0
-            end = int(m.group(2)) if m and m.group(2) else len(self.data) - 1
-            end = min(end, len(self.data) - 1)
+                flip = None
+                if mode == "corrupt":
+                    at = self.block * BLOCK
+                    if self.faults_left > 0 and start <= at <= end:
+                        self.faults_left -= 1
+                        flip = at - start
+                    mode = "ok"
+            if self.delay:
+                time.sleep(self.delay)
             if start >= len(self.data):
                 conn.sendall(b"HTTP/1.1 416 Range Not Satisfiable\r\nContent-Length: 0\r\n\r\n")
                 continue
             body = self.data[start:end + 1]
+            if flip is not None:
+                body = body[:flip] + bytes([body[flip] ^ 0xFF]) + body[flip + 1:]
             conn.sendall((f"HTTP/1.1 206 Partial Content\r\nContent-Length: {len(body)}\r\n"
                           f"Content-Range: bytes {start}-{end}/{len(self.data)}\r\n"
                           "Content-Type: application/octet-stream\r\n\r\n").encode("latin-1"))
@@ -99,8 +124,8 @@ class Handler:
             return
 
 
-def run(data, mode, faults, port, ready):
-    handler = Handler(data, mode, faults)
+def run(data, mode, faults, port, ready, delay_ms=0, log_path=None, block=0):
+    handler = Handler(data, mode, faults, delay_ms, log_path, block)
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     listener.bind(("127.0.0.1", port))
@@ -114,9 +139,12 @@ def run(data, mode, faults, port, ready):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--file", required=True)
-    parser.add_argument("--mode", default="ok", choices=["ok", "reset", "stall", "silent", "flaky"])
+    parser.add_argument("--mode", default="ok", choices=["ok", "reset", "stall", "silent", "flaky", "corrupt"])
     parser.add_argument("--faults", type=int, default=1)
     parser.add_argument("--port", type=int, default=0)
+    parser.add_argument("--delay-ms", type=int, default=0)
+    parser.add_argument("--log", default=None)
+    parser.add_argument("--block", type=int, default=0)
     args = parser.parse_args()
     with open(args.file, "rb") as f:
         data = f.read()
@@ -124,15 +152,15 @@ def main():
     def ready(port):
         print(port, flush=True)
 
-    run(data, args.mode, args.faults, args.port, ready)
+    run(data, args.mode, args.faults, args.port, ready, args.delay_ms, args.log, args.block)
 
 
 class FaultServer:
     """Runs this file as a separate process: `with FaultServer(path, "reset") as s: s.url("/x")`."""
 
-    def __init__(self, path, mode, faults=1):
+    def __init__(self, path, mode, faults=1, port=0, delay_ms=0):
         self.args = [sys.executable, os.path.abspath(__file__), "--file", path, "--mode", mode,
-                     "--faults", str(faults)]
+                     "--faults", str(faults), "--port", str(port), "--delay-ms", str(delay_ms)]
         self.process = None
         self.port = None
 

@@ -28,6 +28,29 @@ TINY_PATH = "/pkg/tiny.bin"
 BLOCK = 204800
 
 
+def remove_old_packages(prefix):
+    """Deletes the package files an earlier run left in the prefix's Public Documents, so
+    that a test starts as on a machine where the installer never ran (a package left there
+    would be kept by the download, block by block)."""
+    documents = os.path.join(prefix, "drive_c", "users", "Public", "Documents")
+    if os.path.isdir(documents):
+        for name in os.listdir(documents):
+            path = os.path.join(documents, name)
+            if os.path.isfile(path) and name.lower().endswith(".exe"):
+                os.remove(path)
+
+
+def blocks_requested(entries):
+    """Blocks covered by the Range headers of nginx log `entries` (a request may ask for a
+    run of blocks, its range ending one byte into the block after the run)."""
+    asked = set()
+    for e in entries:
+        start, _, end = e.get("range", "")[len("bytes="):].partition("-")
+        if start.isdigit() and end.isdigit():
+            asked.update(range(int(start) // BLOCK, max(int(start) // BLOCK + 1, int(end) // BLOCK)))
+    return asked
+
+
 def block_table(payload):
     """(size, md5 hex) of each 204,800-byte block of `payload`."""
     return [(len(payload[i:i + BLOCK]), hashlib.md5(payload[i:i + BLOCK]).hexdigest())

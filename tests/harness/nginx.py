@@ -93,7 +93,7 @@ class Nginx:
         log_format = ('escape=json \'{"request":"$request","status":$status,"bytes":$body_bytes_sent,'
                       '"range":"$http_range","agent":"$http_user_agent","accept":"$http_accept",'
                       '"connection":$connection,"requests":$connection_requests,"args":"$args",'
-                      '"time":$msec,"request_time":$request_time}\'')
+                      '"time":$msec,"request_time":$request_time,"user":"$remote_user"}\'')
         return f"""
 daemon off;
 master_process off;
@@ -167,7 +167,7 @@ http {{
     def entries(self):
         """Every logged request as a dict (request, status, bytes, range, agent, accept,
         connection, requests, args, time: end in seconds since the epoch, request_time:
-        seconds it took), oldest first."""
+        seconds it took, user: the basic-authentication user), oldest first."""
         if not os.path.exists(self.access_log):
             return []
         with open(self.access_log, encoding="utf-8", errors="replace") as f:

@@ -9,7 +9,8 @@ import time
 import unittest
 
 from tests.harness.driver import Driver, child
-from tests.harness.installer import Sandbox, block_table, config_server, simple_description, stats_requests
+from tests.harness.installer import (Sandbox, block_table, config_server, remove_old_packages,
+                                     simple_description, stats_requests)
 from tests.harness.nginx import Nginx
 from tests.harness.stage_look import filled_share, picture_difference, step_looks
 from tests.harness.wine import WineTestCase, win64_exe
@@ -72,6 +73,7 @@ class InstallFlowTest(WineTestCase):
 
     def setUp(self):
         shutil.rmtree(self.install_root, ignore_errors=True)
+        remove_old_packages(self.wine.prefix)
         self.sandbox = Sandbox()
         self.addCleanup(self.sandbox.cleanup)
         self.driver = Driver(self.wine)

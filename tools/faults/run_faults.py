@@ -30,8 +30,8 @@ sys.path.insert(0, ROOT)
 
 from tests.harness.driver import Driver, DriverError, DriverNotFound, child  # noqa: E402
 from tests.harness.fault_server import FaultServer  # noqa: E402
-from tests.harness.installer import (Sandbox, block_table, config_server, server_address,  # noqa: E402
-                                     simple_description)
+from tests.harness.installer import (BLOCK, Sandbox, block_table, blocks_requested, config_server,  # noqa: E402
+                                     remove_old_packages, server_address, simple_description)
 from tests.harness.nginx import Nginx  # noqa: E402
 from tests.harness.wine import WineSession, win64_exe  # noqa: E402
 
@@ -172,11 +172,7 @@ class Matrix:
 
     def fresh_state(self):
         shutil.rmtree(self.install_root, ignore_errors=True)
-        if os.path.isdir(self.documents):
-            for name in os.listdir(self.documents):
-                path = os.path.join(self.documents, name)
-                if os.path.isfile(path) and name.lower().endswith(".exe"):
-                    os.remove(path)
+        remove_old_packages(self.wine.prefix)
 
     # Servers.
 
@@ -492,28 +488,85 @@ class Matrix:
         obs = self.install_run([self.mirror()])
         return "download-failed msg, no setup", obs.summary(), self.failed_clearly(obs)
 
-    def row_killed_and_restarted(self):
-        obs = Observation()
-        slow = Nginx(files={"DemoSoft.exe": self.setup}, limit_rate="100k").start()
-        self.defer(slow.cleanup)
-        self.serve_config(self.description([slow.url("/DemoSoft.exe")]))
+    def paced_download(self, obs, limit_rate):
+        """Starts the installer on one paced mirror, presses 立即安装 and returns once the
+        mirror has answered twice: (mirror, sandbox, process), the process None when the
+        window did not come."""
+        web = Nginx(files={"DemoSoft.exe": self.setup}, limit_rate=limit_rate).start()
+        self.defer(web.cleanup)
+        self.serve_config(self.description([web.url("/DemoSoft.exe")]))
         sandbox = self.new_sandbox()
         started = time.monotonic()
-        first = self.start_installer(sandbox)
-        hwnd = self.find_window(obs, first, started)
+        process = self.start_installer(sandbox)
+        hwnd = self.find_window(obs, process, started)
         if hwnd is None:
-            return "correct installation on 2nd run", obs.summary(), False
+            return web, sandbox, None, None
         self.driver.press(hwnd, INSTALL_NOW, wait_ms=200)
         end = time.monotonic() + 60
-        while len(slow.requests()) < 2 and time.monotonic() < end:
+        while len(web.requests()) < 2 and time.monotonic() < end:
             self.check_time()
-            time.sleep(0.3)
+            time.sleep(0.2)
+        return web, sandbox, process, hwnd
+
+    def outage_run(self, outage_seconds):
+        """The only mirror drops off the network (connections refused) after its first
+        answers; back after `outage_seconds`, or never when that is None."""
+        obs = Observation()
+        # Paced, so that the download is still going when the mirror drops off.
+        web, _, process, hwnd = self.paced_download(obs, "50k")
+        if process is None:
+            return obs
+        web.stop()
+        blocks = len(block_table(self.setup))
+        obs.notes.append(f"mirror down after {len(blocks_requested(web.entries()))} of {blocks} blocks")
+        if outage_seconds is not None:
+            end = time.monotonic() + outage_seconds
+            while time.monotonic() < end:
+                self.check_time()
+                time.sleep(0.5)
+            web.limit_rate = None
+            web.start()
+            obs.notes.append(f"back after {outage_seconds} s")
+        self.follow(obs, process, hwnd, timeout=200.0)
+        return obs
+
+    def row_outage_30s(self):
+        obs = self.outage_run(30)
+        return "correct installation", obs.summary(), self.installed(obs) and self.installed_package_ok(obs)
+
+    def row_outage_over_budget(self):
+        obs = self.outage_run(None)
+        return "download-failed msg, window closes", obs.summary(), self.failed_clearly(obs)
+
+    def row_stall_beside_good_no_timeout(self):
+        # WinINet's receive time-out is 30 s: the installation must not wait for it.
+        started = time.monotonic()
+        obs = self.install_run([self.fault_mirror("stall"), self.mirror()])
+        took = time.monotonic() - started
+        obs.notes.append(f"ended {took:.1f} s after start")
+        ok = self.installed(obs) and self.installed_package_ok(obs) and took < 30
+        return "correct installation, < 30 s", obs.summary(), ok
+
+    def row_killed_and_restarted(self):
+        obs = Observation()
+        slow, sandbox, first, _ = self.paced_download(obs, "100k")
+        if first is None:
+            return "correct installation on 2nd run", obs.summary(), False
         time.sleep(1.0)
         first.kill()
         partial = [n for n in os.listdir(self.documents) if n.lower().endswith(".exe")]
-        obs.notes.append(f"killed after {len(slow.requests())} block requests; partial file left: {bool(partial)}")
+        table = block_table(self.setup)
+        kept = set()
+        if partial:
+            with open(os.path.join(self.documents, partial[0]), "rb") as f:
+                left = f.read()
+            kept = {i for i, (size, digest) in enumerate(table)
+                    if hashlib.md5(left[i * BLOCK:i * BLOCK + size]).hexdigest() == digest
+                    and len(left[i * BLOCK:i * BLOCK + size]) == size}
+        obs.notes.append(f"killed after {len(slow.requests())} requests; {len(kept)} of {len(table)} blocks on disk")
         # The second run: the same sandbox, a fast mirror at the same place in the description.
         slow.stop()
+        before = len(slow.entries())
         slow.limit_rate = None
         slow.start()
         second_obs = Observation()
@@ -523,9 +576,13 @@ class Matrix:
         if hwnd is not None:
             self.driver.press(hwnd, INSTALL_NOW, wait_ms=200)
             self.follow(second_obs, second, hwnd)
+        asked_again = blocks_requested(slow.entries()[before:])
+        refetched = sorted(kept & asked_again)
+        obs.notes.append(f"2nd run asked for {len(asked_again)} blocks, kept ones among them: {refetched or 'none'}")
         second_obs.notes = obs.notes + second_obs.notes
-        ok = self.installed(second_obs) and self.installed_package_ok(second_obs)
-        return "correct installation on 2nd run", "2nd run: " + second_obs.summary(), ok
+        ok = self.installed(second_obs) and self.installed_package_ok(second_obs) and kept and not refetched
+        return ("correct installation on 2nd run; kept blocks not asked again", "2nd run: " + second_obs.summary(),
+                ok)
 
     def row_second_instance(self):
         obs, first, hwnd, sandbox = self.startup_run(self.description([self.mirror()]))
@@ -687,6 +744,9 @@ class Matrix:
             ("statistics server hangs", self.row_stats_hang),
             ("disk full (256 KiB tmpfs)", self.row_disk_full),
             ("killed in download, restarted", self.row_killed_and_restarted),
+            ("every mirror unreachable for 30 s mid-download", self.row_outage_30s),
+            ("every mirror unreachable beyond the budget", self.row_outage_over_budget),
+            ("mirror stalls mid-body beside a good one, timed", self.row_stall_beside_good_no_timeout),
             ("second instance", self.row_second_instance),
             ("signed: good signed description (control)", self.row_signed_good),
             ("signed: altered in transit (attacker's mirror, digests), signature kept", self.row_signed_altered),

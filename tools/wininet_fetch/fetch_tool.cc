@@ -61,6 +61,8 @@ int RunFetch(const std::vector<std::wstring>& args, IRangeTransport& transport) 
     std::wstring out_path;
     std::vector<std::wstring> urls;
     int workers = 2;
+    int max_run = DownloadPolicy{}.max_run_blocks;
+    int outage_budget_ms = DownloadPolicy{}.outage_budget_ms;
     bool recheck = true;
     std::vector<std::wstring> pairs;
     for (const std::wstring& a : args) {
@@ -79,13 +81,19 @@ int RunFetch(const std::vector<std::wstring>& args, IRangeTransport& transport) 
             urls.push_back(pairs[i + 1]);
         } else if (pairs[i] == L"--workers") {
             workers = static_cast<int>(std::wcstol(pairs[i + 1].c_str(), nullptr, 10));
+        } else if (pairs[i] == L"--outage-budget-ms") {
+            outage_budget_ms = static_cast<int>(std::wcstol(pairs[i + 1].c_str(), nullptr, 10));
+        } else if (pairs[i] == L"--max-run") {
+            max_run = static_cast<int>(std::wcstol(pairs[i + 1].c_str(), nullptr, 10));
         } else {
             std::fprintf(stderr, "unknown option %s\n", WideToUtf8(pairs[i]).c_str());
             return 2;
         }
     }
     if (ini_path.empty() || out_path.empty() || pairs.size() % 2 != 0) {
-        std::fprintf(stderr, "usage: --ini DESCRIPTION --out PACKAGE [--url MIRROR]... [--workers N] [--no-recheck]\n");
+        std::fprintf(stderr,
+                     "usage: --ini DESCRIPTION --out PACKAGE [--url MIRROR]... [--workers N] [--max-run N] "
+                     "[--outage-budget-ms N] [--no-recheck]\n");
         return 2;
     }
     std::ifstream ini_in(std::filesystem::path(ini_path), std::ios::binary);
@@ -99,17 +107,22 @@ int RunFetch(const std::vector<std::wstring>& args, IRangeTransport& transport) 
 
     const auto start = std::chrono::steady_clock::now();
     int failure = 0;
+    double seconds = 0;
     {
         PrintingSink sink;
-        CBlockDownloadMgr mgr(transport, OpenPackageFile, DownloadPolicy{.workers_per_mirror = workers});
+        CBlockDownloadMgr mgr(
+            transport, OpenPackageFile,
+            DownloadPolicy{
+                .workers_per_mirror = workers, .outage_budget_ms = outage_budget_ms, .max_run_blocks = max_run});
         mgr.SetSink(&sink);
         if (!mgr.Start(urls, description.blocks, out_path)) {
             std::printf("failed cannot-create-package\n");
             return 1;
         }
         failure = sink.Wait();
+        // Up to the last block, before the manager ends its remaining transfers.
+        seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     }
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (failure != 0) {
         std::printf("failed %d\n", failure);
         return 1;

@@ -10,8 +10,9 @@
 
 namespace installer {
 
-// Arguments: --ini DESCRIPTION --out PACKAGE [--url MIRROR]... [--workers N] [--no-recheck]
-// (--url replaces the description's mirrors; --no-recheck skips reading the finished file
+// Arguments: --ini DESCRIPTION --out PACKAGE [--url MIRROR]... [--workers N] [--max-run N]
+// [--outage-budget-ms N] [--no-recheck] (--url replaces the description's mirrors;
+// --max-run 1 asks for one block per request; --no-recheck skips reading the finished file
 // back, which the benchmark does with its own digest). Prints one line per event and a summary.
 // Returns 0 when the package is complete and verified, 1 when the download failed or the
 // file does not verify, 2 on bad arguments.

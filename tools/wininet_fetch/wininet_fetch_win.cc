@@ -8,13 +8,17 @@
 #include "download/wininet_transport_win.h"
 #include "fetch_tool.h"
 
-// Besides the options of RunFetch: --timeout-ms N bounds connecting and receiving.
+// Besides the options of RunFetch: --timeout-ms N bounds connecting and receiving;
+// --stall-window-ms N judges the 2 KB/s floor over N ms instead of 10 s.
 int wmain(int argc, wchar_t** argv) {
     std::vector<std::wstring> args;
     installer::win::WinInetOptions options;
     for (int i = 1; i < argc; ++i) {
         if (std::wstring(argv[i]) == L"--timeout-ms" && i + 1 < argc) {
             options.connect_timeout_ms = options.receive_timeout_ms = static_cast<DWORD>(_wtoi(argv[++i]));
+        } else if (std::wstring(argv[i]) == L"--stall-window-ms" && i + 1 < argc) {
+            options.stall.window = std::chrono::milliseconds(_wtoi(argv[++i]));
+            options.stall.min_bytes = 2048 * options.stall.window.count() / 1000;
         } else {
             args.push_back(argv[i]);
         }

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <thread>
 
 #include "base/text.h"
 #include "download/curl_transport.h"
@@ -41,12 +42,15 @@ class RecordingSink final : public IBlockDownloadMgrEvent {
     }
     void OnBlockError(CBlockDownloadMgr*, CBlockDownloadThread* worker, int32_t code) override {
         std::lock_guard<std::mutex> lock(mutex_);
+        after_end_ += done_ > 0 || !failures_.empty();
         errors_.push_back(code);
         error_urls_.push_back(worker->GetUrl());
     }
     void OnBlockProgress(CBlockDownloadMgr*, int32_t percent) override {
         std::lock_guard<std::mutex> lock(mutex_);
         progress_.push_back(percent);
+        after_end_ += done_ > 0 || !failures_.empty();
+        cv_.notify_all();
     }
     void OnDownloadFailed(CBlockDownloadMgr*, DownloadFailure reason) override {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -59,9 +63,19 @@ class RecordingSink final : public IBlockDownloadMgrEvent {
         std::unique_lock<std::mutex> lock(mutex_);
         return cv_.wait_for(lock, kHangLimit, [this] { return done_ > 0 || !failures_.empty(); });
     }
+    // Waits until `count` progress events have come; false when they did not in time.
+    bool WaitForProgress(size_t count, std::chrono::milliseconds limit = kHangLimit) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return cv_.wait_for(lock, limit, [&] { return progress_.size() >= count; });
+    }
     int done() {
         std::lock_guard<std::mutex> lock(mutex_);
         return done_;
+    }
+    // Events that came after the final one (there must be none).
+    int after_end() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return after_end_;
     }
     std::vector<int32_t> progress() {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -80,6 +94,7 @@ class RecordingSink final : public IBlockDownloadMgrEvent {
     std::mutex mutex_;
     std::condition_variable cv_;
     int done_ = 0;
+    int after_end_ = 0;
     std::vector<int32_t> progress_;
     std::vector<int32_t> errors_;
     std::vector<std::wstring> error_urls_;
@@ -98,6 +113,8 @@ class CountingFile final : public IPackageFile {
         }
         return inner_->WriteAt(offset, data, size);
     }
+    int64_t ReadAt(int64_t offset, uint8_t* data, int32_t size) override { return inner_->ReadAt(offset, data, size); }
+    bool SetLength(int64_t length) override { return inner_->SetLength(length); }
     bool Close() override { return inner_->Close(); }
 
   private:
@@ -129,7 +146,8 @@ class DownloadTest : public ::testing::Test {
     std::vector<uint8_t> Package() const { return ReadFile(dir_.File("package.exe")); }
 
     TempDir dir_;
-    CurlTransportOptions options_{.connect_timeout_ms = 5000, .stall_timeout_ms = 1500};
+    CurlTransportOptions options_{.connect_timeout_ms = 5000,
+                                  .stall = {.min_bytes = 1, .window = std::chrono::milliseconds(1500)}};
     CurlRangeTransport transport_{options_};
     RecordingSink sink_;
 };
@@ -427,12 +445,17 @@ TEST_F(DownloadTest, UnresolvableHostIsDroppedAndTheOtherCompletes) {
     }
     EXPECT_EQ(sink_.done(), 1);
     EXPECT_EQ(Package(), data);
+    // Alone, the failure to resolve may be an outage: tried again until the budget is spent.
     RecordingSink alone;
-    CBlockDownloadMgr mgr(transport_);
+    CBlockDownloadMgr mgr(transport_, OpenPackageFile,
+                          DownloadPolicy{.retry_delay_ms = 50, .max_retry_delay_ms = 200, .outage_budget_ms = 1500});
     mgr.SetSink(&alone);
+    const auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(mgr.Start({bad}, BlocksOf(data), Utf8ToWide(dir_.File("other.exe"))));
     ASSERT_TRUE(alone.WaitForEnd());
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
     EXPECT_EQ(alone.failures(), std::vector<DownloadFailure>{DownloadFailure::kAllMirrorsFailed});
+    EXPECT_GE(alone.errors().size(), 4u);  // tried again and again, not given up after the demotion
 }
 
 TEST_F(DownloadTest, WrongDigestInTheDescriptionFailsAfterBoundedAttempts) {
@@ -513,22 +536,49 @@ TEST_F(DownloadTest, FullDiskIsAFinalFailure) {
 }
 
 TEST_F(DownloadTest, ClearSinkAndDestructionStopStalledTransfers) {
+    // The mirror answers every request 2 s late: without ClearSink, events would come then.
     const auto data = MakeData(4 * kBlockStride, 20);
     WriteFile(dir_.File("src.bin"), data);
-    FaultServer silent(dir_.File("src.bin"), "silent");
-    ASSERT_TRUE(silent.running());
-    CurlRangeTransport patient(CurlTransportOptions{.stall_timeout_ms = 600000});
+    FaultServer late(dir_.File("src.bin"), "ok", testing::FaultOptions{.delay_ms = 2000});
+    ASSERT_TRUE(late.running());
+    CurlRangeTransport patient(CurlTransportOptions{.stall = {.window = std::chrono::minutes(10)}});
+    using Clock = std::chrono::steady_clock;
+    {
+        // The control: left alone, the same start does raise events once the answers come.
+        RecordingSink control;
+        CBlockDownloadMgr mgr(patient);
+        mgr.SetSink(&control);
+        ASSERT_TRUE(mgr.Start({late.Url("/p.bin")}, BlocksOf(data), Utf8ToWide(dir_.File("control.exe"))));
+        EXPECT_TRUE(control.WaitForProgress(1));
+    }
     {
         CBlockDownloadMgr mgr(patient);
         mgr.SetSink(&sink_);
-        ASSERT_TRUE(mgr.Start({silent.Url("/p.bin")}, BlocksOf(data), PackagePath()));
+        ASSERT_TRUE(mgr.Start({late.Url("/p.bin")}, BlocksOf(data), PackagePath()));
         EXPECT_EQ(mgr.WorkerCount(), 2u);
         mgr.ClearSink();
-        // The destructor cancels the transfers that wait for an answer and joins them.
+        std::this_thread::sleep_for(std::chrono::milliseconds(3000));  // past the answers' time
     }
     EXPECT_EQ(sink_.done(), 0);
+    EXPECT_TRUE(sink_.progress().empty());
     EXPECT_TRUE(sink_.failures().empty());
     EXPECT_TRUE(sink_.errors().empty());
+
+    // Destroyed while both transfers wait for their answers: it cancels and joins them at
+    // once instead of waiting for the mirror, and raises nothing.
+    RecordingSink waiting;
+    Clock::time_point destroying;
+    {
+        CBlockDownloadMgr mgr(patient);
+        mgr.SetSink(&waiting);
+        ASSERT_TRUE(mgr.Start({late.Url("/p.bin")}, BlocksOf(data), Utf8ToWide(dir_.File("other.exe"))));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        destroying = Clock::now();
+    }
+    EXPECT_LT(Clock::now() - destroying, std::chrono::milliseconds(1000));
+    EXPECT_EQ(waiting.done(), 0);
+    EXPECT_TRUE(waiting.progress().empty());
+    EXPECT_TRUE(waiting.errors().empty());
 }
 
 TEST_F(DownloadTest, MemoryStaysBoundedByRunningTransfers) {
@@ -543,6 +593,251 @@ TEST_F(DownloadTest, MemoryStaysBoundedByRunningTransfers) {
     // its two running workers and the last few reporters are left.
     EXPECT_LE(mgr.WorkerCount(), 4u);
     EXPECT_EQ(Package(), data);
+}
+
+// --- Runs of blocks ----------------------------------------------------------------
+
+using testing::FaultOptions;
+using testing::RunOf;
+
+// Runs asked for, as (first block, length), in the order the mirror saw them.
+std::vector<std::pair<int32_t, int32_t>> RunsSeenBy(const FaultServer& server) {
+    std::vector<std::pair<int32_t, int32_t>> out;
+    for (const std::string& range : server.Ranges()) {
+        out.push_back(RunOf(range));
+    }
+    return out;
+}
+
+TEST_F(DownloadTest, RunsGrowOnAFarMirrorAndShrinkAtTheTail) {
+    // Every answer comes 300 ms late, as from a far mirror over a fast link: one block per
+    // request would leave the link idle most of the time.
+    const auto data = MakeData(60 * kBlockStride + 300, 24);
+    WriteFile(dir_.File("src.bin"), data);
+    FaultServer far(dir_.File("src.bin"), "ok", FaultOptions{.delay_ms = 300});
+    ASSERT_TRUE(far.running());
+    CBlockDownloadMgr mgr(transport_, OpenPackageFile, DownloadPolicy{.max_run_blocks = 16});
+    mgr.SetSink(&sink_);
+    ASSERT_TRUE(mgr.Start({far.Url("/p.bin")}, BlocksOf(data), PackagePath()));
+    ASSERT_TRUE(sink_.WaitForEnd());
+    EXPECT_EQ(sink_.done(), 1);
+    EXPECT_EQ(Package(), data);
+    EXPECT_TRUE(sink_.errors().empty());
+    EXPECT_EQ(sink_.after_end(), 0);
+
+    const auto runs = RunsSeenBy(far);
+    ASSERT_GE(runs.size(), 4u);
+    // The first two transfers are the one-block requests of old, byte for byte.
+    EXPECT_EQ(far.Ranges()[0].substr(0, 6), "bytes=");
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(runs[i].second, 1) << i;
+        EXPECT_EQ(far.Ranges()[i], RangeOf(runs[i].first));
+    }
+    int32_t longest = 0;
+    for (const auto& [first, length] : runs) {
+        longest = std::max(longest, length);
+        EXPECT_LE(length, 16);
+        EXPECT_LE(first + length, 61) << "a run beyond the last block";
+    }
+    EXPECT_GE(longest, 4) << "runs did not grow";
+    // The first answer's wait already says the mirror is far: the next run is long at once
+    // (a block takes far less than half the wait here, even under ThreadSanitizer).
+    EXPECT_GE(runs[2].second, 4) << ::testing::PrintToString(runs);
+    EXPECT_LE(runs.size(), 30u) << "nearly one request per block";
+    // The tail is shared: the run that asked for the last block is short.
+    for (const auto& [first, length] : runs) {
+        if (first + length == 61) {
+            EXPECT_LE(length, 2);
+        }
+    }
+    // Each block was written from exactly one position: progress counts every block once.
+    EXPECT_EQ(sink_.progress().size(), 60u);
+}
+
+TEST_F(DownloadTest, ABadBlockInsideAGoodRunFailsOnlyItself) {
+    // Block 6 arrives corrupted once, in the middle of a run; the run's other blocks are
+    // kept and only block 6 is asked for again.
+    const auto data = MakeData(24 * kBlockStride, 25);
+    WriteFile(dir_.File("src.bin"), data);
+    FaultServer far(dir_.File("src.bin"), "corrupt", FaultOptions{.faults = 1, .delay_ms = 150, .block = 6});
+    ASSERT_TRUE(far.running());
+    CBlockDownloadMgr mgr(transport_, OpenPackageFile, DownloadPolicy{.workers_per_mirror = 1, .max_run_blocks = 8});
+    mgr.SetSink(&sink_);
+    ASSERT_TRUE(mgr.Start({far.Url("/p.bin")}, BlocksOf(data), PackagePath()));
+    ASSERT_TRUE(sink_.WaitForEnd());
+    EXPECT_EQ(sink_.done(), 1);
+    EXPECT_EQ(Package(), data);
+    EXPECT_EQ(sink_.errors(), std::vector<int32_t>{kBlockErrorDigest});
+
+    std::map<int32_t, int> asked;
+    bool six_inside_a_run = false;
+    for (const auto& [first, length] : RunsSeenBy(far)) {
+        for (int32_t b = first; b < first + length; ++b) {
+            ++asked[b];
+        }
+        six_inside_a_run = six_inside_a_run || (first < 6 && 6 < first + length - 1);
+    }
+    EXPECT_TRUE(six_inside_a_run);
+    for (int32_t b = 0; b < 24; ++b) {
+        EXPECT_EQ(asked[b], b == 6 ? 2 : 1) << b;
+    }
+}
+
+// --- Stalls and outages -------------------------------------------------------------
+
+TEST_F(DownloadTest, MirrorUnderTheRateFloorIsLeftWithoutWaitingForATimeOut) {
+    // The stalled mirror sends half a block, then nothing, and would hold its transfers for
+    // as long as the platform waits. The floor (here 2 KB/s over 1 s) ends them.
+    const auto data = MakeData(16 * kBlockStride, 26);
+    WriteFile(dir_.File("src.bin"), data);
+    FaultServer stall(dir_.File("src.bin"), "stall");
+    ASSERT_TRUE(stall.running());
+    NginxServer web("location /paced/ { limit_rate 500k; }");  // about 3 s for the whole package
+    web.Put("paced/p.bin", data);
+    CurlRangeTransport floor_only(
+        CurlTransportOptions{.stall = {.min_bytes = 2048, .window = std::chrono::seconds(1)}});
+    CBlockDownloadMgr mgr(floor_only);
+    mgr.SetSink(&sink_);
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(mgr.Start({stall.Url("/p.bin"), web.Url("/paced/p.bin")}, BlocksOf(data), PackagePath()));
+    ASSERT_TRUE(sink_.WaitForEnd());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+    EXPECT_EQ(sink_.done(), 1);
+    EXPECT_EQ(Package(), data);
+    const auto errors = sink_.errors();
+    EXPECT_GE(std::count(errors.begin(), errors.end(), kBlockErrorTransfer), 1);
+}
+
+TEST_F(DownloadTest, OutageOnEveryMirrorIsRiddenOut) {
+    // Both mirrors drop off the network after the first blocks (connections refused) and
+    // come back 3 s later: far longer than the retries of one block, within the budget.
+    const auto data = MakeData(30 * kBlockStride, 27);
+    WriteFile(dir_.File("src.bin"), data);
+    FaultServer a(dir_.File("src.bin"), "ok", FaultOptions{.delay_ms = 100});
+    FaultServer b(dir_.File("src.bin"), "ok", FaultOptions{.delay_ms = 100});
+    ASSERT_TRUE(a.running() && b.running());
+    CBlockDownloadMgr mgr(transport_, OpenPackageFile,
+                          DownloadPolicy{.max_retry_delay_ms = 400, .outage_budget_ms = 20000, .max_run_blocks = 2});
+    mgr.SetSink(&sink_);
+    ASSERT_TRUE(mgr.Start({a.Url("/p.bin"), b.Url("/p.bin")}, BlocksOf(data), PackagePath()));
+    ASSERT_TRUE(sink_.WaitForProgress(2));
+    a.Stop();
+    b.Stop();
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    const size_t errors_in_outage = sink_.errors().size();
+    ASSERT_TRUE(a.Restart());
+    ASSERT_TRUE(b.Restart());
+    ASSERT_TRUE(sink_.WaitForEnd());
+    EXPECT_EQ(sink_.done(), 1);
+    EXPECT_TRUE(sink_.failures().empty());
+    EXPECT_EQ(Package(), data);
+    // Tried again and again through the outage, each try a transfer error, with back-off.
+    EXPECT_GE(errors_in_outage, 6u);
+    EXPECT_LE(errors_in_outage, 60u);
+    EXPECT_EQ(sink_.after_end(), 0);
+}
+
+TEST_F(DownloadTest, OutageLongerThanTheBudgetIsOneFinalFailureAndNothingAfter) {
+    const auto data = MakeData(30 * kBlockStride, 28);
+    WriteFile(dir_.File("src.bin"), data);
+    FaultServer a(dir_.File("src.bin"), "ok", FaultOptions{.delay_ms = 100});
+    ASSERT_TRUE(a.running());
+    CBlockDownloadMgr mgr(transport_, OpenPackageFile,
+                          DownloadPolicy{.max_retry_delay_ms = 200, .outage_budget_ms = 1500, .max_run_blocks = 2});
+    mgr.SetSink(&sink_);
+    ASSERT_TRUE(mgr.Start({a.Url("/p.bin")}, BlocksOf(data), PackagePath()));
+    ASSERT_TRUE(sink_.WaitForProgress(1));
+    a.Stop();
+    const auto stopped = std::chrono::steady_clock::now();
+    ASSERT_TRUE(sink_.WaitForEnd());
+    EXPECT_GE(std::chrono::steady_clock::now() - stopped, std::chrono::milliseconds(1000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));  // room for a stray event
+    EXPECT_EQ(sink_.failures(), std::vector<DownloadFailure>{DownloadFailure::kAllMirrorsFailed});
+    EXPECT_EQ(sink_.done(), 0);
+    EXPECT_EQ(sink_.after_end(), 0);
+}
+
+TEST_F(DownloadTest, DemotedMirrorIsTriedAgainAndServesOnceBack) {
+    // The first mirror resets its first three answers and is demoted; the second is slow.
+    // After the rest the first gets a transfer on probation, delivers, and takes over.
+    const auto data = MakeData(20 * kBlockStride, 29);
+    WriteFile(dir_.File("src.bin"), data);
+    FaultServer flaky(dir_.File("src.bin"), "flaky", FaultOptions{.faults = 3});
+    ASSERT_TRUE(flaky.running());
+    NginxServer web(MirrorLocations());
+    web.Put("slow/p.bin", data);
+    CBlockDownloadMgr mgr(transport_, OpenPackageFile, DownloadPolicy{.demotion_ms = 1000});
+    mgr.SetSink(&sink_);
+    ASSERT_TRUE(mgr.Start({flaky.Url("/p.bin"), web.Url("/slow/p.bin")}, BlocksOf(data), PackagePath()));
+    ASSERT_TRUE(sink_.WaitForEnd());
+    EXPECT_EQ(sink_.done(), 1);
+    EXPECT_EQ(Package(), data);
+    EXPECT_GE(sink_.errors().size(), 3u);
+    EXPECT_GE(mgr.SuccessCount(flaky.Url("/p.bin")), 10);
+}
+
+// --- Resume -------------------------------------------------------------------------
+
+TEST_F(DownloadTest, RestartKeepsTheVerifiedBlocksOnDiskAndFetchesOnlyTheRest) {
+    // An earlier run left blocks 0-4 and 9 whole, block 5 half written and block 7 with a
+    // wrong byte; the rest was never written (the file ends after block 9).
+    NginxServer web;
+    const auto data = MakeData(12 * kBlockStride + 999, 30);
+    web.Put("p.bin", data);
+    std::vector<uint8_t> left(data.begin(), data.begin() + 10 * kBlockStride);
+    std::fill(left.begin() + 5 * kBlockStride + kBlockStride / 2, left.begin() + 7 * kBlockStride, 0);
+    std::fill(left.begin() + 8 * kBlockStride, left.begin() + 9 * kBlockStride, 0);
+    left[7 * kBlockStride + 100] ^= 1;
+    WriteFile(dir_.File("package.exe"), left);
+    CBlockDownloadMgr mgr(transport_, OpenPackageFile, DownloadPolicy{.max_run_blocks = 1});
+    mgr.SetSink(&sink_);
+    ASSERT_TRUE(mgr.Start({web.Url("/p.bin")}, BlocksOf(data), PackagePath()));
+    ASSERT_TRUE(sink_.WaitForEnd());
+    EXPECT_EQ(sink_.done(), 1);
+    EXPECT_EQ(Package(), data);
+    const auto progress = sink_.progress();
+    ASSERT_FALSE(progress.empty());
+    EXPECT_EQ(progress.front(), 6 * 100 / 13);  // the kept share first
+    EXPECT_EQ(progress.size(), 13u - 6u);       // then one per fetched block but the last
+    std::set<std::string> asked;
+    for (const auto& r : web.Requests()) {
+        asked.insert(r.range);
+    }
+    EXPECT_EQ(asked, (std::set<std::string>{RangeOf(5), RangeOf(6), RangeOf(7), RangeOf(8), RangeOf(10), RangeOf(11),
+                                            RangeOf(12)}));
+}
+
+TEST_F(DownloadTest, ForeignOrLongerFileIsNotKeptAndAWholeOneNeedsNoRequest) {
+    NginxServer web;
+    const auto data = MakeData(3 * kBlockStride + 10, 31);
+    web.Put("p.bin", data);
+    {
+        // Another package's file, longer than this one: nothing matches, all is fetched,
+        // and nothing of the old file is left beyond the new package's end.
+        WriteFile(dir_.File("package.exe"), MakeData(5 * kBlockStride, 32));
+        RecordingSink sink;
+        CBlockDownloadMgr mgr(transport_);
+        mgr.SetSink(&sink);
+        ASSERT_TRUE(mgr.Start({web.Url("/p.bin")}, BlocksOf(data), PackagePath()));
+        ASSERT_TRUE(sink.WaitForEnd());
+        EXPECT_EQ(Package(), data);
+        EXPECT_EQ(web.Requests().size(), 4u);
+    }
+    {
+        // This package with garbage after it: the blocks are kept, the tail is cut.
+        auto longer = data;
+        longer.resize(data.size() + 5000, 0x5a);
+        WriteFile(dir_.File("package.exe"), longer);
+        RecordingSink sink;
+        CBlockDownloadMgr mgr(transport_);
+        mgr.SetSink(&sink);
+        ASSERT_TRUE(mgr.Start({web.Url("/p.bin")}, BlocksOf(data), PackagePath()));
+        // Complete before Start returns: no transfer, no request.
+        EXPECT_EQ(sink.done(), 1);
+        EXPECT_EQ(mgr.WorkerCount(), 0u);
+        EXPECT_EQ(Package(), data);
+        EXPECT_EQ(web.Requests().size(), 4u);
+    }
 }
 
 }  // namespace

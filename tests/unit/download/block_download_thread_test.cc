@@ -20,23 +20,36 @@ namespace {
 using testing::MakeData;
 using testing::NginxServer;
 
+// The block callback of a one-block request, which must never be called.
+BlockCallback NoBlocks() {
+    return [](const uint8_t*, int32_t, int32_t) {
+        ADD_FAILURE() << "a one-block request handed over a block";
+        return false;
+    };
+}
+
 TEST(RangeHeaders, NameTheBlockAndOneByteMore) {
+    EXPECT_EQ(FormatRangeHeaders(0), FormatRangeHeaders(0, 1));
     EXPECT_EQ(FormatRangeHeaders(0),
               L"Accept: */*\r\nUser-Agent:  Mozilla/4.0 (compatible; MSIE 5.01; Windows NT 5.0)\r\n"
               L"Range: bytes=0-204800\r\n");
     EXPECT_NE(FormatRangeHeaders(3LL * kBlockStride).find(L"Range: bytes=614400-819200\r\n"), std::wstring::npos);
     // Offsets beyond 32 bits are printed in full.
     EXPECT_NE(FormatRangeHeaders(10485LL * kBlockStride).find(L"bytes=2147328000-2147532800\r\n"), std::wstring::npos);
+    // A run of blocks names the run and one byte more, in the same form.
+    EXPECT_NE(FormatRangeHeaders(3LL * kBlockStride, 4).find(L"Range: bytes=614400-1433600\r\n"), std::wstring::npos);
 }
 
 class TransportTest : public ::testing::Test {
   protected:
     RangeResult Fetch(const std::wstring& url, int64_t offset) {
         CancelToken token;
-        return transport_.FetchRange(url, offset, buffer_.data(), kBlockStride, token);
+        return transport_.FetchRange(url, offset, 1, buffer_.data(), kBlockStride, token, NoBlocks());
     }
     std::vector<uint8_t> buffer_ = std::vector<uint8_t>(kBlockStride);
-    CurlRangeTransport transport_{CurlTransportOptions{.connect_timeout_ms = 5000, .stall_timeout_ms = 2000}};
+    CurlRangeTransport transport_{
+        CurlTransportOptions{.connect_timeout_ms = 5000,
+                             .stall = {.min_bytes = 1, .window = std::chrono::milliseconds(2000)}}};
 };
 
 TEST_F(TransportTest, SendsTheHeaderBlockAndFillsExactlyOneBlock) {
@@ -50,6 +63,7 @@ TEST_F(TransportTest, SendsTheHeaderBlockAndFillsExactlyOneBlock) {
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(r.received, kBlockStride);
     EXPECT_EQ(r.http_status, 206);
+    EXPECT_GE(r.first_byte_ms, 0);
     EXPECT_TRUE(std::equal(buffer_.begin(), buffer_.end(), data.begin()));
 
     r = Fetch(web.Url("/p.bin"), kBlockStride);
@@ -64,7 +78,7 @@ TEST_F(TransportTest, SendsTheHeaderBlockAndFillsExactlyOneBlock) {
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(r.received, 0);
 
-    const auto log = web.Requests();
+    const auto log = web.Requests(4);
     ASSERT_EQ(log.size(), 4u);
     EXPECT_EQ(log[0].range, "bytes=0-204800");
     EXPECT_EQ(log[1].range, "bytes=204800-409600");
@@ -108,6 +122,112 @@ TEST_F(TransportTest, MirrorIgnoringRangesAnswersWholeFileAndIsCutAtTheBuffer) {
     EXPECT_EQ(r.http_status, 200);
     EXPECT_EQ(r.received, kBlockStride);
     EXPECT_TRUE(std::equal(buffer_.begin(), buffer_.end(), data.begin()));  // the file's start
+}
+
+TEST_F(TransportTest, RunHandsOverEachFullBlockAndKeepsTheLastPiece) {
+    NginxServer web;
+    const auto data = MakeData(4 * kBlockStride + 700, 6);
+    web.Put("p.bin", data);
+    std::vector<std::vector<uint8_t>> handed;
+    const BlockCallback collect = [&](const uint8_t* bytes, int32_t count, int32_t status) {
+        EXPECT_EQ(status, 206);
+        handed.emplace_back(bytes, bytes + count);
+        return true;
+    };
+    CancelToken token;
+    // Blocks 1 to 3 in one request: 1 and 2 handed over, 3 left in the buffer.
+    RangeResult r =
+        transport_.FetchRange(web.Url("/p.bin"), kBlockStride, 3, buffer_.data(), kBlockStride, token, collect);
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.blocks_passed, 2);
+    ASSERT_EQ(handed.size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_TRUE(std::equal(handed[i].begin(), handed[i].end(), data.begin() + (i + 1) * kBlockStride)) << i;
+        EXPECT_EQ(handed[i].size(), static_cast<size_t>(kBlockStride));
+    }
+    EXPECT_EQ(r.received, kBlockStride);
+    EXPECT_TRUE(std::equal(buffer_.begin(), buffer_.end(), data.begin() + 3 * kBlockStride));
+
+    // A run past the end of the file: the body ends with the short last block.
+    handed.clear();
+    r = transport_.FetchRange(web.Url("/p.bin"), 3 * kBlockStride, 4, buffer_.data(), kBlockStride, token, collect);
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.blocks_passed, 1);
+    EXPECT_EQ(r.received, 700);
+    EXPECT_TRUE(std::equal(buffer_.begin(), buffer_.begin() + 700, data.begin() + 4 * kBlockStride));
+
+    // The receiver can stop the run: the transfer ends as cancelled after that block.
+    handed.clear();
+    r = transport_.FetchRange(web.Url("/p.bin"), 0, 4, buffer_.data(), kBlockStride, token,
+                              [&](const uint8_t*, int32_t, int32_t) { return false; });
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.error, TransferError::kCancelled);
+    EXPECT_EQ(r.blocks_passed, 1);
+
+    // nginx logs the stopped request once it notices the connection gone.
+    const auto log = web.Requests(3);
+    ASSERT_EQ(log.size(), 3u);
+    EXPECT_EQ(log[0].range, "bytes=204800-819200");  // the run and one byte more, as for one block
+    EXPECT_EQ(log[1].range, "bytes=614400-1433600");
+    EXPECT_EQ(log[0].agent, "Mozilla/4.0 (compatible; MSIE 5.01; Windows NT 5.0)");
+}
+
+TEST_F(TransportTest, TransferUnderTheFloorEndsAsATimeOutAndOneAboveItDoesNot) {
+    testing::TempDir dir;
+    const auto data = MakeData(2 * kBlockStride, 7);
+    testing::WriteFile(dir.File("f.bin"), data);
+    testing::FaultServer stall(dir.File("f.bin"), "stall");
+    testing::FaultServer silent(dir.File("f.bin"), "silent");
+    ASSERT_TRUE(stall.running() && silent.running());
+    NginxServer web("location /paced/ { limit_rate 100k; }");
+    web.Put("paced/f.bin", data);
+    // 8 KB over 1.5 s is about 5 KB/s: the paced mirror (100 KB/s, in bursts a second
+    // apart) stays above it.
+    CurlRangeTransport floored(
+        CurlTransportOptions{.stall = {.min_bytes = 8192, .window = std::chrono::milliseconds(1500)}});
+    using Clock = std::chrono::steady_clock;
+    for (const auto& url : {stall.Url("/f.bin"), silent.Url("/f.bin")}) {
+        CancelToken token;
+        const auto start = Clock::now();
+        const RangeResult r = floored.FetchRange(url, 0, 1, buffer_.data(), kBlockStride, token, NoBlocks());
+        EXPECT_FALSE(r.ok);
+        EXPECT_EQ(r.error, TransferError::kTimeout);
+        EXPECT_TRUE(IsNetworkFailure(r.error));
+        EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(4000));  // a window or two, not a time-out
+    }
+    CancelToken token;
+    const RangeResult r =
+        floored.FetchRange(web.Url("/paced/f.bin"), 0, 1, buffer_.data(), kBlockStride, token, NoBlocks());
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.received, kBlockStride);
+}
+
+TEST(StallWatch, JudgesEachWholeWindowAgainstTheFloor) {
+    using Clock = StallWatch::Clock;
+    using std::chrono::milliseconds;
+    const Clock::time_point t0{};
+    StallWatch watch(StallFloor{.min_bytes = 1000, .window = milliseconds(100)}, t0);
+    EXPECT_FALSE(watch.Stalled(t0 + milliseconds(99)));  // no judgement before a window has passed
+    EXPECT_EQ(watch.Remaining(t0 + milliseconds(40)), milliseconds(60));
+    watch.Add(1000);
+    EXPECT_FALSE(watch.Stalled(t0 + milliseconds(100)));  // exactly the floor: enough; a new window starts
+    watch.Add(999);
+    EXPECT_FALSE(watch.Stalled(t0 + milliseconds(150)));
+    EXPECT_TRUE(watch.Stalled(t0 + milliseconds(200)));  // 999 bytes in the second window
+    StallWatch silent(StallFloor{.min_bytes = 1, .window = milliseconds(100)}, t0);
+    EXPECT_TRUE(silent.Stalled(t0 + milliseconds(100)));  // nothing at all from the request on
+    EXPECT_EQ(silent.Remaining(t0 + milliseconds(500)), milliseconds(0));
+}
+
+TEST(TransferErrors, OnlyNetworkFailuresCanBeAnOutage) {
+    for (TransferError e :
+         {TransferError::kResolve, TransferError::kConnect, TransferError::kTimeout, TransferError::kNetwork}) {
+        EXPECT_TRUE(IsNetworkFailure(e));
+    }
+    for (TransferError e : {TransferError::kNone, TransferError::kCancelled, TransferError::kHttpStatus,
+                            TransferError::kBadUrl, TransferError::kOther}) {
+        EXPECT_FALSE(IsNetworkFailure(e));
+    }
 }
 
 class OneReport final : public IBlockDownloadEvent {
@@ -175,7 +295,7 @@ TEST_F(TransportTest, CancellingEndsAWaitingTransferAndADelayedStart) {
     testing::WriteFile(dir.File("f.bin"), file);
     testing::FaultServer silent(dir.File("f.bin"), "silent");
     ASSERT_TRUE(silent.running());
-    CurlRangeTransport patient(CurlTransportOptions{.stall_timeout_ms = 600000});
+    CurlRangeTransport patient(CurlTransportOptions{.stall = {.window = std::chrono::minutes(10)}});
     OneReport report;
     CBlockDownloadThread waiting(patient);
     waiting.SetTask(&report, silent.Url("/f.bin"), 0, 0);

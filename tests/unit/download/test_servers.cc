@@ -183,14 +183,34 @@ std::vector<LoggedRequest> NginxServer::Requests() const {
     return out;
 }
 
-FaultServer::FaultServer(const std::string& file, const std::string& mode, int faults) {
+std::vector<LoggedRequest> NginxServer::Requests(size_t count) const {
+    auto log = Requests();
+    for (int i = 0; i < 100 && log.size() < count; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        log = Requests();
+    }
+    return log;
+}
+
+FaultServer::FaultServer(const std::string& file, const std::string& mode, int faults)
+    : FaultServer(file, mode, FaultOptions{.faults = faults}) {}
+
+FaultServer::FaultServer(const std::string& file, const std::string& mode, FaultOptions options)
+    : file_(file), mode_(mode), options_(options) {
+    port_ = options_.port;
+    Launch();
+}
+
+void FaultServer::Launch() {
     int fds[2];
     if (pipe(fds) != 0) {
         return;
     }
-    pid_ = Spawn({"/usr/bin/python3", INSTALLER_SOURCE_DIR "/tests/harness/fault_server.py", "--file", file, "--mode",
-                  mode, "--faults", std::to_string(faults)},
-                 fds[1]);
+    pid_ = Spawn(
+        {"/usr/bin/python3", INSTALLER_SOURCE_DIR "/tests/harness/fault_server.py", "--file", file_, "--mode", mode_,
+         "--faults", std::to_string(options_.faults), "--delay-ms", std::to_string(options_.delay_ms), "--block",
+         std::to_string(options_.block), "--port", std::to_string(port_), "--log", dir_.File("requests.log")},
+        fds[1]);
     close(fds[1]);
     char buf[32] = {};
     size_t got = 0;
@@ -207,6 +227,39 @@ FaultServer::FaultServer(const std::string& file, const std::string& mode, int f
 
 FaultServer::~FaultServer() {
     KillAndWait(pid_);
+}
+
+void FaultServer::Stop() {
+    KillAndWait(pid_);
+    pid_ = -1;
+}
+
+bool FaultServer::Restart() {
+    Stop();
+    const int port = port_;
+    // The old listener's port is free at once (SO_REUSEADDR); a few tries cover a slow exit.
+    for (int i = 0; i < 20; ++i) {
+        port_ = port;
+        Launch();
+        if (port_ == port) {
+            return true;
+        }
+        KillAndWait(pid_);
+        pid_ = -1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+}
+
+std::vector<std::string> FaultServer::Ranges() const {
+    std::vector<std::string> out;
+    std::ifstream in(dir_.File("requests.log"));
+    std::string line;
+    while (std::getline(in, line)) {
+        const size_t tab = line.find('\t');
+        out.push_back(tab == std::string::npos ? "" : line.substr(tab + 1));
+    }
+    return out;
 }
 
 std::wstring FaultServer::Url(const std::string& path) const {
@@ -239,9 +292,19 @@ void WriteFile(const std::string& path, const std::vector<uint8_t>& data) {
     out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
 }
 
-std::string RangeOf(int32_t block) {
+std::string RangeOf(int32_t block, int32_t blocks) {
     const int64_t start = static_cast<int64_t>(block) * kBlockStride;
-    return "bytes=" + std::to_string(start) + "-" + std::to_string(start + kBlockStride);
+    return "bytes=" + std::to_string(start) + "-" + std::to_string(start + int64_t{blocks} * kBlockStride);
+}
+
+std::pair<int32_t, int32_t> RunOf(const std::string& range) {
+    const size_t dash = range.find('-');
+    if (range.rfind("bytes=", 0) != 0 || dash == std::string::npos) {
+        return {-1, 0};
+    }
+    const int64_t start = std::atoll(range.substr(6, dash - 6).c_str());
+    const int64_t end = std::atoll(range.substr(dash + 1).c_str());
+    return {static_cast<int32_t>(start / kBlockStride), static_cast<int32_t>((end - start) / kBlockStride)};
 }
 
 }  // namespace installer::testing

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "download/block_info.h"
@@ -55,6 +56,9 @@ class NginxServer {
 
     // Requests logged so far, oldest first (nginx logs a request when it ends).
     std::vector<LoggedRequest> Requests() const;
+    // The same, once at least `count` are logged or 2 s have passed: nginx may log a
+    // request a moment after its client has seen the answer.
+    std::vector<LoggedRequest> Requests(size_t count) const;
 
   private:
     TempDir dir_;
@@ -62,17 +66,41 @@ class NginxServer {
     pid_t pid_ = -1;
 };
 
-// tests/harness/fault_server.py in a mode: "ok", "reset", "stall", "silent", "flaky".
+// What else a fault server does besides its mode (see tests/harness/fault_server.py).
+struct FaultOptions {
+    int faults = 1;
+    int delay_ms = 0;  // every answer held back that long: a far mirror
+    int block = 0;     // the block that "corrupt" flips a byte of
+    int port = 0;      // 0: a free one
+};
+
+// tests/harness/fault_server.py in a mode: "ok", "reset", "stall", "silent", "flaky",
+// "corrupt". It logs every request's Range header.
 class FaultServer {
   public:
     FaultServer(const std::string& file, const std::string& mode, int faults = 1);
+    FaultServer(const std::string& file, const std::string& mode, FaultOptions options);
     ~FaultServer();  // kills the server by pid
     FaultServer(const FaultServer&) = delete;
     FaultServer& operator=(const FaultServer&) = delete;
     std::wstring Url(const std::string& path) const;
-    bool running() const { return port_ > 0; }
+    bool running() const { return pid_ > 0 && port_ > 0; }
+
+    // Ends the server (its port then refuses connections) and starts it again on the
+    // same port: a mirror that drops off the network and comes back.
+    void Stop();
+    bool Restart();
+
+    // Range header of every request so far, oldest first.
+    std::vector<std::string> Ranges() const;
 
   private:
+    void Launch();
+
+    std::string file_;
+    std::string mode_;
+    FaultOptions options_;
+    TempDir dir_;
     pid_t pid_ = -1;
     int port_ = 0;
 };
@@ -84,7 +112,9 @@ std::vector<BlockInfo> BlocksOf(const std::vector<uint8_t>& data);
 std::vector<uint8_t> ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::vector<uint8_t>& data);
 
-// Range header value a block request must carry.
-std::string RangeOf(int32_t block);
+// Range header value a block request must carry; a run of `blocks` from `block`.
+std::string RangeOf(int32_t block, int32_t blocks = 1);
+// First block and length in blocks of a run's Range header value ("bytes=A-B").
+std::pair<int32_t, int32_t> RunOf(const std::string& range);
 
 }  // namespace installer::testing
