@@ -57,6 +57,7 @@ DownloadFailureCause FailureCause(DownloadFailure reason) {
         case DownloadFailure::kWriteFailed:
             return DownloadFailureCause::kCannotWrite;
         case DownloadFailure::kInvalidBlockTable:
+        case DownloadFailure::kBlockFailsItsCheck:
             return DownloadFailureCause::kDamaged;
         default:
             return DownloadFailureCause::kNetwork;

@@ -259,6 +259,9 @@ void CBlockDownloadMgr::HandleDownloaded(CBlockDownloadThread* worker,
         // short of its range is a connection cut off (some platforms report a reset as the
         // body's end), a failure of the network rather than of the mirror's answer.
         const bool cut_off = final_report && result.http_status == 206 && count < block.info.size;
+        if (!cut_off && error != kBlockErrorRangeIgnored) {
+            ++block.check_failures;
+        }
         HandleFailedAttempt(mirror, index, range_ignored, cut_off);
         ReapFinished();
         return;
@@ -549,7 +552,10 @@ void CBlockDownloadMgr::HandleFailedAttempt(int32_t mirror, int32_t index, bool 
         }
     }
     if (block.attempts >= max_attempts_) {
-        Fail(DownloadFailure::kBlockNeverVerified);
+        // Bytes that arrived every time and never matched are a changed package, not a
+        // lost connection: the user is told so.
+        Fail(block.check_failures == block.attempts ? DownloadFailure::kBlockFailsItsCheck
+                                                    : DownloadFailure::kBlockNeverVerified);
         return;
     }
     if (OutageOverBudget()) {

@@ -34,6 +34,8 @@ enum class DownloadFailure : int32_t {
                               // network outage, no block was verified for the outage budget
     kWriteFailed = 6,         // writing or closing the package file failed (disk full)
     kCannotStartWorker = 7,   // no worker thread could be created
+    kBlockFailsItsCheck = 8,  // one block's bytes failed their digest or size check on every
+                              // attempt: the mirrors serve another file than the description's
 };
 
 // Codes of OnBlockError.
@@ -129,6 +131,7 @@ class CBlockDownloadMgr final : public IBlockDownloadEvent {
         BlockInfo info;
         State state = State::kIdle;
         int32_t attempts = 0;         // attempts a mirror answered wrongly
+        int32_t check_failures = 0;   // of those, bytes that failed the digest or size check
         std::vector<bool> failed_on;  // per mirror: an attempt there failed
     };
     struct Mirror {

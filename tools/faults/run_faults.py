@@ -45,6 +45,7 @@ NO_FILES = "下载配置文件失败 ，请重试！！"
 TOO_LONG = "配置文件超过 1 MB，不是有效的安装包描述，请联系软件发布者。"
 NETWORK = ("网络故障！程序将关闭，请稍候继续安装。", "网络连接超时，请检查网络连接！")
 CORRUPT = "安装包已损坏或被改动，请重新运行安装程序。"
+DAMAGED = "安装包在各个下载服务器上都未通过校验，可能已损坏或被改动，请稍后重试。"
 UNRESOLVABLE = "http://no-such-host.invalid/DemoSoft.exe"
 LICENCE_LINK = 1020
 TEST_PRIVATE_KEY = os.path.join(ROOT, "tests", "keys", "test_only_publisher_private.pem")
@@ -390,8 +391,7 @@ class Matrix:
         size, digest = blocks[1]
         blocks[1] = (size, "0" * 32 if digest != "0" * 32 else "1" * 32)
         obs = self.install_run([self.mirror(), self.mirror()], blocks=blocks)
-        ok = self.failed_clearly(obs) or self.failed_clearly(obs, CORRUPT)
-        return "never runs the package: msg", obs.summary(), ok
+        return "damaged-package msg, no setup", obs.summary(), self.failed_clearly(obs, DAMAGED)
 
     def startup_run(self, body=None, serve=True):
         obs = Observation()
@@ -486,7 +486,26 @@ class Matrix:
         subprocess.run(["mount", "-t", "tmpfs", "-o", "size=256k", "tmpfs", self.documents], check=True)
         self.defer(subprocess.run, ["umount", "-l", self.documents])
         obs = self.install_run([self.mirror()])
-        return "download-failed msg, no setup", obs.summary(), self.failed_clearly(obs)
+        return "cannot-write msg with size, no setup", obs.summary(), self.failed_clearly(obs, self.cannot_write_text())
+
+    def row_read_only_folder(self):
+        # Read-only for everyone, root included: the package file cannot even be created.
+        os.makedirs(self.documents, exist_ok=True)
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "ro,size=256k", "tmpfs", self.documents], check=True)
+        self.defer(subprocess.run, ["umount", "-l", self.documents])
+        obs = self.install_run([self.mirror()])
+        return "cannot-write msg with size, no setup", obs.summary(), self.failed_clearly(obs, self.cannot_write_text())
+
+    def cannot_write_text(self):
+        """The message for this package, its size rounded up as the installer rounds it."""
+        n, mib, gib = len(self.setup), 1 << 20, 1 << 30
+        if n < mib:
+            size = f"{-(-n // 1024)} KB"
+        else:
+            unit = mib if n < gib else gib
+            tenths = -(-n * 10 // unit)
+            size = f"{tenths // 10}.{tenths % 10} {'MB' if unit == mib else 'GB'}"
+        return f"安装包无法保存：磁盘空间不足或文件夹不可写入。请确保系统盘至少有 {size} 可用空间后重试。"
 
     def paced_download(self, obs, limit_rate):
         """Starts the installer on one paced mirror, presses 立即安装 and returns once the
@@ -743,6 +762,7 @@ class Matrix:
             ("config > 1 MiB", self.row_config_over_cap),
             ("statistics server hangs", self.row_stats_hang),
             ("disk full (256 KiB tmpfs)", self.row_disk_full),
+            ("package folder read-only", self.row_read_only_folder),
             ("killed in download, restarted", self.row_killed_and_restarted),
             ("every mirror unreachable for 30 s mid-download", self.row_outage_30s),
             ("every mirror unreachable beyond the budget", self.row_outage_over_budget),

@@ -471,7 +471,7 @@ TEST_F(DownloadTest, WrongDigestInTheDescriptionFailsAfterBoundedAttempts) {
         ASSERT_TRUE(mgr.Start({web.Url("/a/p.bin"), web.Url("/b/p.bin")}, blocks, PackagePath()));
         ASSERT_TRUE(sink_.WaitForEnd());
     }
-    EXPECT_EQ(sink_.failures(), std::vector<DownloadFailure>{DownloadFailure::kBlockNeverVerified});
+    EXPECT_EQ(sink_.failures(), std::vector<DownloadFailure>{DownloadFailure::kBlockFailsItsCheck});
     EXPECT_EQ(sink_.done(), 0);
     const auto errors = sink_.errors();
     EXPECT_EQ(std::count(errors.begin(), errors.end(), kBlockErrorDigest), 4);
@@ -480,6 +480,18 @@ TEST_F(DownloadTest, WrongDigestInTheDescriptionFailsAfterBoundedAttempts) {
         block1_requests += r.range == RangeOf(1);
     }
     EXPECT_EQ(block1_requests, 4);
+}
+
+TEST_F(DownloadTest, ErrorPagesOnEveryAttemptAreNotTakenForAChangedPackage) {
+    NginxServer web;  // /missing/p.bin answers 404: no bytes of the package ever arrive
+    const auto data = MakeData(2 * kBlockStride, 19);
+    CBlockDownloadMgr mgr(transport_, OpenPackageFile,
+                          DownloadPolicy{.max_attempts_per_block = 2, .demotion_ms = 50, .retry_delay_ms = 10});
+    mgr.SetSink(&sink_);
+    ASSERT_TRUE(mgr.Start({web.Url("/missing/p.bin")}, BlocksOf(data), PackagePath()));
+    ASSERT_TRUE(sink_.WaitForEnd());
+    ASSERT_EQ(sink_.failures().size(), 1u);
+    EXPECT_NE(sink_.failures()[0], DownloadFailure::kBlockFailsItsCheck);
 }
 
 TEST_F(DownloadTest, RightDigestButWrongSizeIsASizeError) {
@@ -495,7 +507,7 @@ TEST_F(DownloadTest, RightDigestButWrongSizeIsASizeError) {
     ASSERT_TRUE(mgr.Start({web.Url("/p.bin")}, blocks, PackagePath()));
     ASSERT_TRUE(sink_.WaitForEnd());
     EXPECT_EQ(sink_.errors(), (std::vector<int32_t>{kBlockErrorSize, kBlockErrorSize, kBlockErrorSize}));
-    EXPECT_EQ(sink_.failures(), std::vector<DownloadFailure>{DownloadFailure::kBlockNeverVerified});
+    EXPECT_EQ(sink_.failures(), std::vector<DownloadFailure>{DownloadFailure::kBlockFailsItsCheck});
     EXPECT_EQ(sink_.progress(), std::vector<int32_t>{50});
 }
 
