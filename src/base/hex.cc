@@ -4,7 +4,6 @@
 #include <cstring>
 
 namespace installer {
-namespace {
 
 int HexValue(char c) {
     if (c >= '0' && c <= '9') {
@@ -18,8 +17,6 @@ int HexValue(char c) {
     }
     return -1;
 }
-
-}  // namespace
 
 bool DecodeHex(std::string_view text, uint8_t* out, size_t size) {
     std::memset(out, 0, size);

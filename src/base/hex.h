@@ -8,6 +8,9 @@
 
 namespace installer {
 
+// Value of one hexadecimal digit (either case), or -1 for any other character.
+int HexValue(char c);
+
 // Decodes exactly 2 * `size` hexadecimal digits (either case) into `out`. Returns false,
 // with `out` all zero, for any other text: shorter, longer or not hexadecimal.
 bool DecodeHex(std::string_view text, uint8_t* out, size_t size);

@@ -481,20 +481,20 @@ class Matrix:
         finally:
             self.use_build(self.main_build)
 
-    def row_disk_full(self):
+    def install_on_small_tmpfs(self, options):
+        """A whole installation with the package folder on a 256 KiB tmpfs mounted with `options`."""
         os.makedirs(self.documents, exist_ok=True)
-        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=256k", "tmpfs", self.documents], check=True)
+        subprocess.run(["mount", "-t", "tmpfs", "-o", f"{options},size=256k", "tmpfs", self.documents], check=True)
         self.defer(subprocess.run, ["umount", "-l", self.documents])
         obs = self.install_run([self.mirror()])
         return "cannot-write msg with size, no setup", obs.summary(), self.failed_clearly(obs, self.cannot_write_text())
 
+    def row_disk_full(self):
+        return self.install_on_small_tmpfs("rw")
+
     def row_read_only_folder(self):
         # Read-only for everyone, root included: the package file cannot even be created.
-        os.makedirs(self.documents, exist_ok=True)
-        subprocess.run(["mount", "-t", "tmpfs", "-o", "ro,size=256k", "tmpfs", self.documents], check=True)
-        self.defer(subprocess.run, ["umount", "-l", self.documents])
-        obs = self.install_run([self.mirror()])
-        return "cannot-write msg with size, no setup", obs.summary(), self.failed_clearly(obs, self.cannot_write_text())
+        return self.install_on_small_tmpfs("ro")
 
     def cannot_write_text(self):
         """The message for this package, its size rounded up as the installer rounds it."""

@@ -4,6 +4,8 @@
 #include <charconv>
 #include <optional>
 
+#include "base/hex.h"
+
 namespace installer {
 namespace {
 
@@ -44,19 +46,6 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
         }
     }
     return true;
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
 }
 
 // The target of "METHOD target HTTP/x.y"; a target may hold spaces (raw serials), so
