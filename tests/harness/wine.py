@@ -59,12 +59,17 @@ def win64_build_dir():
     return os.environ.get("INSTALLER_WIN64_BUILD") or os.path.join(REPO, "build", "win64")
 
 
-def win64_exe(relative_path):
-    """Absolute path of a program of the win64 build; fails clearly when it was not built."""
-    path = os.path.join(win64_build_dir(), relative_path)
+def built_program(build_dir, relative_path, preset):
+    """Absolute path of a program of a build; fails clearly when it was not built."""
+    path = os.path.join(build_dir, relative_path)
     if not os.path.isfile(path):
-        raise WineError(f"{path} is missing: build it with the win64 preset first")
+        raise WineError(f"{path} is missing: build it with the {preset} preset first")
     return path
+
+
+def win64_exe(relative_path):
+    """Absolute path of a program of the win64 build."""
+    return built_program(win64_build_dir(), relative_path, "win64")
 
 
 def win32_build_dir():
@@ -72,10 +77,17 @@ def win32_build_dir():
 
 
 def win32_exe(relative_path):
-    """Absolute path of a program of the shipped 32-bit build; fails clearly when it was not built."""
-    path = os.path.join(win32_build_dir(), relative_path)
+    """Absolute path of a program of the shipped 32-bit build."""
+    return built_program(win32_build_dir(), relative_path, "win32")
+
+
+def host_tool(relative_path):
+    """Absolute path of a host tool (build/host, or INSTALLER_HOST_BUILD); fails clearly when
+    it was not built."""
+    build = os.environ.get("INSTALLER_HOST_BUILD") or os.path.join(REPO, "build", "host")
+    path = os.path.join(build, relative_path)
     if not os.path.isfile(path):
-        raise WineError(f"{path} is missing: build it with the win32 preset first")
+        raise AssertionError(f"{path} is missing: build the host preset first")
     return path
 
 

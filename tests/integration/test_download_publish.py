@@ -7,17 +7,13 @@ import subprocess
 import tempfile
 import unittest
 
-from tests.harness.wine import REPO
+from tests.harness.wine import host_tool
 
 BLOCK = 204800
 
 
 def publish_tool():
-    build = os.environ.get("INSTALLER_HOST_BUILD") or os.path.join(REPO, "build", "host")
-    path = os.path.join(build, "tools", "publish", "publish_tool")
-    if not os.path.isfile(path):
-        raise AssertionError(f"{path} is missing: build the host preset first")
-    return path
+    return host_tool(os.path.join("tools", "publish", "publish_tool"))
 
 
 def parse_ini(raw):

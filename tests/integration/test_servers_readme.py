@@ -15,17 +15,13 @@ import urllib.request
 
 from tests.harness.nginx import NGINX, free_port
 from tests.harness.process import end_process
-from tests.harness.wine import REPO
+from tests.harness.wine import REPO, host_tool
 
 BLOCK = 204800
 
 
 def stats_report():
-    build = os.environ.get("INSTALLER_HOST_BUILD") or os.path.join(REPO, "build", "host")
-    path = os.path.join(build, "tools", "stats_report", "stats_report")
-    if not os.path.isfile(path):
-        raise AssertionError(f"{path} is missing: build the host preset first")
-    return path
+    return host_tool(os.path.join("tools", "stats_report", "stats_report"))
 
 
 def readme_nginx_config():
