@@ -208,7 +208,7 @@ class InstallFlowTest(WineTestCase):
         mirrors = [self.mirror()]
         server, process, hwnd = self.start_installer(mirrors, stats_directives=slow.directives())
         self.wait_download(timeout=90)
-        self.driver.press(hwnd, INSTALL_NOW, wait_ms=200)
+        self.driver.press(hwnd, INSTALL_NOW)
         self.wait_control(hwnd, START_NOW, visible=True, timeout=120)
         self.driver.press(hwnd, START_NOW, wait_ms=200)
         self.assertEqual(process.wait(30), 0)
