@@ -6,25 +6,17 @@
 
 #include <cwchar>
 
+#include "win/system_function_win.h"
+
 namespace installer {
 namespace {
-
-// GetProcAddress returns a generic FARPROC; going through a void function pointer keeps
-// -Wcast-function-type quiet about the deliberate conversion.
-template <typename Function>
-Function LookUp(const wchar_t* module_name, const char* function_name) {
-    const HMODULE module = ::GetModuleHandleW(module_name);
-    if (module == nullptr) {
-        return nullptr;
-    }
-    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(::GetProcAddress(module, function_name)));
-}
 
 // The LOAD_LIBRARY_SEARCH_* flags came with AddDllDirectory (KB2533623); its presence is
 // the documented way to tell whether LoadLibraryExW understands them.
 bool HasSearchFlags() {
     using AddDllDirectoryFunction = DLL_DIRECTORY_COOKIE(WINAPI*)(PCWSTR);
-    static const bool has_flags = LookUp<AddDllDirectoryFunction>(L"kernel32.dll", "AddDllDirectory") != nullptr;
+    static const bool has_flags =
+        win::SystemFunction<AddDllDirectoryFunction>(L"kernel32.dll", "AddDllDirectory") != nullptr;
     return has_flags;
 }
 
@@ -77,7 +69,7 @@ FARPROC WINAPI DelayLoadNotify(unsigned notification, PDelayLoadInfo info) noexc
 DllSearchRestriction RestrictDllSearchPath() {
     using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
     const auto set_default_directories =
-        LookUp<SetDefaultDllDirectoriesFunction>(L"kernel32.dll", "SetDefaultDllDirectories");
+        win::SystemFunction<SetDefaultDllDirectoriesFunction>(L"kernel32.dll", "SetDefaultDllDirectories");
     if (set_default_directories != nullptr && set_default_directories(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
         return DllSearchRestriction::kSystemDirectoryOnly;
     }

@@ -23,6 +23,8 @@
 #include "skin/background_win.h"
 #include "skin/mem_dc_win.h"
 #include "skin/skin_manager_win.h"
+#include "skin/skin_scale.h"
+#include "win/dpi_win.h"
 #include "win/gdi_win.h"
 #include "win/message_filter_win.h"
 #include "win/subclassed_control_win.h"
@@ -35,7 +37,9 @@ constexpr UINT kMsgDownloadComplete = WM_APP + 1;
 constexpr UINT kMsgDownloadProgress = WM_APP + 2;  // WPARAM: percent
 constexpr UINT kMsgDownloadFailed = WM_APP + 3;    // WPARAM: DownloadFailure
 
-constexpr int kHitTestBand = 10;  // the window drags by its top band, down to 10 px below 1023
+constexpr int kHitTestBand = 10;  // the window drags by its top band, down to 10 px (at 96 DPI) below 1023
+constexpr int kLogoLeft = 6;      // where the logo goes, at 96 DPI
+constexpr int kLogoTop = 3;
 
 const wchar_t kBrowseTitle[] = L"   选择程序安装目录  ";
 
@@ -70,6 +74,14 @@ int64_t PackageBytes(const std::vector<BlockInfo>& blocks) {
         total += std::max(block.size, 0);
     }
     return total;
+}
+
+DialogBaseUnits BaseUnitsOf(HWND dialog) {
+    RECT units{0, 0, 4, 8};
+    if (!::MapDialogRect(dialog, &units)) {
+        return {};
+    }
+    return {units.right, units.bottom};
 }
 
 RECT ChildRectInParent(HWND parent, HWND child) {
@@ -194,6 +206,8 @@ void COnlineInstallDlg::OnDownloadFailed(CBlockDownloadMgr*, DownloadFailure rea
 // --- Initialisation ---
 
 bool COnlineInstallDlg::OnInitDialog() {
+    CaptureBaseLayout();
+    win::KeepOwnLayoutOnDpiChange(hwnd());
     BindControls();
     ::SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
     ::SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
@@ -221,9 +235,75 @@ bool COnlineInstallDlg::OnInitDialog() {
     m_bootCheck.SetCheck(BST_CHECKED);
     ::ShowWindow(m_customLink.hwnd(), SW_HIDE);
 
-    SkinButtons();
+    ApplyDpi(win::WindowDpi(hwnd()), nullptr);
     ::SetTimer(hwnd(), kStartDownloadTimerId, kFirstTimerDelayMs, nullptr);
     return true;
+}
+
+void COnlineInstallDlg::CaptureBaseLayout() {
+    template_font_ = reinterpret_cast<HFONT>(::SendMessageW(hwnd(), WM_GETFONT, 0, 0));
+    template_font_dpi_ = win::WindowDpi(hwnd());
+    const DialogBaseUnits created = BaseUnitsOf(hwnd());
+    DialogBaseUnits base;
+    if (win::ScopedFont font_at_96(win::FontForDpi(template_font_, template_font_dpi_, kBaseDpi)); font_at_96) {
+        const SIZE units = win::DialogBaseUnitsOf(font_at_96.Get());
+        base = {units.cx, units.cy};
+    }
+    auto at_base_dpi = [&](const SkinRect& r) {
+        if (base.x > 0 && created.x > 0) {
+            return RemapDialogRect(r, created, base);
+        }
+        // Without font measures: the created layout shrunk in proportion.
+        return SkinRect{RoundedMulDiv(r.left, kBaseDpi, template_font_dpi_),
+                        RoundedMulDiv(r.top, kBaseDpi, template_font_dpi_),
+                        RoundedMulDiv(r.right, kBaseDpi, template_font_dpi_),
+                        RoundedMulDiv(r.bottom, kBaseDpi, template_font_dpi_)};
+    };
+    RECT client{};
+    ::GetClientRect(hwnd(), &client);
+    const SkinRect window = at_base_dpi(ToSkinRect(client));
+    base_window_size_ = {window.width(), window.height()};
+    base_layout_.clear();
+    for (HWND child = ::GetWindow(hwnd(), GW_CHILD); child != nullptr; child = ::GetWindow(child, GW_HWNDNEXT)) {
+        base_layout_.emplace_back(child, at_base_dpi(ToSkinRect(ChildRectInParent(hwnd(), child))));
+    }
+}
+
+void COnlineInstallDlg::ApplyDpi(int dpi, const POINT* position) {
+    dpi_ = dpi;
+    HFONT font = template_font_;
+    if (dpi != template_font_dpi_) {
+        scaled_font_.Set(win::FontForDpi(template_font_, template_font_dpi_, dpi));
+        if (scaled_font_) {
+            font = scaled_font_.Get();
+        }
+    }
+    // The border is painted, so the window is as large as its client area plus whatever
+    // frame the system adds.
+    RECT window{};
+    RECT client{};
+    ::GetWindowRect(hwnd(), &window);
+    ::GetClientRect(hwnd(), &client);
+    const SkinSize size = ScaleForDpi(base_window_size_, dpi);
+    const int width = size.width + (window.right - window.left) - client.right;
+    const int height = size.height + (window.bottom - window.top) - client.bottom;
+    const POINT at = position != nullptr ? *position : POINT{window.left, window.top};
+    ::SetWindowPos(hwnd(), nullptr, at.x, at.y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    for (const auto& [child, base] : base_layout_) {
+        const SkinRect r = ScaleForDpi(base, dpi);
+        ::SetWindowPos(child, nullptr, r.left, r.top, r.width(), r.height(), SWP_NOZORDER | SWP_NOACTIVATE);
+        if (font != nullptr) {
+            ::SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+        }
+    }
+    for (CLrButton* button : {&m_browseButton, &m_installButton, &m_startButton, &m_closeButton, &m_minButton}) {
+        button->SetDpi(dpi);
+    }
+    for (CLrCheckBox* check_box : {&m_bootCheck, &m_runCheck, &m_acceptCheck}) {
+        check_box->SetDpi(dpi);
+    }
+    SkinButtons();
+    ::RedrawWindow(hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 void COnlineInstallDlg::BindControls() {
@@ -259,9 +339,7 @@ void COnlineInstallDlg::SkinButtons() {
         if (image == nullptr) {
             continue;  // a missing image leaves the button as the template made it
         }
-        int width = 0;
-        int height = 0;
-        image->GetFrameSize(&width, &height, true);
+        const SkinSize frame = image->ScaledFrameSize(dpi_, true);
         ::SetWindowTextW(row.button->hwnd(), L"");
         if (row.tooltip != nullptr) {
             row.button->SetToolTipText(row.tooltip);
@@ -269,7 +347,7 @@ void COnlineInstallDlg::SkinButtons() {
         row.button->SetImage(row.image);
         // Without SWP_NOZORDER the button also rises to the top of the Z order (and so
         // comes first in the Tab order), in the order of the rows.
-        ::SetWindowPos(row.button->hwnd(), nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOOWNERZORDER);
+        ::SetWindowPos(row.button->hwnd(), nullptr, 0, 0, frame.width, frame.height, SWP_NOMOVE | SWP_NOOWNERZORDER);
     }
 }
 
@@ -301,6 +379,14 @@ std::optional<LRESULT> COnlineInstallDlg::HandleMessage(UINT message, WPARAM wpa
             return OnNcHitTest(lparam);
         case WM_ERASEBKGND:
             return TRUE;  // painting covers the whole client area
+        case WM_DPICHANGED: {
+            // Moved to a monitor of another scale. The system suggests where the window
+            // goes; a message without a suggestion keeps the window's corner.
+            const auto* suggested = reinterpret_cast<const RECT*>(lparam);
+            const POINT corner = suggested != nullptr ? POINT{suggested->left, suggested->top} : POINT{};
+            ApplyDpi(LOWORD(wparam), suggested != nullptr ? &corner : nullptr);
+            return 0;
+        }
         case WM_CTLCOLORSTATIC:
             if (reinterpret_cast<HWND>(lparam) == Item(IDC_PICTURE)) {
                 // The picture area only marks where the dialog paints the slides.
@@ -333,7 +419,7 @@ LRESULT COnlineInstallDlg::OnNcHitTest(LPARAM lparam) {
     RECT band{};
     ::GetWindowRect(Item(IDC_TITLE_BAR), &band);
     const int y = static_cast<short>(HIWORD(lparam));  // screen coordinates, signed
-    if (y < band.bottom + kHitTestBand) {
+    if (y < band.bottom + ScaleForDpi(kHitTestBand, dpi_)) {
         return HTCAPTION;
     }
     return ::DefWindowProcW(hwnd(), WM_NCHITTEST, 0, lparam);
@@ -478,13 +564,13 @@ void COnlineInstallDlg::Paint() {
     // A skin without images still gives a plain, readable window.
     ::FillRect(memory, &client, ::GetSysColorBrush(COLOR_BTNFACE));
     CSkinManager& skin = TheSkinManager();
-    skin.DrawImage(memory, L"dlg_border.PNG", client, 0, nullptr, 255);
+    skin.DrawImage(memory, L"dlg_border.PNG", client, 0, nullptr, 255, dpi_);
     if (CSkinImage* logo = skin.GetImage(L"Logo_Title.png")) {
-        int w = 0;
-        int h = 0;
-        logo->GetFrameSize(&w, &h, false);
-        const RECT at{6, 3, 6 + w, 3 + h};
-        skin.DrawImage(memory, L"Logo_Title.png", at, 0, nullptr, 255);
+        const SkinSize size = logo->ScaledFrameSize(dpi_, false);
+        const int left = ScaleForDpi(kLogoLeft, dpi_);
+        const int top = ScaleForDpi(kLogoTop, dpi_);
+        const RECT at{left, top, left + size.width, top + size.height};
+        skin.DrawImage(memory, L"Logo_Title.png", at, 0, nullptr, 255, dpi_);
     }
     PaintStage(memory);
     PaintTitle(memory);
@@ -495,14 +581,13 @@ void COnlineInstallDlg::Paint() {
 
 void COnlineInstallDlg::PaintStage(HDC dc) {
     CSkinManager& skin = TheSkinManager();
-    int step_w = 0;
-    int step_h = 0;
-    if (CSkinImage* step = skin.GetImage(L"step00.png")) {
-        step->GetFrameSize(&step_w, &step_h, false);
+    SkinSize step;
+    if (CSkinImage* image = skin.GetImage(L"step00.png")) {
+        step = image->ScaledFrameSize(dpi_, false);
     }
     auto step_rect = [&](int id) {
         const RECT r = ChildRectInParent(hwnd(), Item(id));
-        return RECT{r.left, r.top, r.left + step_w, r.top + step_h};
+        return RECT{r.left, r.top, r.left + step.width, r.top + step.height};
     };
     const wchar_t* welcome = nullptr;
     const wchar_t* install = nullptr;
@@ -527,21 +612,20 @@ void COnlineInstallDlg::PaintStage(HDC dc) {
             picture = L"Install.jpg";
             break;
     }
-    skin.DrawImage(dc, welcome, step_rect(IDC_STEP_WELCOME), 0, nullptr, 255);
-    skin.DrawImage(dc, install, step_rect(IDC_STEP_INSTALL), 0, nullptr, 255);
-    skin.DrawImage(dc, finish, step_rect(IDC_STEP_FINISH), 0, nullptr, 255);
+    skin.DrawImage(dc, welcome, step_rect(IDC_STEP_WELCOME), 0, nullptr, 255, dpi_);
+    skin.DrawImage(dc, install, step_rect(IDC_STEP_INSTALL), 0, nullptr, 255, dpi_);
+    skin.DrawImage(dc, finish, step_rect(IDC_STEP_FINISH), 0, nullptr, 255, dpi_);
     if (!picture.empty()) {
-        skin.DrawImage(dc, picture, ChildRectInParent(hwnd(), Item(IDC_PICTURE)), 0, nullptr, 255);
+        skin.DrawImage(dc, picture, ChildRectInParent(hwnd(), Item(IDC_PICTURE)), 0, nullptr, 255, dpi_);
     }
 }
 
 void COnlineInstallDlg::PaintTitle(HDC dc) {
-    NONCLIENTMETRICSW metrics{};
-    metrics.cbSize = sizeof(metrics);
-    if (!::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) {
+    LOGFONTW caption{};
+    if (!win::CaptionFontForDpi(dpi_, &caption)) {
         return;
     }
-    win::ScopedFont font(::CreateFontIndirectW(&metrics.lfCaptionFont));
+    win::ScopedFont font(::CreateFontIndirectW(&caption));
     win::ScopedSelectObject select(dc, font.Get());
     ::SetBkMode(dc, TRANSPARENT);
     ::SetTextColor(dc, TheSkinManager().GetTextColor(L"LrButton"));

@@ -11,12 +11,14 @@
 
 #include "base/profile_reader.h"
 #include "config/package_description.h"
+#include "dialog/dialog_layout.h"
 #include "dialog/install_flow.h"
 #include "download/block_download_mgr.h"
 #include "download/download_event.h"
 #include "skin/lr_button_win.h"
 #include "skin/lr_check_box_win.h"
 #include "skin/my_label_win.h"
+#include "skin/skin_scale.h"
 #include "win/dialog_window_win.h"
 #include "win/scoped_handle.h"
 
@@ -53,6 +55,11 @@ class COnlineInstallDlg final : public win::DialogWindow, public IDownloadEvent,
 
   private:
     void BindControls();
+    // Notes where every control lies at 96 DPI, from where the template put it.
+    void CaptureBaseLayout();
+    // Lays the window and its controls out at `dpi` and redraws; the window's top-left
+    // corner goes to `position` when given.
+    void ApplyDpi(int dpi, const POINT* position);
     void SkinButtons();
     void Paint();
     void PaintStage(HDC dc);
@@ -80,6 +87,16 @@ class COnlineInstallDlg final : public win::DialogWindow, public IDownloadEvent,
     const IProfileReader& description_;
     std::wstring argument_;
     HICON m_hIcon = nullptr;
+
+    // The display scale the window is laid out and painted at, and its layout at 96 DPI.
+    int dpi_ = kBaseDpi;
+    SkinSize base_window_size_;
+    std::vector<std::pair<HWND, SkinRect>> base_layout_;
+    // The template's font and the DPI it was made for; the font for dpi_ when that
+    // differs (owned).
+    HFONT template_font_ = nullptr;
+    int template_font_dpi_ = kBaseDpi;
+    win::ScopedFont scaled_font_;
 
     PackageDescription package_;
     std::unique_ptr<InstallFlow> flow_;

@@ -3,6 +3,8 @@
 
 #include "skin/control_text_win.h"
 #include "skin/skin_manager_win.h"
+#include "skin/skin_scale.h"
+#include "win/dpi_win.h"
 #include "win/gdi_win.h"
 
 namespace installer {
@@ -12,6 +14,10 @@ CLrButton::~CLrButton() {
     Detach();
     tooltip_.Destroy();
     background_.Release();
+}
+
+int CLrButton::Dpi() const {
+    return dpi_ > 0 ? dpi_ : win::WindowDpi(hwnd());
 }
 
 void CLrButton::SetToolTipText(const std::wstring& text) {
@@ -132,12 +138,14 @@ void CLrButton::Paint() {
     HWND window = hwnd();
     const std::wstring text = GetControlWindowText(window);
     COLORREF color = text_color_;
+    const int dpi = Dpi();
     SkinMargins margins = kDefaultButtonMargins;
     if (CSkinImage* image = TheSkinManager().GetImage(image_name_)) {
         if (auto first = FrameMargins(image->info(), 0)) {
             margins = *first;
         }
     }
+    margins = ScaleForDpi(margins, dpi);
     ::GetClientRect(window, &client_rect_);
     pressed_offset_ = 0;
 
@@ -158,8 +166,8 @@ void CLrButton::Paint() {
     if (face.grey_text) {
         color = kDisabledButtonTextColor;
     }
-    pressed_offset_ = face.pressed_offset ? 1 : 0;
-    TheSkinManager().DrawImage(surface, image_name_, client_rect_, face.frame);
+    pressed_offset_ = face.pressed_offset ? ScaleForDpi(1, dpi) : 0;
+    TheSkinManager().DrawImage(surface, image_name_, client_rect_, face.frame, nullptr, 255, dpi);
 
     win::ScopedSelectObject font(surface, GetControlFont(window));
     SIZE extent{};
@@ -169,7 +177,7 @@ void CLrButton::Paint() {
     ::SetBkMode(surface, TRANSPARENT);
     ::SetTextColor(surface, color);
     if (pressed_offset_ != 0) {
-        ::OffsetRect(&text_rect, 1, 1);
+        ::OffsetRect(&text_rect, pressed_offset_, pressed_offset_);
     }
     ::DrawTextW(surface, text.c_str(), static_cast<int>(text.size()), &text_rect,
                 DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_END_ELLIPSIS);

@@ -29,6 +29,9 @@ class CLrButton : public win::SubclassedControl {
     // Name of the skin image whose frames 0-4 are the faces (normal, hover, pressed,
     // disabled, focused). Takes effect at the next paint; does not repaint.
     void SetImage(const std::wstring& image_name) { image_name_ = image_name; }
+    // The DPI the button draws at; until set, its window's.
+    void SetDpi(int dpi) { dpi_ = dpi; }
+    int Dpi() const;
     const std::wstring& image_name() const { return image_name_; }
 
     // Text the tooltip shows; pushed to the tooltip each time the mouse enters.
@@ -66,6 +69,7 @@ class CLrButton : public win::SubclassedControl {
     COLORREF text_color_;
     UINT item_state_ = 0;
     std::wstring image_name_;
+    int dpi_ = 0;
     CBackgroundCache background_;
     std::wstring tooltip_text_;
     bool tooltip_text_pending_ = false;

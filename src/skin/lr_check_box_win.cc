@@ -3,6 +3,8 @@
 
 #include "skin/control_text_win.h"
 #include "skin/skin_manager_win.h"
+#include "skin/skin_scale.h"
+#include "win/dpi_win.h"
 #include "win/gdi_win.h"
 
 namespace installer {
@@ -41,6 +43,10 @@ CLrCheckBox::CLrCheckBox() : text_color_(TheSkinManager().GetTextColor(L"LrCheck
 CLrCheckBox::~CLrCheckBox() {
     Detach();
     background_.Release();
+}
+
+int CLrCheckBox::Dpi() const {
+    return dpi_ > 0 ? dpi_ : win::WindowDpi(hwnd());
 }
 
 void CLrCheckBox::SetCheck(int state) {
@@ -139,15 +145,17 @@ void CLrCheckBox::Paint() {
         ::FillRect(surface, &client_rect_, ::GetSysColorBrush(COLOR_BTNFACE));
     }
     const std::wstring text = GetControlWindowText(window);
-    RECT text_rect{kCheckBoxTextLeft, 0, width, height - 1};
+    const int dpi = Dpi();
+    RECT text_rect{ScaleForDpi(kCheckBoxTextLeft, dpi), 0, width, height - ScaleForDpi(1, dpi)};
     SkinSize frame_size;
     if (CSkinImage* image = TheSkinManager().GetImage(image_name_)) {
-        image->GetFrameSize(&frame_size.width, &frame_size.height, true);
+        frame_size = image->ScaledFrameSize(dpi, true);
     }
     const RECT box = ToRect(CheckBoxImageRect(height, frame_size));
     const bool enabled = ::IsWindowEnabled(window) != FALSE;
     const bool checked = ::SendMessageW(window, BM_GETCHECK, 0, 0) != BST_UNCHECKED;
-    TheSkinManager().DrawImage(surface, image_name_, box, CheckBoxFrame(enabled, checked, hover_ != 0));
+    TheSkinManager().DrawImage(surface, image_name_, box, CheckBoxFrame(enabled, checked, hover_ != 0), nullptr, 255,
+                               dpi);
     if (enabled && ::GetParent(window) != nullptr && ::GetFocus() == window) {
         ::DrawFocusRect(surface, &text_rect);
     }

@@ -21,6 +21,9 @@ class CLrCheckBox : public win::SubclassedControl {
     // Invalidates the control, then sets the check state (BST_CHECKED, BST_UNCHECKED...)
     // with BM_SETCHECK. Does nothing before Attach.
     void SetCheck(int state);
+    // The DPI the check box draws at; until set, its window's.
+    void SetDpi(int dpi) { dpi_ = dpi; }
+    int Dpi() const;
     // BM_GETCHECK; 0 before Attach.
     int GetCheck() const;
 
@@ -46,6 +49,7 @@ class CLrCheckBox : public win::SubclassedControl {
     RECT client_rect_{};
     COLORREF text_color_;
     std::wstring image_name_;
+    int dpi_ = 0;
     CBackgroundCache background_;
 };
 

@@ -117,15 +117,39 @@ void CMyUrlLabel::PreSubclassWindow() {
     if (base == nullptr) {
         base = static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
     }
-    LOGFONTW logfont{};
-    if (base != nullptr && ::GetObjectW(base, sizeof(logfont), &logfont) == sizeof(logfont)) {
-        logfont.lfUnderline = TRUE;
-        underlined_font_.Set(::CreateFontIndirectW(&logfont));
-    }
-    if (underlined_font_) {
+    if (MakeUnderlinedCopy(base)) {
         ::SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(underlined_font_.Get()), TRUE);
     }
     tooltip_.Create(window, 100);
+}
+
+bool CMyUrlLabel::MakeUnderlinedCopy(HFONT base) {
+    LOGFONTW logfont{};
+    if (base == nullptr || ::GetObjectW(base, sizeof(logfont), &logfont) != sizeof(logfont)) {
+        return false;
+    }
+    logfont.lfUnderline = TRUE;
+    HFONT underlined = ::CreateFontIndirectW(&logfont);
+    if (underlined == nullptr) {
+        return false;
+    }
+    underlined_font_.Set(underlined);
+    return true;
+}
+
+LRESULT CMyUrlLabel::OnSetFont(WPARAM font, LPARAM redraw) {
+    // A new font (the window's, after a change of display scale) is shown underlined too.
+    const auto given = reinterpret_cast<HFONT>(font);
+    if (given == nullptr || given == underlined_font_.Get()) {
+        return Default(WM_SETFONT, font, redraw);
+    }
+    win::ScopedFont previous(underlined_font_.Take());
+    original_font_ = given;
+    if (!MakeUnderlinedCopy(given)) {
+        return Default(WM_SETFONT, font, redraw);
+    }
+    // The control lets go of the previous copy here, before it is deleted.
+    return Default(WM_SETFONT, reinterpret_cast<WPARAM>(underlined_font_.Get()), redraw);
 }
 
 void CMyUrlLabel::OnWindowDestroyed() {
@@ -154,6 +178,8 @@ LRESULT CMyUrlLabel::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
             return TRUE;
         case WM_SETTEXT:
             return OnSetText(reinterpret_cast<const wchar_t*>(lparam));
+        case WM_SETFONT:
+            return OnSetFont(wparam, lparam);
         case win::kReflectCtlColor:
             ::SetBkMode(reinterpret_cast<HDC>(wparam), TRANSPARENT);
             return reinterpret_cast<LRESULT>(::GetStockObject(NULL_BRUSH));

@@ -78,6 +78,9 @@ class CMyUrlLabel : public LabelBase {
     LRESULT OnLButtonDown(UINT message, WPARAM wparam, LPARAM lparam);
     LRESULT OnLButtonUp();
     LRESULT OnMouseLeave();
+    LRESULT OnSetFont(WPARAM font, LPARAM redraw);
+    // Keeps an underlined copy of `base` in underlined_font_; false when none could be made.
+    bool MakeUnderlinedCopy(HFONT base);
     void Enter();
     void Leave();
     void Paint();

@@ -1,6 +1,8 @@
 // Decoding skin images and drawing their frames with AlphaBlend.
 #include "skin/skin_image_win.h"
 
+#include <vector>
+
 #include "win/gdi_win.h"
 #include "win/scoped_handle.h"
 
@@ -30,10 +32,14 @@ bool CSkinImage::Load(const SkinImageInfo& info, const std::wstring& skin_folder
     }
     working_ = std::move(working);
     source_ = std::move(source);
+    folder_ = skin_folder;
     return true;
 }
 
 void CSkinImage::Release() {
+    scaled_.clear();
+    variants_.clear();
+    variants_loaded_ = false;
     gdi_bitmap_.Close();
     source_.reset();
     working_.reset();
@@ -70,22 +76,142 @@ void CSkinImage::GetFrameSize(int* width, int* height, bool one_frame) const {
     }
 }
 
-bool DrawImageFrame(HDC dc, const CSkinImage* image, const RECT& dest, int frame, const RECT* source, BYTE alpha) {
+SkinSize CSkinImage::ScaledFrameSize(int dpi, bool one_frame) const {
+    if (!working_) {
+        return {};
+    }
+    const SkinSize frame = ScaleForDpi(FrameSize(image_width(), image_height(), info_, true), dpi);
+    if (one_frame) {
+        return frame;
+    }
+    const int count = static_cast<int>(info_.frame_count);
+    return info_.direction == kFramesSideBySide ? SkinSize{frame.width * count, frame.height}
+                                                : SkinSize{frame.width, frame.height * count};
+}
+
+Gdiplus::Bitmap* CSkinImage::Variant(int percent) const {
+    if (!variants_loaded_) {
+        variants_loaded_ = true;
+        for (int candidate : kImageVariantPercents) {
+            const std::wstring path = folder_ + ImageVariantFileName(info_.file_name, candidate);
+            if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+                continue;
+            }
+            std::unique_ptr<Gdiplus::Bitmap> copy(Gdiplus::Bitmap::FromFile(path.c_str(), FALSE));
+            // A copy that does not fit the 1x image's frames would draw the wrong pieces.
+            if (copy && copy->GetLastStatus() == Gdiplus::Ok &&
+                IsPlausibleVariantSize(static_cast<int>(copy->GetWidth()), static_cast<int>(copy->GetHeight()),
+                                       image_width(), image_height(), static_cast<int>(info_.frame_count), candidate)) {
+                variants_.emplace(candidate, std::move(copy));
+            }
+        }
+    }
+    if (percent == 100) {
+        return working_.get();
+    }
+    const auto found = variants_.find(percent);
+    return found != variants_.end() ? found->second.get() : nullptr;
+}
+
+const CSkinImage::Scaled* CSkinImage::AtDpi(int dpi) const {
+    if (!working_ || ScaleForDpi(1000, dpi) == 1000) {
+        return nullptr;
+    }
+    auto found = scaled_.find(dpi);
+    if (found == scaled_.end()) {
+        found = scaled_.emplace(dpi, MakeScaled(dpi)).first;
+    }
+    return found->second.get();
+}
+
+std::unique_ptr<CSkinImage::Scaled> CSkinImage::MakeScaled(int dpi) const {
+    // Room for the largest real skin images at 2x, not for absurd frame counts.
+    constexpr int kMaxSide = 16384;
+    const SkinSize target = ScaledFrameSize(dpi, true);
+    const SkinSize whole = ScaledFrameSize(dpi, false);
+    if (target.width <= 0 || target.height <= 0 || whole.width > kMaxSide || whole.height > kMaxSide) {
+        return nullptr;
+    }
+    Variant(100);  // makes sure the skin's copies are loaded
+    std::vector<int> available;
+    for (const auto& [percent, bitmap] : variants_) {
+        available.push_back(percent);
+    }
+    Gdiplus::Bitmap* from = Variant(ChooseImageVariant(dpi, available));
+    const int from_width = static_cast<int>(from->GetWidth());
+    const int from_height = static_cast<int>(from->GetHeight());
+    auto scaled = std::make_unique<Scaled>();
+    scaled->width = whole.width;
+    scaled->height = whole.height;
+    HBITMAP converted = nullptr;
+    if (from_width == whole.width && from_height == whole.height) {
+        // The skin drew this scale itself: nothing to resample.
+        if (from->GetHBITMAP(Gdiplus::Color(0xFF000000), &converted) != Gdiplus::Ok) {
+            return nullptr;
+        }
+        scaled->bitmap.Set(converted);
+        return scaled;
+    }
+    Gdiplus::Bitmap strip(whole.width, whole.height, PixelFormat32bppARGB);
+    Gdiplus::Graphics graphics(&strip);
+    graphics.SetCompositingMode(Gdiplus::CompositingModeSourceCopy);
+    graphics.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
+    graphics.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
+    // Mirrored beyond the frame's edges, so that the filter does not fade the edges into
+    // transparency or pull in the next frame.
+    Gdiplus::ImageAttributes edges;
+    edges.SetWrapMode(Gdiplus::WrapModeTileFlipXY);
+    const SkinSize from_frame = FrameSize(from_width, from_height, info_, true);
+    for (int i = 0; i < static_cast<int>(info_.frame_count); ++i) {
+        const bool across = info_.direction == kFramesSideBySide;
+        const Gdiplus::Rect to(across ? i * target.width : 0, across ? 0 : i * target.height, target.width,
+                               target.height);
+        graphics.DrawImage(from, to, across ? i * from_frame.width : 0, across ? 0 : i * from_frame.height,
+                           from_frame.width, from_frame.height, Gdiplus::UnitPixel, &edges);
+    }
+    if (graphics.GetLastStatus() != Gdiplus::Ok ||
+        strip.GetHBITMAP(Gdiplus::Color(0xFF000000), &converted) != Gdiplus::Ok) {
+        return nullptr;
+    }
+    scaled->bitmap.Set(converted);
+    return scaled;
+}
+
+bool DrawImageFrame(HDC dc,
+                    const CSkinImage* image,
+                    const RECT& dest,
+                    int frame,
+                    const RECT* source,
+                    BYTE alpha,
+                    int dpi) {
     if (dc == nullptr || image == nullptr || image->working_bitmap() == nullptr) {
         return false;
     }
-    const std::optional<SkinRect> frame_rect =
-        FrameSourceRect(image->image_width(), image->image_height(), image->info(), frame);
+    HBITMAP bitmap = nullptr;
+    int width = image->image_width();
+    int height = image->image_height();
+    int scale_dpi = kBaseDpi;
+    if (const CSkinImage::Scaled* scaled = image->AtDpi(dpi)) {
+        bitmap = scaled->bitmap.Get();
+        width = scaled->width;
+        height = scaled->height;
+        scale_dpi = dpi;
+    } else {
+        // At 96 DPI, or when the scaled look cannot be made: the image itself, stretched.
+        bitmap = image->GetGdiBitmap();
+    }
+    const std::optional<SkinRect> frame_rect = FrameSourceRect(width, height, image->info(), frame);
     const std::optional<SkinMargins> margins = FrameMargins(image->info(), frame);
     if (!frame_rect || !margins) {
         return false;
     }
     RECT from = ToRect(*frame_rect);
     if (source != nullptr) {
-        from = RECT{frame_rect->left + source->left, frame_rect->top + source->top, frame_rect->left + source->right,
-                    frame_rect->top + source->bottom};
+        const SkinRect within = ScaleForDpi(ToSkinRect(*source), scale_dpi);
+        from = RECT{frame_rect->left + within.left, frame_rect->top + within.top, frame_rect->left + within.right,
+                    frame_rect->top + within.bottom};
     }
-    DrawNineSlice(dc, from, dest, *image, *margins, alpha);
+    DrawNineSlice(dc, from, dest, bitmap, ScaleForDpi(*margins, scale_dpi), alpha);
     return true;
 }
 
@@ -97,7 +223,15 @@ void DrawNineSlice(HDC dc,
                    BYTE alpha) {
     // Converted once per image rather than at every draw: painting the window draws a
     // dozen images, and the conversion cost more than the blending.
-    HBITMAP gdi_bitmap = image.GetGdiBitmap();
+    DrawNineSlice(dc, source, dest, image.GetGdiBitmap(), margins, alpha);
+}
+
+void DrawNineSlice(HDC dc,
+                   const RECT& source,
+                   const RECT& dest,
+                   HBITMAP gdi_bitmap,
+                   const SkinMargins& margins,
+                   BYTE alpha) {
     if (dc == nullptr || gdi_bitmap == nullptr) {
         return;
     }

@@ -53,12 +53,13 @@ bool CSkinManager::DrawImage(HDC dc,
                              const RECT& dest,
                              int frame,
                              const RECT* source,
-                             BYTE alpha) {
+                             BYTE alpha,
+                             int dpi) {
     CSkinImage* image = GetImage(name);
     if (image == nullptr) {
         return false;
     }
-    return DrawImageFrame(dc, image, dest, frame, source, alpha);
+    return DrawImageFrame(dc, image, dest, frame, source, alpha, dpi);
 }
 
 CSkinManager& TheSkinManager() {

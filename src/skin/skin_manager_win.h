@@ -33,14 +33,15 @@ class CSkinManager {
     // Text colour (COLORREF) of a control class; red when the skin does not say.
     COLORREF GetTextColor(const std::wstring& class_name);
 
-    // Draws frame `frame` of image `name` into `dest` (see DrawImageFrame). Returns false
-    // and draws nothing when the image is missing or cannot be drawn.
+    // Draws frame `frame` of image `name` into `dest` at `dpi` (see DrawImageFrame).
+    // Returns false and draws nothing when the image is missing or cannot be drawn.
     bool DrawImage(HDC dc,
                    const std::wstring& name,
                    const RECT& dest,
                    int frame = 0,
                    const RECT* source = nullptr,
-                   BYTE alpha = 255);
+                   BYTE alpha = 255,
+                   int dpi = kBaseDpi);
 
   private:
     CGDIPlus gdiplus_;  // first member: GDI+ outlives the images

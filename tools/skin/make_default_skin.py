@@ -2,10 +2,20 @@
 """Draws the installer's default skin: every image the window and its controls ask for,
 and the three INI files that describe them.
 
-Everything is drawn here from simple shapes (Pillow), at four times the size and scaled
+Everything is drawn here from simple shapes (Pillow), at four times the 1x size and scaled
 down, so that edges are smooth and soft edges carry PNG alpha. The output is the same on
 every run. Chinese texts are drawn by the program at run time; only the step names are in
 the step images, rendered with the WenQuanYi font.
+
+Each image is written three times, for 100 %, 150 % and 200 % screens: the 1x file under
+the name skin.ini gives it, and larger copies beside it named by putting "@1.5x" or "@2x"
+before the extension ("btn_normal.png" -> "btn_normal@1.5x.png", "btn_normal@2x.png";
+"dlg_border.PNG" -> "dlg_border@2x.PNG"). A larger copy is scaled down from the same 4x
+drawing, not up from the 1x file, so text and corners stay sharp. A length v of the 1x
+image is int(v * s + 0.5) at scale s (rounded half up, like the installer's MulDiv); a
+strip's frames are each scaled that way and joined as in the 1x strip. The INI files
+describe only the 1x images (frame count, direction, nine-slice margins in 1x pixels);
+the installer scales the margins itself.
 
 Usage: make_default_skin.py --out DIR
 """
@@ -18,6 +28,7 @@ import sys
 from PIL import Image, ImageDraw, ImageFilter, ImageFont
 
 SCALE = 4  # drawing happens at this multiple, then is scaled down
+SCALES = (1, 1.5, 2)  # the sets of images written: 100 %, 150 % and 200 % screens
 
 # The window: 333 x 205 dialog units of "MS Shell Dlg" 8, measured under Wine at 96 DPI.
 WINDOW_W, WINDOW_H = 500, 334
@@ -51,8 +62,22 @@ def canvas(w, h, color=(0, 0, 0, 0)):
     return Image.new("RGBA", (w * SCALE, h * SCALE), color)
 
 
-def finish(img, w, h):
-    return img.resize((w, h), Image.LANCZOS)
+def scaled(v, scale):
+    """A length of v 1x pixels at `scale`, rounded half up as the installer's MulDiv does."""
+    return int(v * scale + 0.5)
+
+
+def variant_name(name, scale):
+    """The file name of image `name` at `scale`: "btn_normal.png" -> "btn_normal@2x.png"."""
+    if scale == 1:
+        return name
+    stem, ext = os.path.splitext(name)
+    return f"{stem}@{scale:g}x{ext}"
+
+
+def finish(img, w, h, scale):
+    """Scales a drawing of a w x h (1x) image down to its size at `scale`."""
+    return img.resize((scaled(w, scale), scaled(h, scale)), Image.LANCZOS)
 
 
 def vertical_gradient(w, h, top, bottom):
@@ -91,29 +116,33 @@ def font(size):
 BORDER_LEFT, BORDER_RIGHT, BORDER_TOP, BORDER_BOTTOM = 2, 180, BAND_H, 6
 
 
-def draw_border():
-    """dlg_border.PNG: a nine-slice whose top band, right art and 1 px frame keep their size."""
+def draw_border(scale):
+    """dlg_border.PNG: a nine-slice whose top band, right art and 1 px frame keep their size.
+
+    The gradient and the lines are drawn straight at the output size, so that at any scale
+    the band ends exactly at the scaled top margin and the lines stay whole pixels thick."""
     w = BORDER_LEFT + 8 + BORDER_RIGHT
     h = BORDER_TOP + 8 + BORDER_BOTTOM
-    img = Image.new("RGBA", (w, h), rgba(BODY))
-    img.paste(vertical_gradient(w, BAND_H, BAND_TOP, BAND_BOTTOM), (0, 0))
+    out_w, out_h, band_h, line = scaled(w, scale), scaled(h, scale), scaled(BAND_H, scale), scaled(1, scale)
+    img = Image.new("RGBA", (out_w, out_h), rgba(BODY))
+    img.paste(vertical_gradient(out_w, band_h, BAND_TOP, BAND_BOTTOM), (0, 0))
     # Soft light circles in the band's right part: they lie in the right margin, which is
     # never stretched.
     art = canvas(w, BAND_H)
     d = ImageDraw.Draw(art)
     for cx, cy, r, a in ((w - 40, 6, 58, 22), (w - 118, 70, 44, 16), (w - 8, 60, 30, 18)):
         d.ellipse([(cx - r) * SCALE, (cy - r) * SCALE, (cx + r) * SCALE, (cy + r) * SCALE], fill=(255, 255, 255, a))
-    band = img.crop((0, 0, w, BAND_H))
-    band.alpha_composite(finish(art, w, BAND_H))
+    band = img.crop((0, 0, out_w, band_h))
+    band.alpha_composite(finish(art, w, BAND_H, scale))
     img.paste(band, (0, 0))
     d = ImageDraw.Draw(img)
     # A thin light line under the band gives it an edge.
-    d.line([(0, BAND_H - 1), (w, BAND_H - 1)], fill=rgba(lerp(BAND_BOTTOM, (255, 255, 255), 0.25)))
-    d.rectangle([0, 0, w - 1, h - 1], outline=rgba(BORDER))
+    d.rectangle([0, band_h - line, out_w - 1, band_h - 1], fill=rgba(lerp(BAND_BOTTOM, (255, 255, 255), 0.25)))
+    d.rectangle([0, 0, out_w - 1, out_h - 1], outline=rgba(BORDER), width=line)
     return img
 
 
-def draw_logo():
+def draw_logo(scale):
     """Logo_Title.png: a white rounded tile with a play-and-wave mark."""
     size = 26
     img = canvas(size, size)
@@ -123,14 +152,14 @@ def draw_logo():
     s = SCALE
     d.polygon([(8 * s, 7 * s), (8 * s, 19 * s), (18 * s, 13 * s)], fill=rgba(PRIMARY))
     d.arc([12 * s, 6 * s, 24 * s, 20 * s], -50, 50, fill=rgba(PRIMARY_LIGHT), width=int(1.6 * s))
-    return finish(img, size, size)
+    return finish(img, size, size, scale)
 
 
 STEP_W, STEP_H = 42, 20
 STEP_NAMES = ("欢迎", "安装", "完成")
 
 
-def draw_step(name, current):
+def draw_step(name, current, scale):
     img = canvas(STEP_W, STEP_H)
     d = ImageDraw.Draw(img)
     if current:
@@ -146,7 +175,7 @@ def draw_step(name, current):
     x = (STEP_W * SCALE - (box[2] - box[0])) / 2 - box[0]
     y = (STEP_H * SCALE - (box[3] - box[1])) / 2 - box[1]
     d.text((x, y), name, font=f, fill=color)
-    return finish(img, STEP_W, STEP_H)
+    return finish(img, STEP_W, STEP_H, scale)
 
 
 # --- Buttons ----------------------------------------------------------------------------
@@ -171,7 +200,7 @@ def button_face(w, h, top, bottom, radius, ring=None, shadow=True):
     return img
 
 
-def button_strip(w, h, radius, icon=None, caption=None):
+def button_strip(scale, w, h, radius, icon=None, caption=None):
     """Five faces: normal, hover, pressed, disabled, focused. The window clears the text
     of the buttons that get an image, so their caption is part of the image."""
     looks = [
@@ -189,7 +218,7 @@ def button_strip(w, h, radius, icon=None, caption=None):
             icon(ImageDraw.Draw(img), w, h, color, i == 2)
         if caption is not None:
             draw_caption(ImageDraw.Draw(img), w, h, caption, color, i == 2)
-        frames.append(finish(img, w, h))
+        frames.append(finish(img, w, h, scale))
     return strip(frames)
 
 
@@ -225,7 +254,7 @@ def play_icon(d, w, h, color, pressed):
 CHECK_SIZE = 16
 
 
-def check_frame(kind, checked):
+def check_frame(kind, checked, scale):
     size = CHECK_SIZE
     img = canvas(size, size)
     d = ImageDraw.Draw(img)
@@ -243,21 +272,21 @@ def check_frame(kind, checked):
         inner = {"normal": (255, 255, 255), "hover": (240, 247, 255), "pressed": (222, 236, 252),
                  "disabled": (238, 241, 245)}[kind]
         d.rounded_rectangle(box, radius=3 * s, fill=rgba(inner), outline=rgba(outline), width=int(1.2 * s))
-    return finish(img, size, size)
+    return finish(img, size, size, scale)
 
 
-def check_strip():
+def check_strip(scale):
     # 0 unchecked, 1 hover, 2 pressed, 3 disabled, 4 disabled (unused),
     # 5 checked, 6 checked hover, 7 checked pressed, 8 checked disabled.
     kinds = [("normal", False), ("hover", False), ("pressed", False), ("disabled", False), ("disabled", False),
              ("normal", True), ("hover", True), ("pressed", True), ("disabled", True)]
-    return strip([check_frame(k, c) for k, c in kinds])
+    return strip([check_frame(k, c, scale) for k, c in kinds])
 
 
 CAPTION_W, CAPTION_H = 28, 22
 
 
-def caption_strip(glyph, hover_fill, pressed_fill):
+def caption_strip(scale, glyph, hover_fill, pressed_fill):
     frames = []
     looks = [(None, 230), (hover_fill, 255), (pressed_fill, 255), (None, 110), (None, 230)]
     for fill, glyph_alpha in looks:
@@ -265,7 +294,7 @@ def caption_strip(glyph, hover_fill, pressed_fill):
         if fill is not None:
             img.paste(Image.new("RGBA", img.size, fill), (0, 0), rounded_mask(CAPTION_W, CAPTION_H, 4, inset=1))
         glyph(ImageDraw.Draw(img), (255, 255, 255, glyph_alpha))
-        frames.append(finish(img, CAPTION_W, CAPTION_H))
+        frames.append(finish(img, CAPTION_W, CAPTION_H, scale))
     return strip(frames)
 
 
@@ -374,8 +403,8 @@ def picture_done(rng):
     return img
 
 
-def save_jpeg(img, path):
-    small = img.resize((PICTURE_W, PICTURE_H), Image.LANCZOS).convert("RGB")
+def save_jpeg(img, path, scale):
+    small = finish(img, PICTURE_W, PICTURE_H, scale).convert("RGB")
     small.save(path, "JPEG", quality=90, optimize=False, progressive=False)
 
 
@@ -400,25 +429,32 @@ def main():
     os.makedirs(out, exist_ok=True)
     rng = random.Random(20261208)
 
-    images = {}
-    images["dlg_border.PNG"] = draw_border()
-    images["Logo_Title.png"] = draw_logo()
-    for index, name in enumerate(STEP_NAMES):
-        images[f"step{index}0.png"] = draw_step(name, False)
-        images[f"step{index}1.png"] = draw_step(name, True)
-    images["btn_install.png"] = button_strip(156, 40, 7, download_icon, "立即安装")
-    images["btn_run.png"] = button_strip(156, 40, 7, play_icon, "立即启动")
-    images["btn_normal.png"] = button_strip(40, 26, 4)
-    images["btn_check.png"] = check_strip()
-    images["dlg_min.png"] = caption_strip(minimise_glyph, (255, 255, 255, 48), (255, 255, 255, 80))
-    images["dlg_close.png"] = caption_strip(close_glyph, rgba(CLOSE_RED), rgba(lerp(CLOSE_RED, (0, 0, 0), 0.2)))
-    for name, img in images.items():
-        img.save(os.path.join(out, name), "PNG", optimize=False)
-
-    save_jpeg(picture_fast(rng), os.path.join(out, "Install0.jpg"))
-    save_jpeg(picture_waves(rng), os.path.join(out, "Install1.jpg"))
-    save_jpeg(picture_shapes(rng), os.path.join(out, "Install2.jpg"))
-    save_jpeg(picture_done(rng), os.path.join(out, "Install.jpg"))
+    # The pictures share one random generator, so each is drawn once, in this order, and
+    # every scale gets the same picture.
+    pictures = {
+        "Install0.jpg": picture_fast(rng),
+        "Install1.jpg": picture_waves(rng),
+        "Install2.jpg": picture_shapes(rng),
+        "Install.jpg": picture_done(rng),
+    }
+    for scale in SCALES:
+        images = {}
+        images["dlg_border.PNG"] = draw_border(scale)
+        images["Logo_Title.png"] = draw_logo(scale)
+        for index, name in enumerate(STEP_NAMES):
+            images[f"step{index}0.png"] = draw_step(name, False, scale)
+            images[f"step{index}1.png"] = draw_step(name, True, scale)
+        images["btn_install.png"] = button_strip(scale, 156, 40, 7, download_icon, "立即安装")
+        images["btn_run.png"] = button_strip(scale, 156, 40, 7, play_icon, "立即启动")
+        images["btn_normal.png"] = button_strip(scale, 40, 26, 4)
+        images["btn_check.png"] = check_strip(scale)
+        images["dlg_min.png"] = caption_strip(scale, minimise_glyph, (255, 255, 255, 48), (255, 255, 255, 80))
+        images["dlg_close.png"] = caption_strip(scale, close_glyph, rgba(CLOSE_RED),
+                                                rgba(lerp(CLOSE_RED, (0, 0, 0), 0.2)))
+        for name, img in images.items():
+            img.save(os.path.join(out, variant_name(name, scale)), "PNG", optimize=False)
+        for name, img in pictures.items():
+            save_jpeg(img, os.path.join(out, variant_name(name, scale)), scale)
 
     skin = "; The installer's default skin, written by tools/skin/make_default_skin.py.\r\n\r\n"
     skin += image_section("dlg_border.PNG", 1, (BORDER_LEFT, BORDER_TOP, BORDER_RIGHT, BORDER_BOTTOM))
