@@ -18,9 +18,29 @@ OTHER_LOOK = {"step00.png": "step01.png", "step01.png": "step00.png", "step10.pn
               "step11.png": "step10.png", "step20.png": "step21.png", "step21.png": "step20.png"}
 
 
-def skin_image(name, skin_dir=None):
+def variant_name(name, scale):
+    """The skin's copy of image `name` for `scale` (1, 1.5 or 2): "step01@1.5x.png"."""
+    if scale == 1:
+        return name
+    stem, ext = os.path.splitext(name)
+    return f"{stem}@{scale:g}x{ext}"
+
+
+def skin_image(name, skin_dir=None, scale=1):
     return Image.open(os.path.join(skin_dir or os.path.join(win64_build_dir(), "src", "app", "skin", "Default"),
-                                   name))
+                                   variant_name(name, scale)))
+
+
+def blown_up(name, scale, skin_dir=None):
+    """The 1x image enlarged to `scale` with bicubic filtering: what a window stretched by
+    the system, or drawn from 1x images only, would show."""
+    image = skin_image(name, skin_dir).convert("RGBA")
+    return image.resize((int(image.width * scale + 0.5), int(image.height * scale + 0.5)), Image.BICUBIC)
+
+
+def first_frame(image, count):
+    """Frame 0 of a side-by-side strip of `count` frames."""
+    return image.crop((0, 0, image.width // count, image.height))
 
 
 def control_box(window, control_id, size=None):
@@ -49,23 +69,24 @@ def mean_difference(shot, box, image):
     return total / count if count else float("inf")
 
 
-def step_looks(shot_path, window, stage):
-    """For each step: (expected image, its difference, the other look's difference)."""
+def step_looks(shot_path, window, stage, scale=1):
+    """For each step: (expected image, its difference, the other look's difference), with
+    the skin's images for `scale`."""
     shot = Image.open(shot_path)
     found = {}
     for control_id, name in STEP_IMAGES[stage].items():
-        image = skin_image(name)
+        image = skin_image(name, scale=scale)
         box = control_box(window, control_id, image.size)
         found[control_id] = (name, mean_difference(shot, box, image),
-                             mean_difference(shot, box, skin_image(OTHER_LOOK[name])))
+                             mean_difference(shot, box, skin_image(OTHER_LOOK[name], scale=scale)))
     return found
 
 
-def picture_difference(shot_path, window, names):
+def picture_difference(shot_path, window, names, scale=1):
     """The smallest difference between the picture area and one of the skin pictures `names`."""
     shot = Image.open(shot_path)
     box = control_box(window, PICTURE)
-    return min(mean_difference(shot, box, skin_image(name)) for name in names)
+    return min(mean_difference(shot, box, skin_image(name, scale=scale)) for name in names)
 
 
 def filled_share(shot_path, window):

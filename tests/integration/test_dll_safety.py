@@ -13,7 +13,7 @@ import xml.etree.ElementTree as ElementTree
 
 from tests.harness.driver import Driver, DriverNotFound
 from tests.harness.installer import TINY_PACKAGE, INSTALLER_EXE, Sandbox, config_server, simple_description
-from tests.harness.wine import DLL_OVERRIDES, WineTestCase, to_windows_path, win64_exe
+from tests.harness.wine import DLL_OVERRIDES, WineTestCase, to_windows_path, win32_build_dir, win64_exe
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 CANARY = os.path.join("tests", "win", "canary", "canary.dll")
@@ -191,25 +191,43 @@ class BuiltInstallerTest(unittest.TestCase):
         self.assertEqual(check.returncode, 0, check.stderr)
 
     def test_manifest_is_embedded_and_asks_for_what_the_window_needs(self):
-        with open(win64_exe(INSTALLER_EXE), "rb") as f:
+        programs = [win64_exe(INSTALLER_EXE)]
+        shipped = os.path.join(win32_build_dir(), INSTALLER_EXE)
+        if os.path.exists(shipped):
+            programs.append(shipped)  # the 32-bit build carries the same resource script
+        for program in programs:
+            with self.subTest(program=program):
+                self.check_manifest(program)
+
+    def check_manifest(self, program):
+        with open(program, "rb") as f:
             image = f.read()
         start = image.find(b"<?xml")
         end = image.find(b"</assembly>", start)
         self.assertTrue(start >= 0 and end > start, "no manifest in the executable")
         root = ElementTree.fromstring(image[start:end + len(b"</assembly>")])
         ns = {"v1": "urn:schemas-microsoft-com:asm.v1", "v3": "urn:schemas-microsoft-com:asm.v3",
-              "compat": "urn:schemas-microsoft-com:compatibility.v1"}
+              "compat": "urn:schemas-microsoft-com:compatibility.v1",
+              "ws2005": "http://schemas.microsoft.com/SMI/2005/WindowsSettings",
+              "ws2016": "http://schemas.microsoft.com/SMI/2016/WindowsSettings"}
         controls = root.find("v1:dependency/v1:dependentAssembly/v1:assemblyIdentity", ns)
         self.assertEqual((controls.get("name"), controls.get("version"), controls.get("publicKeyToken")),
                          ("Microsoft.Windows.Common-Controls", "6.0.0.0", "6595b64144ccf1df"))
         level = root.find("v3:trustInfo/v3:security/v3:requestedPrivileges/v3:requestedExecutionLevel", ns)
         self.assertEqual((level.get("level"), level.get("uiAccess")), ("asInvoker", "false"))
-        self.assertEqual(root.find("v3:application/v3:windowSettings/v3:dpiAware", ns).text, "false")
+        # DPI aware: per monitor (version 2 where Windows knows it, else version 1), and
+        # "true/pm", which 8.1 reads as per monitor and Vista and 7 as system aware. An
+        # element in the wrong namespace would be ignored by Windows, so the namespaces count.
+        settings = root.find("v3:application/v3:windowSettings", ns)
+        self.assertIsNotNone(settings, "no windowSettings")
+        self.assertEqual(settings.find("ws2005:dpiAware", ns).text.strip(), "true/pm")
+        awareness = [a.strip() for a in settings.find("ws2016:dpiAwareness", ns).text.split(",")]
+        self.assertEqual(awareness, ["PerMonitorV2", "PerMonitor"])
+        self.assertIsNone(settings.find("v3:dpiAware", ns), "a second dpiAware in the wrong namespace")
         systems = {e.get("Id") for e in root.findall("compat:compatibility/compat:application/compat:supportedOS", ns)}
         self.assertEqual(systems, {"{e2011457-1546-43c5-a5fe-008deee3d3f0}", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
                                    "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
                                    "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"})
-
 
 if __name__ == "__main__":
     unittest.main()

@@ -372,6 +372,13 @@ def write_test_skin(folder):
     for i, colour in enumerate(((200, 0, 0), (0, 200, 0), (200, 200, 0), (0, 0, 200))):
         strip.paste(Image.new("RGBA", (25, 10), colour + (255,)), (i * 25, 0))
     strip.save(os.path.join(folder, "strip.png"))
+    # Its copy for 200 %: frames twice the size in other colours, so that a check can tell
+    # which file was drawn. The copy for 150 % has a size that fits no scaled strip.
+    copy = Image.new("RGBA", (200, 20))
+    for i, colour in enumerate(((100, 0, 0), (0, 100, 0), (100, 100, 0), (0, 0, 100))):
+        copy.paste(Image.new("RGBA", (50, 20), colour + (255,)), (i * 50, 0))
+    copy.save(os.path.join(folder, "strip@2x.png"))
+    Image.new("RGBA", (100, 10), (255, 255, 255, 255)).save(os.path.join(folder, "strip@1.5x.png"))
     grid = Image.new("RGBA", (10, 8))
     for y in range(8):
         for x in range(10):
@@ -409,7 +416,7 @@ def write_test_skin(folder):
 class ToolkitChecksTest(WineTestCase):
     """Runs skin_checks.exe beside a skin of known pixels and reads its verdicts."""
 
-    EXPECTED_CHECKS = 20
+    EXPECTED_CHECKS = 22
 
     def test_every_check_passes(self):
         folder = tempfile.mkdtemp(prefix="skin-checks-")

@@ -191,6 +191,38 @@ void SkinChecks() {
         return std::string();
     });
 
+    Check("at 200% a frame comes from the skin's 2x copy, one to one", [&] {
+        CSkinImage* strip = skin.GetImage(L"strip.png");
+        if (strip == nullptr || !(strip->ScaledFrameSize(192, true) == SkinSize{50, 20})) {
+            return std::string("strip.png missing or its 2x frame is not 50x20");
+        }
+        Canvas canvas(50, 20, RGB(0, 0, 0));
+        DrawImageFrame(canvas.dc(), strip, RECT{0, 0, 50, 20}, 3, nullptr, 255, 192);
+        for (int x = 0; x < 50; ++x) {
+            if (canvas.Pixel(x, 10) != RGB(0, 0, 100)) {
+                return "column " + std::to_string(x) + " is " + Hex(canvas.Pixel(x, 10));
+            }
+        }
+        return std::string();
+    });
+
+    Check("at 150% a copy that does not fit is ignored and the 2x copy is resampled", [&] {
+        CSkinImage* strip = skin.GetImage(L"strip.png");
+        if (strip == nullptr || !(strip->ScaledFrameSize(144, true) == SkinSize{38, 15})) {
+            return std::string("strip.png missing or its 1.5x frame is not 38x15");
+        }
+        Canvas canvas(38, 15, RGB(0, 0, 0));
+        DrawImageFrame(canvas.dc(), strip, RECT{0, 0, 38, 15}, 3, nullptr, 255, 144);
+        // The edges too: the filter must not pull in the neighbouring frame or fade out.
+        for (int x : {0, 1, 18, 36, 37}) {
+            if (!Near(canvas.Pixel(x, 7), RGB(0, 0, 100), 4) || !Near(canvas.Pixel(x, 0), RGB(0, 0, 100), 4)) {
+                return "column " + std::to_string(x) + " is " + Hex(canvas.Pixel(x, 7)) + " / " +
+                       Hex(canvas.Pixel(x, 0));
+            }
+        }
+        return std::string();
+    });
+
     Check("same-size nine-slice copies every pixel once", [&] {
         CSkinImage* grid = skin.GetImage(L"grid.png");
         Canvas canvas(10, 8, RGB(1, 2, 3));
