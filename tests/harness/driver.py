@@ -32,8 +32,9 @@ class DriverNotFound(DriverError):
     pass
 
 
-# Commands that change nothing in the programs under test.
-LOOK_ONLY = frozenset({"list", "wait", "msgbox", "info", "can-write"})
+# Commands that may run twice with the end state of running once: those that change
+# nothing in the programs under test, and moving the pointer to a given point.
+RERUNNABLE = frozenset({"list", "wait", "msgbox", "info", "can-write", "screenshot", "mouse-move"})
 
 
 def _flag_args(**options):
@@ -63,9 +64,9 @@ class Driver:
 
     def call(self, command, *args, timeout=60):
         result = self.session.run(self.exe, command, *args, timeout=timeout)
-        if command in LOOK_ONLY and result.returncode != 0 and not result.stdout.strip() and not result.stderr.strip():
+        if command in RERUNNABLE and result.returncode != 0 and not result.stdout.strip() and not result.stderr.strip():
             # The driver ended without a word, before its command ran (seen once in a while
-            # under Wine); a command that only looks is safe to run again.
+            # under Wine); such a command is safe to run again.
             result = self.session.run(self.exe, command, *args, timeout=timeout)
         if result.timed_out:
             raise DriverError(f"test_driver {command} timed out")

@@ -146,7 +146,9 @@ class DisplayScaleTest(WineTestCase):
     # The three stages at three scales.
 
     def check_three_stages(self, dpi, scale):
-        process, hwnd = self.start_installer(dpi, limit_rate="300k")
+        # Slow enough (some 17 s) that the download still runs when 立即安装 is pressed after
+        # the Welcome checks, so that the Install stage is there to be seen.
+        process, hwnd = self.start_installer(dpi, limit_rate="100k")
         self.park_mouse(hwnd, scale)
         window = self.driver.window(hwnd)
         self.assert_window_scaled(window, scale)

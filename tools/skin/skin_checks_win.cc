@@ -6,7 +6,8 @@
 //                        "skin\Default\" beside this program; prints "PASS name" or
 //                        "FAIL name: why" per check and exits with the number of failures.
 //   skin_checks bench    paints the installer's Welcome and Install pages from the skin
-//                        beside the program many times and prints the time per paint.
+//                        beside the program at 96, 144 and 192 DPI many times and prints
+//                        the time of the first paint and of one paint after it.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -22,6 +23,7 @@
 #include "skin/mem_dc_win.h"
 #include "skin/my_label_win.h"
 #include "skin/skin_manager_win.h"
+#include "skin/skin_scale.h"
 #include "win/gdi_win.h"
 #include "win/message_filter_win.h"
 #include "win/scoped_handle.h"
@@ -479,34 +481,52 @@ void WindowChecks() {
 
 // --- Benchmark ------------------------------------------------------------------------------
 
-void PaintPage(HDC dc, const RECT& client, int stage) {
+// The window's background of `stage` as the installer paints it at `dpi`.
+void PaintPage(HDC dc, int stage, int dpi) {
+    auto at = [dpi](int left, int top, int right, int bottom) {
+        return ToRect(ScaleForDpi(SkinRect{left, top, right, bottom}, dpi));
+    };
+    const RECT client = at(0, 0, 500, 333);
     CSkinManager& skin = TheSkinManager();
     CMemDC surface(dc, client);
-    skin.DrawImage(surface, L"dlg_border.PNG", client);
-    skin.DrawImage(surface, L"Logo_Title.png", RECT{6, 3, 32, 29});
+    skin.DrawImage(surface, L"dlg_border.PNG", client, 0, nullptr, 255, dpi);
+    skin.DrawImage(surface, L"Logo_Title.png", at(6, 3, 32, 29), 0, nullptr, 255, dpi);
     const wchar_t* const steps[2][3] = {{L"step01.png", L"step10.png", L"step20.png"},
                                         {L"step00.png", L"step11.png", L"step20.png"}};
     for (int i = 0; i < 3; ++i) {
-        skin.DrawImage(surface, steps[stage - 1][i], RECT{21 + 44 * i, 39, 63 + 44 * i, 59});
+        skin.DrawImage(surface, steps[stage - 1][i], at(21 + 44 * i, 39, 63 + 44 * i, 59), 0, nullptr, 255, dpi);
     }
     if (stage == 2) {
-        skin.DrawImage(surface, L"Install0.jpg", RECT{8, 75, 488, 241});
+        skin.DrawImage(surface, L"Install0.jpg", at(8, 75, 488, 241), 0, nullptr, 255, dpi);
     }
 }
 
+// Per scale: the first paint (decoding at 96 DPI; the larger copies, or resampling, at the
+// others) and then the time of one paint.
 int Bench() {
-    const RECT client{0, 0, 500, 333};
     win::ScopedGetDc screen(nullptr);
-    for (int stage = 1; stage <= 2; ++stage) {
-        PaintPage(screen.Get(), client, stage);  // loads the images
-        constexpr int kPaints = 200;
-        const auto start = std::chrono::steady_clock::now();
-        for (int i = 0; i < kPaints; ++i) {
-            Canvas target(500, 333, RGB(0, 0, 0));
-            PaintPage(target.dc(), client, stage);
+    std::printf("%5s %6s %12s %15s\n", "dpi", "stage", "first ms", "ms per paint");
+    for (int dpi : {96, 144, 192}) {
+        const int width = ScaleForDpi(500, dpi);
+        const int height = ScaleForDpi(333, dpi);
+        for (int stage = 1; stage <= 2; ++stage) {
+            auto start = std::chrono::steady_clock::now();
+            {
+                Canvas first(width, height, RGB(0, 0, 0));
+                PaintPage(first.dc(), stage, dpi);
+            }
+            const double first_ms =
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+            constexpr int kPaints = 200;
+            start = std::chrono::steady_clock::now();
+            for (int i = 0; i < kPaints; ++i) {
+                Canvas target(width, height, RGB(0, 0, 0));
+                PaintPage(target.dc(), stage, dpi);
+            }
+            const double ms =
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+            std::printf("%5d %6d %12.1f %15.2f\n", dpi, stage, first_ms, ms / kPaints);
         }
-        const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-        std::printf("stage %d background: %.2f ms per paint (%d paints)\n", stage, ms / kPaints, kPaints);
     }
     return 0;
 }
