@@ -271,6 +271,8 @@ void COnlineInstallDlg::CaptureBaseLayout() {
 
 void COnlineInstallDlg::ApplyDpi(int dpi, const POINT* position) {
     dpi_ = dpi;
+    // The font the children have now is deleted only once they all have the new one.
+    const win::ScopedFont previous_font(scaled_font_.Take());
     HFONT font = template_font_;
     if (dpi != template_font_dpi_) {
         scaled_font_.Set(win::FontForDpi(template_font_, template_font_dpi_, dpi));

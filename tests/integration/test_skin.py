@@ -432,14 +432,15 @@ class ToolkitChecksTest(WineTestCase):
         self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
 
     def test_paint_benchmark_runs(self):
-        # Prints the cost of painting the window's background from the default skin; the
-        # figure is for reading, not a pass mark.
+        # Prints the cost of painting the window's background from the default skin at three
+        # display scales; the figures are for reading, not a pass mark.
         result = self.wine.run(win64_exe(CHECKS), "bench", timeout=300)
         self.assertEqual(result.returncode, 0, result.stderr)
-        figures = [line for line in result.stdout.splitlines() if "ms per paint" in line]
-        self.assertEqual(len(figures), 2, result.stdout)
-        print("\n" + "\n".join(figures))
-
+        rows = [line.split() for line in result.stdout.splitlines() if line.split() and line.split()[0].isdigit()]
+        self.assertEqual([(int(r[0]), int(r[1])) for r in rows],
+                         [(dpi, stage) for dpi in (96, 144, 192) for stage in (1, 2)], result.stdout)
+        self.assertTrue(all(float(r[2]) >= 0 and float(r[3]) > 0 for r in rows), result.stdout)
+        print("\n" + result.stdout.strip())
 
 if __name__ == "__main__":
     unittest.main()
