@@ -89,7 +89,7 @@ SkinSize CSkinImage::ScaledFrameSize(int dpi, bool one_frame) const {
                                                 : SkinSize{frame.width, frame.height * count};
 }
 
-Gdiplus::Bitmap* CSkinImage::Variant(int percent) const {
+const std::map<int, std::unique_ptr<Gdiplus::Bitmap>>& CSkinImage::Variants() const {
     if (!variants_loaded_) {
         variants_loaded_ = true;
         for (int candidate : kImageVariantPercents) {
@@ -106,15 +106,11 @@ Gdiplus::Bitmap* CSkinImage::Variant(int percent) const {
             }
         }
     }
-    if (percent == 100) {
-        return working_.get();
-    }
-    const auto found = variants_.find(percent);
-    return found != variants_.end() ? found->second.get() : nullptr;
+    return variants_;
 }
 
 const CSkinImage::Scaled* CSkinImage::AtDpi(int dpi) const {
-    if (!working_ || ScaleForDpi(1000, dpi) == 1000) {
+    if (!working_ || dpi < 1 || dpi == kBaseDpi) {
         return nullptr;
     }
     auto found = scaled_.find(dpi);
@@ -132,12 +128,13 @@ std::unique_ptr<CSkinImage::Scaled> CSkinImage::MakeScaled(int dpi) const {
     if (target.width <= 0 || target.height <= 0 || whole.width > kMaxSide || whole.height > kMaxSide) {
         return nullptr;
     }
-    Variant(100);  // makes sure the skin's copies are loaded
+    const auto& variants = Variants();
     std::vector<int> available;
-    for (const auto& [percent, bitmap] : variants_) {
+    for (const auto& [percent, bitmap] : variants) {
         available.push_back(percent);
     }
-    Gdiplus::Bitmap* from = Variant(ChooseImageVariant(dpi, available));
+    const int chosen = ChooseImageVariant(dpi, available);
+    Gdiplus::Bitmap* from = chosen == 100 ? working_.get() : variants.at(chosen).get();
     const int from_width = static_cast<int>(from->GetWidth());
     const int from_height = static_cast<int>(from->GetHeight());
     auto scaled = std::make_unique<Scaled>();

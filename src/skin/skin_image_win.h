@@ -65,7 +65,8 @@ class CSkinImage {
     const Scaled* AtDpi(int dpi) const;
 
   private:
-    Gdiplus::Bitmap* Variant(int percent) const;
+    // The skin's larger copies that fit this image, by percent; loaded on first call.
+    const std::map<int, std::unique_ptr<Gdiplus::Bitmap>>& Variants() const;
     std::unique_ptr<Scaled> MakeScaled(int dpi) const;
 
     std::unique_ptr<Gdiplus::Bitmap> working_;
@@ -73,7 +74,6 @@ class CSkinImage {
     SkinImageInfo info_;
     std::wstring folder_;
     mutable win::ScopedBitmap gdi_bitmap_;
-    // The skin's larger copies by percent, loaded on first need (null: none usable).
     mutable std::map<int, std::unique_ptr<Gdiplus::Bitmap>> variants_;
     mutable bool variants_loaded_ = false;
     mutable std::map<int, std::unique_ptr<Scaled>> scaled_;
