@@ -14,8 +14,9 @@ import shutil
 import tempfile
 import urllib.parse
 
+from tests.harness.driver import Driver, child
 from tests.harness.nginx import Nginx
-from tests.harness.wine import win64_build_dir, win64_exe
+from tests.harness.wine import WineTestCase, win64_build_dir, win64_exe
 
 INSTALLER_EXE = os.path.join("src", "app", "online_installer.exe")
 STATS_PATH = "/api/InstallData.ashx"
@@ -38,6 +39,48 @@ def remove_old_packages(prefix):
             path = os.path.join(documents, name)
             if os.path.isfile(path) and name.lower().endswith(".exe"):
                 os.remove(path)
+
+
+def demo_setup():
+    """The demo setup package of the win64 build, as bytes: the package the installation
+    tests serve from their mirrors (it installs into "DemoSoft")."""
+    with open(win64_exe(os.path.join("tools", "demo_package", "demo_setup.exe")), "rb") as f:
+        return f.read()
+
+
+class InstallerTestCase(WineTestCase):
+    """A Wine session for tests that take the installer through an installation of the demo
+    setup package (`cls.setup`). Before each test the folder it installs into
+    (`cls.install_root`) is emptied and no package of an earlier test is left to resume;
+    `self.driver` drives the window."""
+
+    program_files = "Program Files"  # where the demo setup installs on drive C:
+    sub_dir = "DemoSoft"
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.setup = demo_setup()
+        cls.install_root = os.path.join(cls.wine.prefix, "drive_c", cls.program_files, cls.sub_dir)
+
+    def setUp(self):
+        super().setUp()
+        shutil.rmtree(self.install_root, ignore_errors=True)
+        remove_old_packages(self.wine.prefix)  # a kept package would be resumed, not fetched
+        self.driver = Driver(self.wine)
+
+    def control(self, hwnd, control_id):
+        return child(self.driver.window(hwnd), control_id)
+
+    def wait_control(self, hwnd, control_id, timeout=120, interval=0.2, **expected):
+        def matches():
+            c = self.control(hwnd, control_id)
+            return c is not None and all(c.get(k) == v for k, v in expected.items())
+        self.wait_until(matches, timeout=timeout, interval=interval, message=f"control {control_id} with {expected}")
+
+    def installed(self):
+        """Whether the demo setup ran: it leaves its log in the folder it installs into."""
+        return os.path.exists(os.path.join(self.install_root, "install.log"))
 
 
 def blocks_requested(entries):

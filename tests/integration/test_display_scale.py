@@ -6,17 +6,14 @@ drawn scaled; a move to a monitor of another scale lays the window out again.
 Screenshots are kept under artifacts/display_scale/.
 """
 import os
-import shutil
 import unittest
 
 from PIL import Image
 
-from tests.harness.driver import Driver, child
-from tests.harness.installer import Sandbox, block_table, config_server, remove_old_packages, simple_description
+from tests.harness.installer import InstallerTestCase, Sandbox, block_table, config_server, simple_description
 from tests.harness.nginx import Nginx
 from tests.harness.stage_look import (blown_up, control_box, first_frame, mean_difference,
                                       picture_difference, skin_image, step_looks)
-from tests.harness.wine import WineTestCase, win64_exe
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 ARTIFACTS = os.path.join(ROOT, "artifacts", "display_scale")
@@ -37,16 +34,10 @@ def scaled(value, scale):
     return int(value * scale + 0.5)
 
 
-def demo_setup():
-    with open(win64_exe(os.path.join("tools", "demo_package", "demo_setup.exe")), "rb") as f:
-        return f.read()
-
-
-class DisplayScaleTest(WineTestCase):
+class DisplayScaleTest(InstallerTestCase):
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
-        cls.setup = demo_setup()
         os.makedirs(ARTIFACTS, exist_ok=True)
         # Other tests share the Wine prefix: it goes back to 100 % whatever happens here.
         cls.addClassCleanup(cls.set_dpi, 96)
@@ -57,11 +48,6 @@ class DisplayScaleTest(WineTestCase):
             result = cls.wine.run("reg", "add", key, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f")
             if result.returncode != 0:
                 raise AssertionError(f"could not set LogPixels to {dpi}: {result}")
-
-    def setUp(self):
-        shutil.rmtree(os.path.join(self.wine.prefix, "drive_c", "Program Files", SUB_DIR), ignore_errors=True)
-        remove_old_packages(self.wine.prefix)
-        self.driver = Driver(self.wine)
 
     # Helpers.
 
@@ -96,12 +82,6 @@ class DisplayScaleTest(WineTestCase):
         path = os.path.join(ARTIFACTS, name)
         self.driver.screenshot(hwnd, path, settle=0.8)
         return path
-
-    def wait_control(self, hwnd, control_id, timeout=120, **expected):
-        def matches():
-            c = child(self.driver.window(hwnd), control_id)
-            return c is not None and all(c.get(k) == v for k, v in expected.items())
-        self.wait_until(matches, timeout=timeout, message=f"control {control_id} with {expected}")
 
     def assert_window_scaled(self, window, scale):
         left, top, right, bottom = window["rect"]

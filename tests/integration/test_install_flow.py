@@ -3,17 +3,14 @@ nginx mirrors, the test driver pressing the buttons, and the files the demo setu
 its Main.exe leave behind as the record of what ran."""
 import http.server
 import os
-import shutil
 import threading
 import time
 import unittest
 
-from tests.harness.driver import Driver, child
-from tests.harness.installer import (Sandbox, block_table, config_server, remove_old_packages,
-                                     simple_description, stats_requests)
+from tests.harness.installer import (InstallerTestCase, Sandbox, block_table, config_server, simple_description,
+                                     stats_requests)
 from tests.harness.nginx import Nginx
 from tests.harness.stage_look import filled_share, picture_difference, step_looks
-from tests.harness.wine import WineTestCase, win64_exe
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 ARTIFACTS = os.path.join(ROOT, "artifacts", "install_flow")
@@ -24,11 +21,6 @@ INSTALL_NOW, ACCEPT, BOOT, RUN_NOW, CLOSE, START_NOW, PROGRESS = 1011, 1013, 101
 MINIMIZE = 1022
 WM_COMMAND = 0x0111
 BN_DOUBLECLICKED, BN_SETFOCUS, BN_KILLFOCUS = 5, 6, 7
-
-
-def demo_setup():
-    with open(win64_exe(os.path.join("tools", "demo_package", "demo_setup.exe")), "rb") as f:
-        return f.read()
 
 
 class SlowStatisticsServer:
@@ -63,20 +55,16 @@ class SlowStatisticsServer:
         self.thread.join(10)
 
 
-class InstallFlowTest(WineTestCase):
+class InstallFlowTest(InstallerTestCase):
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
-        cls.setup = demo_setup()
-        cls.install_root = os.path.join(cls.wine.prefix, "drive_c", "Program Files", SUB_DIR)
         os.makedirs(ARTIFACTS, exist_ok=True)
 
     def setUp(self):
-        shutil.rmtree(self.install_root, ignore_errors=True)
-        remove_old_packages(self.wine.prefix)
+        super().setUp()
         self.sandbox = Sandbox()
         self.addCleanup(self.sandbox.cleanup)
-        self.driver = Driver(self.wine)
 
     # Helpers.
 
@@ -97,15 +85,6 @@ class InstallFlowTest(WineTestCase):
         self.addCleanup(process.kill)
         window = self.driver.wait(title=TITLE, exe=EXE, timeout=40)
         return server, process, window["hwnd"]
-
-    def control(self, hwnd, control_id):
-        return child(self.driver.window(hwnd), control_id)
-
-    def wait_control(self, hwnd, control_id, timeout=120, **expected):
-        def matches():
-            c = self.control(hwnd, control_id)
-            return c is not None and all(c.get(k) == v for k, v in expected.items())
-        self.wait_until(matches, timeout=timeout, message=f"control {control_id} with {expected}")
 
     def package_file(self):
         folder = os.path.join(self.wine.prefix, "drive_c", "users", "Public", "Documents")
@@ -291,7 +270,7 @@ class InstallFlowTest(WineTestCase):
         self.wait_control(hwnd, CLOSE, enabled=True, timeout=10)
         self.driver.press(hwnd, CLOSE, wait_ms=200)
         self.assertEqual(process.wait(30), 0)
-        self.assertFalse(os.path.exists(os.path.join(self.install_root, "install.log")), "no setup ran")
+        self.assertFalse(self.installed(), "no setup ran")
 
 
 if __name__ == "__main__":

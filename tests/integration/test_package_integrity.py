@@ -4,16 +4,13 @@ whose whole file does not match the description (the message, no setup run), and
 what the publisher tool described."""
 import hashlib
 import os
-import shutil
 import subprocess
 import tempfile
 import unittest
 
-from tests.harness.driver import Driver, child
-from tests.harness.installer import (Sandbox, block_table, blocks_requested, config_server, remove_old_packages,
+from tests.harness.installer import (InstallerTestCase, Sandbox, block_table, blocks_requested, config_server,
                                      stats_requests)
 from tests.harness.nginx import Nginx
-from tests.harness.wine import WineTestCase, win64_exe
 from tests.integration.test_download_publish import parse_ini, publish_tool
 
 EXE = "online_installer.exe"
@@ -110,22 +107,13 @@ class PublisherWholeFileTest(unittest.TestCase):
         self.assertIn("no FileSha256", r.stdout)
 
 
-class InstallerWholeFileTest(WineTestCase):
+class InstallerWholeFileTest(InstallerTestCase):
     """The installer under Wine, with the demo setup package on an nginx mirror."""
 
-    @classmethod
-    def setUpClass(cls):
-        super().setUpClass()
-        with open(win64_exe(os.path.join("tools", "demo_package", "demo_setup.exe")), "rb") as f:
-            cls.setup = f.read()
-        cls.install_root = os.path.join(cls.wine.prefix, "drive_c", "Program Files", SUB_DIR)
-
     def setUp(self):
-        shutil.rmtree(self.install_root, ignore_errors=True)
-        remove_old_packages(self.wine.prefix)
+        super().setUp()
         self.sandbox = Sandbox()
         self.addCleanup(self.sandbox.cleanup)
-        self.driver = Driver(self.wine)
         self.mirror = Nginx(files={"DemoSoft.exe": self.setup}).start()
         self.addCleanup(self.mirror.cleanup)
 
@@ -137,12 +125,6 @@ class InstallerWholeFileTest(WineTestCase):
         self.addCleanup(process.kill)
         window = self.driver.wait(title=TITLE, exe=EXE, timeout=40)
         return server, process, window["hwnd"]
-
-    def control(self, hwnd, control_id):
-        return child(self.driver.window(hwnd), control_id)
-
-    def installed(self):
-        return os.path.exists(os.path.join(self.install_root, "install.log"))
 
     def expect_refusal(self, ini_bytes):
         server, process, hwnd = self.start(ini_bytes)

@@ -9,7 +9,6 @@ asked for anything; a signed one installs through the real window. The build wit
 key makes no signature request.
 """
 import datetime
-import hashlib
 import os
 import shutil
 import subprocess
@@ -18,7 +17,7 @@ import time
 import unittest
 
 from tests.harness.driver import Driver, child
-from tests.harness.installer import (Sandbox, block_table, blocks_requested, config_server, remove_old_packages,
+from tests.harness.installer import (InstallerTestCase, Sandbox, block_table, blocks_requested, config_server,
                                      stats_requests)
 from tests.harness.nginx import Nginx
 from tests.harness.wine import REPO, WineTestCase, win64_exe
@@ -180,24 +179,19 @@ class PublisherSigningTest(unittest.TestCase):
         self.assertIn(b"not an ECDSA P-256 key", r.stderr)
 
 
-class SignedInstallerTest(WineTestCase):
+class SignedInstallerTest(InstallerTestCase):
     """The installer built with the test publisher key, under Wine."""
 
     @classmethod
     def setUpClass(cls):
         cls.signed_exe = win64_exe(TEST_KEY_INSTALLER)
         super().setUpClass()
-        with open(win64_exe(os.path.join("tools", "demo_package", "demo_setup.exe")), "rb") as f:
-            cls.setup = f.read()
-        cls.install_root = os.path.join(cls.wine.prefix, "drive_c", "Program Files", SUB_DIR)
 
     def setUp(self):
-        shutil.rmtree(self.install_root, ignore_errors=True)
-        remove_old_packages(self.wine.prefix)  # a kept package would be resumed, not fetched
+        super().setUp()
         self.sandbox = Sandbox()
         self.addCleanup(self.sandbox.cleanup)
         shutil.copy2(self.signed_exe, self.sandbox.exe)
-        self.driver = Driver(self.wine)
         self.mirror = Nginx(files={"DemoSoft.exe": self.setup}).start()
         self.addCleanup(self.mirror.cleanup)
         self.attacker = Nginx(files={"DemoSoft.exe": bytes(reversed(self.setup))}).start()
@@ -221,9 +215,6 @@ class SignedInstallerTest(WineTestCase):
                                   env={"DEMO_SETUP_SECONDS": "1", "DEMO_MAIN_NO_WINDOW": "1"})
         self.addCleanup(process.kill)
         return process
-
-    def installed(self):
-        return os.path.exists(os.path.join(self.install_root, "install.log"))
 
     def expect_refusal(self, server, message):
         process = self.start(server)

@@ -315,10 +315,9 @@ class InstallerReportTest(WineTestCase):
             self.assertEqual(stats_requests(server), [])
 
     def test_install_press_and_setup_run_send_type2_then_type0(self):
-        from tests.harness.installer import block_table, config_server, server_address, simple_description, \
-            stats_requests
-        with open(win64_exe(os.path.join("tools", "demo_package", "demo_setup.exe")), "rb") as f:
-            setup = f.read()
+        from tests.harness.installer import block_table, config_server, demo_setup, server_address, \
+            simple_description, stats_requests
+        setup = demo_setup()
         host, port = server_address()
         description = simple_description(title="演示软件", blocks=block_table(setup),
                                          urls=[f"http://{host}:{port}/pkg/demo_setup.exe"])

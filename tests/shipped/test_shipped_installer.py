@@ -8,15 +8,14 @@ Screenshots of each stage go to $INSTALLER_ARTIFACTS/shipped_win32 (default
 artifacts/shipped_win32).
 """
 import os
-import shutil
 import time
 import unittest
 
-from tests.harness.driver import Driver, DriverNotFound, child
-from tests.harness.installer import (INSTALLER_EXE, Sandbox, block_table, config_server, simple_description,
+from tests.harness.driver import DriverNotFound, child
+from tests.harness.installer import (INSTALLER_EXE, InstallerTestCase, Sandbox, block_table, config_server, simple_description,
                                      stats_requests)
 from tests.harness.nginx import Nginx
-from tests.harness.wine import (DLL_OVERRIDES, WINE_LOADER, WINE_LOADER_32, WineTestCase, is_pe32, loader_for,
+from tests.harness.wine import (DLL_OVERRIDES, WINE_LOADER, WINE_LOADER_32, is_pe32, loader_for,
                                 win32_build_dir, win32_exe, win64_exe)
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -47,15 +46,13 @@ class LoaderChoiceTest(unittest.TestCase):
         self.assertFalse(is_pe32(os.path.join(win32_build_dir(), "CMakeCache.txt")))
 
 
-class ShippedInstallerTest(WineTestCase):
+class ShippedInstallerTest(InstallerTestCase):
     with_32bit = True
+    program_files = "Program Files (x86)"  # a 32-bit setup installs there
 
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
-        with open(win64_exe(os.path.join("tools", "demo_package", "demo_setup.exe")), "rb") as f:
-            cls.setup = f.read()
-        cls.install_root = os.path.join(cls.wine.prefix, "drive_c", "Program Files (x86)", SUB_DIR)
         os.makedirs(ARTIFACTS, exist_ok=True)
 
     def setUp(self):
@@ -63,10 +60,9 @@ class ShippedInstallerTest(WineTestCase):
         self.assertTrue(is_pe32(shipped), f"{shipped} is not a 32-bit program")
         self.assertTrue(os.path.isdir(os.path.join(os.path.dirname(shipped), "skin", "Default")),
                         "the shipped skin folder is missing")
-        shutil.rmtree(self.install_root, ignore_errors=True)
+        super().setUp()
         self.sandbox = Sandbox(build_dir=win32_build_dir())
         self.addCleanup(self.sandbox.cleanup)
-        self.driver = Driver(self.wine)
 
     def start(self, *args, env=None):
         # A crash ends the installer at once instead of starting Wine's debugger; the
@@ -91,15 +87,6 @@ class ShippedInstallerTest(WineTestCase):
                 self.fail(f"the installer ended (exit {process.returncode}) before {what}:\n{process.stderr[-3000:]}")
             if time.monotonic() > deadline:
                 self.fail(f"no {what} within {START_TIMEOUT} s:\n{process.stderr[-3000:]}")
-
-    def control(self, hwnd, control_id):
-        return child(self.driver.window(hwnd), control_id)
-
-    def wait_control(self, hwnd, control_id, timeout, **expected):
-        def matches():
-            c = self.control(hwnd, control_id)
-            return c is not None and all(c.get(k) == v for k, v in expected.items())
-        self.wait_until(matches, timeout=timeout, interval=0.5, message=f"control {control_id} with {expected}")
 
     def shot(self, hwnd, name):
         answer = self.driver.screenshot(hwnd, os.path.join(ARTIFACTS, name), settle=1.0)
@@ -135,14 +122,14 @@ class ShippedInstallerTest(WineTestCase):
 
         # Install: the download's progress on the bar, no way out meanwhile.
         self.driver.press(hwnd, INSTALL_NOW, wait_ms=200)
-        self.wait_control(hwnd, PROGRESS, visible=True, timeout=60)
+        self.wait_control(hwnd, PROGRESS, visible=True, timeout=60, interval=0.5)
         self.wait_until(lambda: 0 < (self.control(hwnd, PROGRESS)["pos"] or 0), timeout=120, interval=0.5,
                         message="progress on the bar")
         self.assertFalse(self.control(hwnd, CLOSE)["enabled"], "no exit during the Install stage")
         self.shot(hwnd, "install.png")
 
         # Finish: the setup ran silently into the chosen folder.
-        self.wait_control(hwnd, START_NOW, visible=True, timeout=300)
+        self.wait_control(hwnd, START_NOW, visible=True, timeout=300, interval=0.5)
         self.shot(hwnd, "finish.png")
         self.assertTrue(self.control(hwnd, CLOSE)["enabled"])
         self.assertEqual(self.control(hwnd, PROGRESS)["pos"], 100)

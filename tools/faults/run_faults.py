@@ -31,9 +31,9 @@ sys.path.insert(0, ROOT)
 from tests.harness.driver import Driver, DriverError, DriverNotFound, child  # noqa: E402
 from tests.harness.fault_server import FaultServer  # noqa: E402
 from tests.harness.installer import (BLOCK, Sandbox, block_table, blocks_requested, config_server,  # noqa: E402
-                                     remove_old_packages, server_address, simple_description)
+                                     demo_setup, remove_old_packages, server_address, simple_description)
 from tests.harness.nginx import Nginx  # noqa: E402
-from tests.harness.wine import WineSession, win64_exe  # noqa: E402
+from tests.harness.wine import WineSession  # noqa: E402
 
 EXE = "online_installer.exe"
 TITLE = "演示软件"
@@ -137,8 +137,7 @@ class Matrix:
         self.processes = []
         self.deadline = 0.0
         os.environ["INSTALLER_WIN64_BUILD"] = main_build
-        with open(win64_exe(os.path.join("tools", "demo_package", "demo_setup.exe")), "rb") as f:
-            self.setup = f.read()
+        self.setup = demo_setup()
         self.install_root = os.path.join(session.prefix, "drive_c", "Program Files", SUB_DIR)
         self.documents = os.path.join(session.prefix, "drive_c", "users", "Public", "Documents")
         self.window_baseline = None
