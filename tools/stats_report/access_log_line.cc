@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "base/hex.h"
+
 namespace installer {
 namespace {
 
@@ -63,19 +65,6 @@ bool ParseLogTime(std::string_view text, LogDay& day) {
     }
     day = year * 10000 + month * 100 + d;
     return true;
-}
-
-int HexValue(char c) {
-    if (IsDigit(c)) {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
 }
 
 // Position of the quote that ends a quoted field starting at `from`; a quote after an
