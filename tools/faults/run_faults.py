@@ -392,12 +392,19 @@ class Matrix:
         obs = self.install_run([self.mirror(), self.mirror()], blocks=blocks)
         return "damaged-package msg, no setup", obs.summary(), self.failed_clearly(obs, DAMAGED)
 
-    def startup_run(self, body=None, serve=True):
+    def startup_run(self, body=None, serve=True, server=None, program=None):
+        """Starts the installer with `body` served as its description (or on `server`, a
+        configuration server not yet started; nothing served when not `serve`), `program` in
+        its place in the sandbox when given, and finds its window."""
         obs = Observation()
-        if serve:
-            server = config_server(body).start()
+        if server is None and serve:
+            server = config_server(body)
+        if server is not None:
+            server.start()
             self.defer(server.cleanup)
         sandbox = self.new_sandbox()
+        if program is not None:
+            shutil.copy2(program, sandbox.exe)
         started = time.monotonic()
         process = self.start_installer(sandbox)
         hwnd = self.find_window(obs, process, started)
@@ -643,22 +650,13 @@ class Matrix:
     def signed_run(self, body, signature, sparse_signature=0):
         """The signed build on `body` with `signature` (None: no .sig file; or a sparse .sig of
         `sparse_signature` bytes), followed to its end."""
-        obs = Observation()
         files = {} if signature is None else {"oemini/info.ini.sig": signature}
         server = config_server(body, extra_files=files)
         if sparse_signature:
             os.truncate(server.put("oemini/info.ini.sig", b""), sparse_signature)
-        server.start()
-        self.defer(server.cleanup)
-        sandbox = self.new_sandbox()
-        shutil.copy2(os.path.join(self.main_build, "src", "app", "online_installer_test_key.exe"), sandbox.exe)
-        started = time.monotonic()
-        process = self.start_installer(sandbox)
-        hwnd = self.find_window(obs, process, started)
-        if hwnd is None:
-            obs.exit_code = process.wait(30)
-            obs.window_closed = obs.exit_code is not None
-        else:
+        signed_build = os.path.join(self.main_build, "src", "app", "online_installer_test_key.exe")
+        obs, process, hwnd, _ = self.startup_run(server=server, program=signed_build)
+        if hwnd is not None:
             self.press_install(obs, process, hwnd)
         self.read_install_log(obs)
         return obs
