@@ -82,12 +82,13 @@ void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, 
             std::lock_guard<std::mutex> lock(state->mutex);
             state->closing_seen = true;
             abandoned = state->abandoned;
-            if (!abandoned) {
-                ::SetEvent(state->closed.Get());
-            }
         }
         if (abandoned) {
             std::unique_ptr<RequestState> owned(state);  // nothing refers to it any more
+        } else {
+            // The last touch of the state: the transfer frees it as soon as this is set,
+            // so it must not be set while the mutex inside the state is still held.
+            ::SetEvent(state->closed.Get());
         }
     }
 }
@@ -314,10 +315,18 @@ RangeResult WinInetRangeTransport::FetchRange(const std::wstring& url,
     // it is closing, since a late callback or read would otherwise write into freed memory.
     ::InternetCloseHandle(request);
     if (::WaitForSingleObject(state->closed.Get(), kCloseWaitMs) != WAIT_OBJECT_0) {
-        std::lock_guard<std::mutex> lock(state->mutex);
-        if (!state->closing_seen) {
-            state->abandoned = true;
+        bool abandon = false;
+        {
+            std::lock_guard<std::mutex> lock(state->mutex);
+            abandon = !state->closing_seen;
+            state->abandoned = abandon;
+        }
+        if (abandon) {
             (void)state.release();  // the closing notification frees it
+        } else {
+            // The notification has come and is about to set the event; the state stays
+            // until it has.
+            ::WaitForSingleObject(state->closed.Get(), INFINITE);
         }
     }
     if (stopped || outcome.step == Step::kCancelled || cancel.IsCancelled()) {
