@@ -222,6 +222,12 @@ std::wstring DownloadFailureText(DownloadFailureCause cause, int64_t package_byt
                    FormatByteSize(package_bytes) + L" 可用空间后重试。";
         case DownloadFailureCause::kDamaged:
             return kPackageDamagedText;
+        case DownloadFailureCause::kCertificate:
+            return kCertificateInvalidText;
+        case DownloadFailureCause::kServerRefused:
+            return kServerRefusedText;
+        case DownloadFailureCause::kProxyLogin:
+            return kProxyLoginText;
         case DownloadFailureCause::kNetwork:
             break;
     }

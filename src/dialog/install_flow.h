@@ -34,13 +34,21 @@ inline constexpr const wchar_t* kStartProgramFailedText = L"执行安装包出�
 inline constexpr const wchar_t* kDownloadFailedText = L"下载安装包失败，请检查网络后重试。";
 inline constexpr const wchar_t* kPackageDamagedText =
     L"安装包在各个下载服务器上都未通过校验，可能已损坏或被改动，请稍后重试。";
+inline constexpr const wchar_t* kCertificateInvalidText =
+    L"服务器的安全证书无效，无法安全地下载。请检查电脑的日期和时间，或联系软件发布者。";
+inline constexpr const wchar_t* kServerRefusedText = L"下载服务器暂时不提供该安装包，请稍后重试或联系软件发布者。";
+inline constexpr const wchar_t* kProxyLoginText =
+    L"代理服务器需要有效的用户名和密码，安装已停止。请向网络管理员确认登录信息后重试。";
 
 // Why the download could not complete, as the user must hear it: each cause has its own
 // remedy. Never renumbered.
 enum class DownloadFailureCause {
-    kNetwork = 0,      // no mirror could be reached or kept delivering
-    kCannotWrite = 1,  // the package file cannot be created or written (disk full, read-only folder)
-    kDamaged = 2,      // the blocks fail their check on every mirror
+    kNetwork = 0,        // no mirror could be reached or kept delivering
+    kCannotWrite = 1,    // the package file cannot be created or written (disk full, read-only folder)
+    kDamaged = 2,        // the blocks fail their check on every mirror
+    kCertificate = 3,    // every server's certificate is not valid
+    kServerRefused = 4,  // every mirror refuses with an HTTP error
+    kProxyLogin = 5,     // the proxy's login was not given
 };
 
 enum class FlowActionKind {

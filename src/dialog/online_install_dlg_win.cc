@@ -62,7 +62,14 @@ DownloadFailureCause FailureCause(DownloadFailure reason) {
             return DownloadFailureCause::kCannotWrite;
         case DownloadFailure::kInvalidBlockTable:
         case DownloadFailure::kBlockFailsItsCheck:
+        case DownloadFailure::kPackageSizeMismatch:
             return DownloadFailureCause::kDamaged;
+        case DownloadFailure::kCertificateInvalid:
+            return DownloadFailureCause::kCertificate;
+        case DownloadFailure::kServerRefused:
+            return DownloadFailureCause::kServerRefused;
+        case DownloadFailure::kProxyLoginRequired:
+            return DownloadFailureCause::kProxyLogin;
         default:
             return DownloadFailureCause::kNetwork;
     }

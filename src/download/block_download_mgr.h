@@ -25,17 +25,22 @@ class CBlockDownloadMgr;
 
 // Why the package cannot be completed; the value of OnDownloadFailed. Never renumbered.
 enum class DownloadFailure : int32_t {
-    kNoMirrors = 1,           // the block table is not empty but no mirror URL was given
-    kEmptyBlockTable = 2,     // nothing to download: the description lists no block
-    kInvalidBlockTable = 3,   // a block can never verify: size outside 1..204,800, a digest
-                              // that was not 32 hex digits, or more than kMaxBlocks blocks
-    kBlockNeverVerified = 4,  // one block failed its attempt limit on every mirror tried
-    kAllMirrorsFailed = 5,    // every mirror was demoted for failing again and again, or, in a
-                              // network outage, no block was verified for the outage budget
-    kWriteFailed = 6,         // writing or closing the package file failed (disk full)
-    kCannotStartWorker = 7,   // no worker thread could be created
-    kBlockFailsItsCheck = 8,  // one block's bytes failed their digest or size check on every
-                              // attempt: the mirrors serve another file than the description's
+    kNoMirrors = 1,             // the block table is not empty but no mirror URL was given
+    kEmptyBlockTable = 2,       // nothing to download: the description lists no block
+    kInvalidBlockTable = 3,     // a block can never verify: size outside 1..204,800, a digest
+                                // that was not 32 hex digits, or more than kMaxBlocks blocks
+    kBlockNeverVerified = 4,    // one block failed its attempt limit on every mirror tried
+    kAllMirrorsFailed = 5,      // every mirror was demoted for failing again and again, or, in a
+                                // network outage, no block was verified for the outage budget
+    kWriteFailed = 6,           // writing or closing the package file failed (disk full)
+    kCannotStartWorker = 7,     // no worker thread could be created
+    kBlockFailsItsCheck = 8,    // one block's bytes failed their digest or size check on every
+                                // attempt: the mirrors serve another file than the description's
+    kCertificateInvalid = 9,    // every mirror was refused for its TLS certificate
+    kServerRefused = 10,        // every mirror answered with HTTP errors: none offers the package now
+    kPackageSizeMismatch = 11,  // a mirror's clean answer ended before the table's last block:
+                                // the mirrors hold a shorter file than the description's
+    kProxyLoginRequired = 12,   // the proxy asks for a login that the user did not give
 };
 
 // Codes of OnBlockError.

@@ -23,6 +23,8 @@ enum class TransferError : int32_t {
     kHttpStatus = 6,  // the server answered 4xx/5xx; the body was not read
     kBadUrl = 7,      // the URL is not an http URL this transport can request
     kOther = 8,
+    kCertificate = 9,  // the server's TLS certificate is not valid (untrusted, expired, wrong name, revoked)
+    kProxyAuth = 10,   // the proxy asks for a login that was not given or not accepted
 };
 
 struct RangeResult {
