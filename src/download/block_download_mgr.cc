@@ -98,7 +98,10 @@ bool CBlockDownloadMgr::StartLocked(std::vector<std::wstring> urls,
 
     const int32_t mirror_count = static_cast<int32_t>(urls.size());
     for (std::wstring& url : urls) {
-        mirrors_.push_back(Mirror{std::move(url)});
+        Mirror mirror;
+        mirror.url = url;
+        mirror.report.url = std::move(url);
+        mirrors_.push_back(std::move(mirror));
     }
     for (const BlockInfo& info : blocks) {
         BlockState state;
@@ -176,6 +179,7 @@ int32_t CBlockDownloadMgr::KeepBlocksOnDisk() {
         }
     }
     done_count_ = kept;
+    kept_count_ = kept;
     uint8_t beyond = 0;
     if (kept == 0) {
         return file_->SetLength(0) ? 0 : -1;
@@ -244,6 +248,7 @@ void CBlockDownloadMgr::HandleDownloaded(CBlockDownloadThread* worker,
         return;
     }
 
+    mirrors_[mirror].report.bytes_received += std::max(count, 0);
     const RangeResult& result = worker->result();
     const bool range_ignored = result.http_status == 200;
     const Md5Digest digest = CMD5::Of(bytes, static_cast<uint32_t>(std::max(count, 0)));
@@ -262,6 +267,8 @@ void CBlockDownloadMgr::HandleDownloaded(CBlockDownloadThread* worker,
         if (!cut_off && error != kBlockErrorRangeIgnored) {
             ++block.check_failures;
         }
+        MirrorReport& report = mirrors_[mirror].report;
+        ++(cut_off ? report.network_failures : report.check_failures);
         HandleFailedAttempt(mirror, index, range_ignored, cut_off);
         ReapFinished();
         return;
@@ -280,6 +287,7 @@ void CBlockDownloadMgr::HandleDownloaded(CBlockDownloadThread* worker,
     block.state = State::kDone;
     ++done_count_;
     ++success_counts_[mirrors_[mirror].url];
+    ++mirrors_[mirror].report.blocks_verified;
     last_verified_ = Clock::now();
     Mirror& source = mirrors_[mirror];
     const bool was_on_probation = source.failures_in_row > 0 || source.demoted;
@@ -341,6 +349,10 @@ void CBlockDownloadMgr::HandleFailed(CBlockDownloadThread* worker, int32_t index
         return;
     }
     const bool http_error = result.error == TransferError::kHttpStatus;
+    MirrorReport& report = mirrors_[mirror].report;
+    ++(http_error                                    ? report.http_failures
+       : result.error == TransferError::kCertificate ? report.certificate_failures
+                                                     : report.network_failures);
     sink_->OnBlockError(this, worker, http_error ? kBlockErrorHttpStatus : kBlockErrorTransfer);
     HandleFailedAttempt(mirror, index, false, IsNetworkFailure(result.error));
     ReapFinished();
@@ -350,6 +362,19 @@ int32_t CBlockDownloadMgr::SuccessCount(const std::wstring& url) {
     std::lock_guard<std::mutex> lock(lock_);
     auto it = success_counts_.find(url);
     return it == success_counts_.end() ? 0 : it->second;
+}
+
+DownloadReport CBlockDownloadMgr::Report() {
+    std::lock_guard<std::mutex> lock(lock_);
+    DownloadReport report;
+    for (const Mirror& mirror : mirrors_) {
+        report.mirrors.push_back(mirror.report);
+        report.bytes_received += mirror.report.bytes_received;
+    }
+    report.blocks_total = static_cast<int32_t>(blocks_.size());
+    report.blocks_kept = kept_count_;
+    report.blocks_done = done_count_;
+    return report;
 }
 
 size_t CBlockDownloadMgr::WorkerCount() {
@@ -369,6 +394,7 @@ bool CBlockDownloadMgr::StartWorker(int32_t mirror, int32_t block, int delay_ms,
         blocks_[b].state = State::kBusy;
     }
     ++mirrors_[mirror].active;
+    ++mirrors_[mirror].report.requests;
     Worker entry{std::move(thread), mirror, block, block + run_blocks};
     entry.requested = Clock::now() + std::chrono::milliseconds(delay_ms);
     active_.push_back(std::move(entry));
@@ -543,6 +569,9 @@ void CBlockDownloadMgr::HandleFailedAttempt(int32_t mirror, int32_t index, bool 
     failing.last_failure_network = network;
     failing.run_target = 1;
     if (demote || failing.failures_in_row >= policy_.mirror_failure_limit) {
+        if (!failing.demoted) {
+            ++failing.report.rests;
+        }
         failing.demoted = true;
         failing.demoted_until = Clock::now() + std::chrono::milliseconds(policy_.demotion_ms);
         for (Worker& w : active_) {

@@ -91,6 +91,29 @@ struct DownloadPolicy {
     int max_run_blocks = 32;
 };
 
+// What one mirror did so far, for the support log and the failure report.
+struct MirrorReport {
+    std::wstring url;
+    int32_t requests = 0;              // transfers started there
+    int64_t bytes_received = 0;        // bytes of blocks that arrived from it, verified or not
+    int32_t blocks_verified = 0;       // blocks it delivered that passed their check
+    int32_t network_failures = 0;      // transfers cut by the network (reset, time-out, stall, refused)
+    int32_t http_failures = 0;         // answers with an HTTP error status
+    int32_t check_failures = 0;        // blocks whose bytes failed their size or digest check
+    int32_t certificate_failures = 0;  // connections refused for the server's certificate
+    int32_t rests = 0;                 // times it was set aside (demoted or resting)
+};
+
+// A snapshot of the whole download.
+struct DownloadReport {
+    std::vector<MirrorReport> mirrors;  // in the order of the mirror list
+    int32_t blocks_total = 0;
+    int32_t blocks_kept = 0;     // verified blocks an earlier run left in the package file
+    int32_t blocks_done = 0;     // kept and verified so far
+    int32_t outages = 0;         // times every mirror failed at the network level at once
+    int64_t bytes_received = 0;  // all mirrors' bytes_received
+};
+
 class CBlockDownloadMgr final : public IBlockDownloadEvent {
   public:
     // `transport` is not owned and must outlive the manager; `open_file` creates the
@@ -124,6 +147,8 @@ class CBlockDownloadMgr final : public IBlockDownloadEvent {
     void OnBlockDownloaded(CBlockDownloadThread* worker, const uint8_t* bytes, int32_t count, int32_t index) override;
     void OnBlockFailed(CBlockDownloadThread* worker, int32_t index) override;
 
+    // A snapshot of every mirror's figures and the download's (safe from any thread).
+    DownloadReport Report();
     // Blocks verified from `url` so far (for tests and diagnostics).
     int32_t SuccessCount(const std::wstring& url);
     // Worker threads that exist right now, running or ended but not yet reaped.
@@ -147,6 +172,7 @@ class CBlockDownloadMgr final : public IBlockDownloadEvent {
         bool demoted = false;
         Clock::time_point demoted_until{};
         int32_t run_target = 1;  // blocks the next run asks for, before the tail's limit
+        MirrorReport report;     // its figures so far
     };
     struct Worker {
         std::unique_ptr<CBlockDownloadThread> thread;
@@ -219,6 +245,7 @@ class CBlockDownloadMgr final : public IBlockDownloadEvent {
     // request handle) can block, and must not hold up every other worker.
     std::vector<std::shared_ptr<CancelToken>> to_cancel_;
     int32_t done_count_ = 0;
+    int32_t kept_count_ = 0;
     int32_t max_attempts_ = 6;
     Clock::time_point last_verified_{};  // Start, or the last block verified
 };

@@ -352,6 +352,18 @@ TEST_F(DownloadTest, ErrorPagesAreFailedAttemptsAndThoseMirrorsAreDropped) {
         }
     }
     EXPECT_LE(bad_requests, 6);
+    // The report tells the three mirrors apart: two that only refused, one that delivered.
+    const DownloadReport report = mgr.Report();
+    ASSERT_EQ(report.mirrors.size(), 3u);
+    EXPECT_EQ(report.mirrors[0].blocks_verified + report.mirrors[1].blocks_verified, 0);
+    EXPECT_GE(report.mirrors[0].http_failures, 1);
+    EXPECT_GE(report.mirrors[1].http_failures, 1);
+    EXPECT_GE(report.mirrors[0].rests + report.mirrors[1].rests, 1);
+    EXPECT_EQ(report.mirrors[2].blocks_verified, 8);
+    EXPECT_GE(report.mirrors[2].bytes_received, static_cast<int64_t>(data.size()));
+    EXPECT_EQ(report.mirrors[2].http_failures + report.mirrors[2].check_failures, 0);
+    EXPECT_EQ(report.blocks_done, 8);
+    EXPECT_EQ(report.blocks_kept, 0);
 }
 
 TEST_F(DownloadTest, EveryMirrorFailingEndsInOneFailureEvent) {
@@ -817,6 +829,12 @@ TEST_F(DownloadTest, RestartKeepsTheVerifiedBlocksOnDiskAndFetchesOnlyTheRest) {
     }
     EXPECT_EQ(asked, (std::set<std::string>{RangeOf(5), RangeOf(6), RangeOf(7), RangeOf(8), RangeOf(10), RangeOf(11),
                                             RangeOf(12)}));
+    const DownloadReport report = mgr.Report();
+    EXPECT_EQ(report.blocks_kept, 6);
+    EXPECT_EQ(report.blocks_total, 13);
+    ASSERT_EQ(report.mirrors.size(), 1u);
+    EXPECT_EQ(report.mirrors[0].blocks_verified, 7);
+    EXPECT_EQ(report.mirrors[0].requests, 7);
 }
 
 TEST_F(DownloadTest, ForeignOrLongerFileIsNotKeptAndAWholeOneNeedsNoRequest) {
