@@ -22,6 +22,7 @@
 #include "win/internet_handle_win.h"
 #include "win/module_path_win.h"
 #include "win/scoped_handle.h"
+#include "win/support_log_win.h"
 
 namespace installer {
 namespace {
@@ -31,6 +32,7 @@ namespace {
 constexpr DWORD kTimeoutMs = 20000;
 
 void ShowMessage(const std::wstring& text) {
+    win::LogFinal("outcome: stopped: " + WideToUtf8(text));
     ::MessageBoxW(nullptr, text.c_str(), L"", MB_OK);
 }
 
@@ -246,7 +248,10 @@ bool DownloadPackageDescription(bool home_mode, std::string& stored) {
 
     // One network read may return less than the body: read to its end.
     std::string body;
-    switch (ReadBody(request.Get(), body, static_cast<DWORD>(kMaxDescriptionBytes))) {
+    const BodyRead read = ReadBody(request.Get(), body, static_cast<DWORD>(kMaxDescriptionBytes));
+    win::LogEvent("package description " + WideToUtf8(url) + ": status " + std::to_string(StatusCode(request.Get())) +
+                  ", " + std::to_string(body.size()) + " bytes");
+    switch (read) {
         case BodyRead::kWhole:
             break;
         case BodyRead::kFailed:
@@ -263,6 +268,8 @@ bool DownloadPackageDescription(bool home_mode, std::string& stored) {
         (!VerifyDescriptionSignature(session.Get(), home_mode, random_id, body) || !AcceptSignedDescription(body))) {
         return false;
     }
+    win::LogEvent(PublisherKeyBuiltIn() ? "package description signature: verified"
+                                        : "package description signature: not checked (no key built in)");
     DWORD written = 0;
     if (!body.empty() && (!::WriteFile(file.Get(), body.data(), static_cast<DWORD>(body.size()), &written, nullptr) ||
                           written != body.size())) {

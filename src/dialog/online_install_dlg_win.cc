@@ -243,6 +243,7 @@ bool COnlineInstallDlg::OnInitDialog() {
     ::ShowWindow(m_customLink.hwnd(), SW_HIDE);
 
     ApplyDpi(win::WindowDpi(hwnd()), nullptr);
+    recorder_.PackageChosen(package_, settings.package_path, dpi_);
     ::SetTimer(hwnd(), kStartDownloadTimerId, kFirstTimerDelayMs, nullptr);
     return true;
 }
@@ -410,6 +411,7 @@ std::optional<LRESULT> COnlineInstallDlg::HandleMessage(UINT message, WPARAM wpa
             }
             return std::nullopt;
         case kMsgDownloadComplete:
+            recorder_.DownloadComplete();
             // The package is ready; the timer's handler marks it on this thread.
             ::SetTimer(hwnd(), kDownloadCompleteTimerId, kFirstTimerDelayMs, nullptr);
             return 0;
@@ -417,6 +419,7 @@ std::optional<LRESULT> COnlineInstallDlg::HandleMessage(UINT message, WPARAM wpa
             Apply(flow_->OnDownloadProgress(static_cast<int>(wparam)));
             return 0;
         case kMsgDownloadFailed:
+            recorder_.DownloadFailed(static_cast<DownloadFailure>(wparam));
             Apply(flow_->OnDownloadFailed(FailureCause(static_cast<DownloadFailure>(wparam))));
             return 0;
         default:
@@ -466,7 +469,9 @@ void COnlineInstallDlg::StartDownload() {
     }
     // A task that can never succeed raises its final failure from Start; a package
     // file that cannot be created (a locked old package, a full disk) is told here.
+    recorder_.DownloadStarting();
     if (!manager_.Start(package_.mirrors, package_.blocks, path)) {
+        recorder_.DownloadNotStarted();
         Apply(flow_->OnDownloadFailed(DownloadFailureCause::kCannotWrite));
     }
 }
@@ -676,6 +681,8 @@ void COnlineInstallDlg::ApplyOne(const FlowAction& action) {
         case FlowActionKind::kSendReport:
             if (action.report_on_thread) {
                 StartInstallReportThread(static_cast<ReportType>(action.report_type));
+            } else if (action.report_type == kReportSetupFinished) {
+                SendDetailedInstallReport(ReportType::kSetupFinished, recorder_.FinishedDetails(), kReportWaitMs);
             } else {
                 SendInstallReport(static_cast<uintptr_t>(action.report_type));
             }
@@ -746,8 +753,10 @@ void COnlineInstallDlg::RunSetup(const FlowAction& action) {
         outcome.kind = SetupOutcome::Kind::kPackageInvalid;
         package_lock_.Close();
     } else {
+        recorder_.SetupStarting(action.command_line);
         outcome = RunPackage(action.command_line);
     }
+    recorder_.SetupEnded(outcome);
     Apply(flow_->OnSetupFinished(outcome));
 }
 
@@ -821,6 +830,7 @@ DWORD COnlineInstallDlg::WaitWithProgress(HANDLE process) {
 void COnlineInstallDlg::StartMainProgram(const FlowAction& action) {
     const auto result = reinterpret_cast<INT_PTR>(
         ::ShellExecuteW(nullptr, L"open", action.path.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+    recorder_.MainProgramStarted(action.path, result > 32);
     if (result <= 32) {
         ::MessageBoxW(hwnd(), action.text.c_str(), package_.title.c_str(), MB_OK);
     }
@@ -828,6 +838,7 @@ void COnlineInstallDlg::StartMainProgram(const FlowAction& action) {
 
 void COnlineInstallDlg::EndDialog() {
     manager_.ClearSink();
+    recorder_.WindowEnded();
     EndModalLoop(IDOK);
 }
 

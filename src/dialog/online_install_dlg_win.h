@@ -13,6 +13,7 @@
 #include "config/package_description.h"
 #include "dialog/dialog_layout.h"
 #include "dialog/install_flow.h"
+#include "dialog/support_recorder_win.h"
 #include "download/block_download_mgr.h"
 #include "download/download_event.h"
 #include "skin/lr_button_win.h"
@@ -84,6 +85,7 @@ class COnlineInstallDlg final : public win::DialogWindow, public IDownloadEvent,
     void EndDialog();
 
     CBlockDownloadMgr& manager_;
+    SupportRecorder recorder_{manager_};  // the support log and the failure reports
     const IProfileReader& description_;
     std::wstring argument_;
     HICON m_hIcon = nullptr;
