@@ -59,7 +59,34 @@ FailureReason FailureReasonOf(DownloadFailure failure) {
     return FailureReason::kNetwork;
 }
 
-std::string DownloadFailureLine(DownloadFailure failure) {
+FailureReason FailureReasonOf(DownloadFailure failure, const DownloadReport& report) {
+    const FailureReason reason = FailureReasonOf(failure);
+    if (failure != DownloadFailure::kAllMirrorsFailed && failure != DownloadFailure::kBlockNeverVerified) {
+        return reason;
+    }
+    int64_t network = 0;
+    int64_t http = 0;
+    int64_t certificate = 0;
+    int64_t check = 0;
+    for (const MirrorReport& mirror : report.mirrors) {
+        network += mirror.network_failures;
+        http += mirror.http_failures;
+        certificate += mirror.certificate_failures;
+        check += mirror.check_failures;
+    }
+    if (network > 0 || check > 0) {
+        return reason;
+    }
+    if (http > 0 && certificate == 0) {
+        return FailureReason::kServerRefused;
+    }
+    if (certificate > 0 && http == 0) {
+        return FailureReason::kCertificate;
+    }
+    return reason;
+}
+
+std::string DownloadFailureLine(DownloadFailure failure, const DownloadReport& report) {
     const char* seen = "";
     switch (failure) {
         case DownloadFailure::kNoMirrors:
@@ -99,8 +126,13 @@ std::string DownloadFailureLine(DownloadFailure failure) {
             seen = "the proxy asks for a login";
             break;
     }
-    return "download failed: " + std::string(FailureReasonName(FailureReasonOf(failure))) + " (" + seen +
-           ", engine code " + std::to_string(static_cast<int32_t>(failure)) + ")";
+    const FailureReason reason = FailureReasonOf(failure, report);
+    if (reason != FailureReasonOf(failure)) {
+        seen = reason == FailureReason::kServerRefused ? "every mirror answered only with HTTP errors"
+                                                       : "every mirror was refused for its certificate";
+    }
+    return "download failed: " + std::string(FailureReasonName(reason)) + " (" + seen + ", engine code " +
+           std::to_string(static_cast<int32_t>(failure)) + ")";
 }
 
 ReportDetails DownloadDetails(const DownloadReport& report, int64_t elapsed_ms) {

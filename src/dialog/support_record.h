@@ -21,9 +21,15 @@ std::vector<std::string> DownloadReportLines(const DownloadReport& report);
 
 // The report's reason for the engine's final failure.
 FailureReason FailureReasonOf(DownloadFailure failure);
-// "download failed: server-refused (every mirror answered with an HTTP error)": the reason
-// as the report names it, and in words what the engine saw.
-std::string DownloadFailureLine(DownloadFailure failure);
+// The same, told more exactly by the mirrors' figures where the engine's reason is a
+// general one (every mirror failed, a block failed everywhere): when the mirrors were all
+// reached and only answered with HTTP errors, the servers refused; when they were refused
+// only for their certificates, the certificate is the reason.
+FailureReason FailureReasonOf(DownloadFailure failure, const DownloadReport& report);
+// "download failed: server-refused (every mirror answered with an HTTP error, engine code
+// 10)": the reason as the report names it (from FailureReasonOf with the figures), and in
+// words what the engine saw.
+std::string DownloadFailureLine(DownloadFailure failure, const DownloadReport& report);
 
 // The figures of a report (no reason): `elapsed_ms` since the download started, in whole
 // seconds rounded up (a failure within the first second is 1), bytes, kept blocks and the

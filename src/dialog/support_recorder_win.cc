@@ -41,10 +41,11 @@ void SupportRecorder::LogDownloadFigures() {
 }
 
 void SupportRecorder::DownloadFailed(DownloadFailure failure) {
+    const DownloadReport report = manager_.Report();
     LogDownloadFigures();
-    win::LogFinal("outcome: " + DownloadFailureLine(failure));
+    win::LogFinal("outcome: " + DownloadFailureLine(failure, report));
     outcome_logged_ = true;
-    ReportFailure(FailureReasonOf(failure), 0);
+    ReportFailure(FailureReasonOf(failure, report), 0);
 }
 
 void SupportRecorder::DownloadNotStarted() {

@@ -96,7 +96,7 @@ std::string ColumnsSvg(const std::string& label,
                        const std::vector<std::pair<std::string, uint64_t>>& columns,
                        const char* colour) {
     constexpr double kHeight = 160;
-    constexpr double kColumn = 44;
+    constexpr double kColumn = 60;
     uint64_t top = 1;
     for (const auto& [name, value] : columns) {
         top = std::max(top, value);
@@ -169,7 +169,8 @@ std::string FormatReportPage(const ReportPageData& data) {
         "<title>Install report</title>\n<style>\n"
         "body{font-family:sans-serif;margin:2em;color:#222;background:#fff}"
         "h1{font-size:1.5em}h2{font-size:1.2em;margin-top:2em}"
-        "table{border-collapse:collapse;margin:1em 0}td,th{border:1px solid #ccc;padding:2px 8px;text-align:right}"
+        "table{border-collapse:collapse;margin:1em 0;font-size:12px}td,th{border:1px solid #ccc;padding:2px "
+        "5px;text-align:right}"
         "th{background:#f0f0f0}section.partner{break-inside:avoid;margin:1em 0}"
         "svg text{font-size:12px;fill:#222}.legend span{display:inline-block;width:12px;height:12px;"
         "margin:0 4px 0 12px;vertical-align:middle}"

@@ -77,10 +77,40 @@ TEST(SupportRecord, EveryEngineFailureHasTheReasonASupportPersonActsOn) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(FailureReasonOf(c.failure), c.reason) << static_cast<int>(c.failure);
-        const std::string line = DownloadFailureLine(c.failure);
+        const std::string line = DownloadFailureLine(c.failure, DownloadReport{});
         EXPECT_EQ(line.rfind("download failed: " + std::string(FailureReasonName(c.reason)) + " (", 0), 0u) << line;
         EXPECT_NE(line.find("engine code " + std::to_string(static_cast<int>(c.failure)) + ")"), std::string::npos);
     }
+}
+
+TEST(SupportRecord, TheMirrorsFiguresTellAGeneralFailureMoreExactly) {
+    auto with = [](int32_t network, int32_t http, int32_t certificate, int32_t check) {
+        DownloadReport report;
+        for (int i = 0; i < 2; ++i) {
+            MirrorReport mirror;
+            mirror.network_failures = network;
+            mirror.http_failures = http;
+            mirror.certificate_failures = certificate;
+            mirror.check_failures = check;
+            report.mirrors.push_back(mirror);
+        }
+        return report;
+    };
+    // Every mirror reached and answering 404: the servers refuse, whatever the engine's words.
+    EXPECT_EQ(FailureReasonOf(DownloadFailure::kAllMirrorsFailed, with(0, 3, 0, 0)), FailureReason::kServerRefused);
+    EXPECT_EQ(FailureReasonOf(DownloadFailure::kBlockNeverVerified, with(0, 3, 0, 0)), FailureReason::kServerRefused);
+    EXPECT_EQ(FailureReasonOf(DownloadFailure::kAllMirrorsFailed, with(0, 0, 2, 0)), FailureReason::kCertificate);
+    // Any network failure, or bytes that failed their check, keep the engine's reason.
+    EXPECT_EQ(FailureReasonOf(DownloadFailure::kAllMirrorsFailed, with(1, 3, 0, 0)), FailureReason::kNetwork);
+    EXPECT_EQ(FailureReasonOf(DownloadFailure::kAllMirrorsFailed, with(0, 0, 0, 0)), FailureReason::kNetwork);
+    EXPECT_EQ(FailureReasonOf(DownloadFailure::kAllMirrorsFailed, with(0, 3, 1, 0)), FailureReason::kNetwork);
+    EXPECT_EQ(FailureReasonOf(DownloadFailure::kBlockNeverVerified, with(0, 1, 0, 2)), FailureReason::kServerRefused)
+        << "the engine's own reason stands";
+    // Specific reasons are never changed by the figures.
+    EXPECT_EQ(FailureReasonOf(DownloadFailure::kWriteFailed, with(0, 3, 0, 0)), FailureReason::kDisk);
+    EXPECT_EQ(FailureReasonOf(DownloadFailure::kProxyLoginRequired, with(5, 0, 0, 0)), FailureReason::kProxyLogin);
+    EXPECT_EQ(DownloadFailureLine(DownloadFailure::kAllMirrorsFailed, with(0, 3, 0, 0)),
+              "download failed: server-refused (every mirror answered only with HTTP errors, engine code 5)");
 }
 
 TEST(SupportRecord, SetupOutcomes) {
