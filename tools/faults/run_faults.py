@@ -14,6 +14,7 @@ key (online_installer_test_key.exe): whatever an attacker changes, their program
 requested and never run.
 """
 import argparse
+import glob
 import hashlib
 import os
 import shutil
@@ -53,6 +54,29 @@ SIGNATURE_MISSING = "无法取得安装包描述的发布者签名。为安全�
 SIGNATURE_INVALID = "安装包描述的发布者签名无效，可能已被篡改。为安全起见，安装已停止。"
 EXPIRED = "安装包描述已过期。为安全起见，安装已停止，请从软件发布者处获取最新的安装程序。"
 ROW_TIMEOUT = 240.0
+# What the support log's last outcome line must name for a row (by a part of its name); rows
+# not listed must only have a log.
+LOG_CAUSES = (
+    ("good mirror (control)", "outcome: installed"),
+    ("beside a good one", "outcome: installed"),
+    ("mirror: 404 pages, alone", "server-refused"),
+    ("mirror: 500 pages, alone", "server-refused"),
+    ("mirror: reset mid-body, alone", "network"),
+    ("mirror: stall mid-body, alone", "network"),
+    ("mirror: host does not resolve, alone", "network"),
+    ("wrong digest", "damaged-package"),
+    ("config server down", "outcome: stopped"),
+    ("config server sends garbage", "outcome: stopped"),
+    ("config > 1 MiB", "outcome: stopped"),
+    ("disk full", "disk"),
+    ("package folder read-only", "disk"),
+    ("beyond the budget", "network"),
+    ("signed: good", "outcome: installed"),
+    ("signed: altered", "damaged-package"),
+    ("signed: signature", "outcome: stopped"),
+    ("signed: expired", "outcome: stopped"),
+    ("signed: 1 GiB", "outcome: stopped"),
+)
 
 
 def say(text):
@@ -173,6 +197,43 @@ class Matrix:
     def fresh_state(self):
         shutil.rmtree(self.install_root, ignore_errors=True)
         remove_old_packages(self.wine.prefix)
+        for path in self.support_logs():
+            os.remove(path)
+
+    # The support log.
+
+    def temp_folders(self):
+        users = os.path.join(self.wine.prefix, "drive_c", "users")
+        found = []
+        for pattern in ("*/AppData/Local/Temp", "*/Temp"):
+            found += [p for p in glob.glob(os.path.join(users, pattern)) if os.path.isdir(p) and not os.path.islink(p)]
+        return found
+
+    def support_logs(self):
+        logs = []
+        for folder in self.temp_folders():
+            logs += glob.glob(os.path.join(folder, "installer-*.log"))
+        return sorted(logs, key=os.path.getmtime)
+
+    def check_log(self, name, seen, ok):
+        """Adds the support log's last outcome line (or its last line) to what the row saw;
+        the row fails without a log, or when the line does not name the cause listed for it."""
+        if name == "temporary folder read-only":
+            return seen, ok
+        logs = self.support_logs()
+        if not logs:
+            return seen + "; NO SUPPORT LOG", False
+        with open(logs[-1], encoding="utf-8", errors="replace") as f:
+            lines = [line for line in f.read().splitlines() if line.strip()]
+        outcomes = [line for line in lines if "] outcome: " in line]
+        last = (outcomes or lines or ["(empty)"])[-1]
+        seen += "; log: " + last.split("] ", 1)[-1]
+        for part, cause in LOG_CAUSES:
+            if part in name:
+                if cause not in last:
+                    return seen + f" (LOG DOES NOT SAY {cause!r})", False
+                break
+        return seen, ok
 
     # Servers.
 
@@ -502,6 +563,18 @@ class Matrix:
         # Read-only for everyone, root included: the package file cannot even be created.
         return self.install_on_small_tmpfs("ro")
 
+    def row_read_only_temp(self):
+        """The support log cannot be written: the installation goes on without it."""
+        # Read-only for everyone, root included: a read-only tmpfs over the folder.
+        for folder in self.temp_folders():
+            subprocess.run(["mount", "-t", "tmpfs", "-o", "ro,size=64k", "tmpfs", folder], check=True)
+            self.defer(subprocess.run, ["umount", "-l", folder])
+        obs = self.install_run([self.mirror()])
+        left = self.support_logs()
+        if left:
+            obs.notes.append(f"{len(left)} support log(s) written")
+        return "correct installation, no log", obs.summary(), self.installed(obs) and not left
+
     def cannot_write_text(self):
         """The message for this package, its size rounded up as the installer rounds it."""
         n, mib, gib = len(self.setup), 1 << 20, 1 << 30
@@ -760,6 +833,7 @@ class Matrix:
             ("statistics server hangs", self.row_stats_hang),
             ("disk full (256 KiB tmpfs)", self.row_disk_full),
             ("package folder read-only", self.row_read_only_folder),
+            ("temporary folder read-only", self.row_read_only_temp),
             ("killed in download, restarted", self.row_killed_and_restarted),
             ("every mirror unreachable for 30 s mid-download", self.row_outage_30s),
             ("every mirror unreachable beyond the budget", self.row_outage_over_budget),
@@ -812,6 +886,7 @@ class Matrix:
         if "error" in outcome:
             return (name, "-", "harness error: " + outcome["error"], took, False)
         expected, seen, ok = outcome["result"]
+        seen, ok = self.check_log(name, seen, ok)
         return (name, expected, seen, took, bool(ok))
 
 
