@@ -245,10 +245,11 @@ void SendDetailedInstallReport(ReportType type, const ReportDetails& details, DW
     if (identity.home_mode) {
         return;
     }
-    if (!kDetailedReports && type == ReportType::kFailed) {
+    bool with_details = false;
+    if (!ShouldSendReport(type, kDetailedReports, &with_details)) {
         return;
     }
-    SendReport(kStatsServerBase, identity, static_cast<int32_t>(type), wait_ms, kDetailedReports ? &details : nullptr);
+    SendReport(kStatsServerBase, identity, static_cast<int32_t>(type), wait_ms, with_details ? &details : nullptr);
 }
 
 bool WaitForReportsInFlight(DWORD max_ms) {

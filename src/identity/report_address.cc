@@ -40,6 +40,11 @@ bool FailureReasonFromName(std::string_view name, FailureReason* reason) {
     return false;
 }
 
+bool ShouldSendReport(ReportType type, bool detailed_reports, bool* with_details) {
+    *with_details = detailed_reports;
+    return detailed_reports || type != ReportType::kFailed;
+}
+
 std::wstring PercentEncodeQueryValue(std::wstring_view value) {
     static constexpr wchar_t kDigits[] = L"0123456789ABCDEF";
     const std::string utf8 = WideToUtf8(value);

@@ -59,6 +59,11 @@ struct ReportFields {
     const ReportDetails* details = nullptr;  // not owned; null: the request ends with "type"
 };
 
+// Whether a report of `type` is sent by a build with detailed reports on or off
+// (INSTALLER_DETAILED_REPORTS), and whether its details go with it: without them a failure
+// report is not sent at all and any other report goes as the usual five values.
+bool ShouldSendReport(ReportType type, bool detailed_reports, bool* with_details);
+
 // Percent-encodes `value` for a query: RFC 3986 unreserved characters (letters,
 // digits, "-", ".", "_", "~") stay as they are; every other character is written as
 // its UTF-8 bytes, each as "%XX" with upper-case digits. Unpaired surrogates are

@@ -115,6 +115,22 @@ TEST(ReportAddress, DetailsFollowTheUsualQueryUnchanged) {
               L"&phs=S%201%26type%3D0&type=0&secs=12&bytes=409600&kept=3&mirrors=2");
 }
 
+TEST(ReportAddress, BuildWithoutDetailedReportsSendsNoFailureAndNoFigures) {
+    bool with_details = true;
+    EXPECT_FALSE(ShouldSendReport(ReportType::kFailed, false, &with_details));
+    for (const ReportType type : {ReportType::kStarted, ReportType::kInstallRequested, ReportType::kSetupFinished}) {
+        with_details = true;
+        EXPECT_TRUE(ShouldSendReport(type, false, &with_details));
+        EXPECT_FALSE(with_details);
+    }
+    for (const ReportType type :
+         {ReportType::kStarted, ReportType::kInstallRequested, ReportType::kSetupFinished, ReportType::kFailed}) {
+        with_details = false;
+        EXPECT_TRUE(ShouldSendReport(type, true, &with_details));
+        EXPECT_TRUE(with_details);
+    }
+}
+
 TEST(FailureReasonName, EveryReasonHasItsOwnNameThatReadsBack) {
     std::vector<std::string_view> seen;
     for (int i = 0; i < kFailureReasonCount; ++i) {
