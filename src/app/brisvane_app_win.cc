@@ -80,7 +80,9 @@ bool CBrisvaneApp::InitInstance() {
     // functions search the whole file again for every one of thousands of keys.
     const IniFile description = IniFile::Parse(description_bytes, win::AnsiToWide);
     if (!HasPackageFiles(description)) {
-        win::LogFinal("outcome: stopped: the package description names no setup file");
+        // An empty description follows a failure already logged with its cause.
+        win::LogFinal(description_bytes.empty() ? "no package description was received"
+                                                : "outcome: stopped: the package description names no setup file");
         ShowMessage(L"下载配置文件失败 ，请重试！！");
         return false;
     }

@@ -84,6 +84,7 @@ BodyRead ReadBody(HINTERNET request, std::string& body, DWORD limit) {
 }
 
 void ShowNetworkFailure(DWORD error) {
+    win::LogEvent("package description: network error " + std::to_string(error));
     ShowMessage(error == ERROR_INTERNET_TIMEOUT ? L"网络连接超时，请检查网络连接！"
                                                 : L"网络故障！程序将关闭，请稍候继续安装。");
 }
