@@ -13,10 +13,12 @@ import time
 import unittest
 import urllib.parse
 
-from tests.harness.nginx import Nginx, free_port
-from tests.harness.wine import WineTestCase, win64_build_dir, win64_exe
+from harness.driver import WINDOW_WAIT
+from harness.nginx import Nginx, free_port
+from harness.builds import win64_build_dir, win64_exe
+from harness.wine_test_case import WineTestCase
 
-PROBE = os.path.join("tools", "report_probe", "report_probe.exe")
+PROBE = os.path.join("tests", "programs", "report_probe", "report_probe.exe")
 STATS_PATH = "/api/InstallData.ashx"
 # The caller's bound on one report (kReportWaitMs) and the slack allowed for Wine.
 REPORT_WAIT_S = 5.0
@@ -284,8 +286,8 @@ class InstallerReportTest(WineTestCase):
     """The reports the real installer sends at start-up, on "立即安装" and after the setup."""
 
     def setUp(self):
-        from tests.harness.driver import Driver
-        from tests.harness.installer import Sandbox
+        from harness.driver import Driver
+        from harness.installer import Sandbox
         self.sandbox = Sandbox()
         self.addCleanup(self.sandbox.cleanup)
         self.driver = Driver(self.wine)
@@ -296,34 +298,34 @@ class InstallerReportTest(WineTestCase):
         return process
 
     def test_start_up_sends_one_type1_report_with_the_partner_numbers(self):
-        from tests.harness.installer import config_server, simple_description, stats_requests
+        from harness.installer import config_server, simple_description, stats_requests
         with config_server(simple_description(title="演示软件")) as server:
             self.start("setup_1001_9876543210")
-            self.driver.wait(title="演示软件", exe="online_installer.exe", timeout=30)
+            self.driver.wait(title="演示软件", exe="online_installer.exe", timeout=WINDOW_WAIT)
             reports = stats_requests(server)
             self.assertEqual([(r["type"], r["partnerid"], r["partnersubid"], r["mac"]) for r in reports],
                              [("1", "1001", "9876543210", "")])
             self.assertEqual(reports[0]["phs"], "WINEHDISK")
 
     def test_home_mode_sends_no_report(self):
-        from tests.harness.installer import config_server, simple_description, stats_requests
+        from harness.installer import config_server, simple_description, stats_requests
         with config_server(home_description=simple_description(title="演示软件")) as server:
             self.start("x_5_7_homepg")
-            self.driver.wait(title="演示软件", exe="online_installer.exe", timeout=30)
+            self.driver.wait(title="演示软件", exe="online_installer.exe", timeout=WINDOW_WAIT)
             time.sleep(2.0)
             self.assertTrue(any(r.startswith("GET /oemini/home.ini") for r in server.requests()), server.requests())
             self.assertEqual(stats_requests(server), [])
 
     def test_install_press_and_setup_run_send_type2_then_type0(self):
-        from tests.harness.installer import block_table, config_server, demo_setup, server_address, \
-            simple_description, stats_requests
+        from harness.builds import server_address
+        from harness.installer import block_table, config_server, demo_setup, simple_description, stats_requests
         setup = demo_setup()
         host, port = server_address()
         description = simple_description(title="演示软件", blocks=block_table(setup),
                                          urls=[f"http://{host}:{port}/pkg/demo_setup.exe"])
         with config_server(description, extra_files={"pkg/demo_setup.exe": setup}) as server:
             self.start("setup_1001_9876543210")
-            window = self.driver.wait(title="演示软件", exe="online_installer.exe", timeout=30)
+            window = self.driver.wait(title="演示软件", exe="online_installer.exe", timeout=WINDOW_WAIT)
             self.driver.press(window["hwnd"], 1011)
             self.wait_until(lambda: [r["type"] for r in stats_requests(server)] == ["1", "2", "0"], timeout=90,
                             message="reports 1, 2 and 0")
@@ -332,7 +334,8 @@ class InstallerReportTest(WineTestCase):
                                  ("1001", "9876543210", "WINEHDISK"))
 
     def test_silent_statistics_server_delays_start_up_by_at_most_the_bound(self):
-        from tests.harness.installer import server_address, simple_description
+        from harness.builds import server_address
+        from harness.installer import simple_description
         stats = server_address("INSTALLER_STATS_BASE_URL")
         config = server_address("INSTALLER_CONFIG_BASE_URL")
         if stats == config:
