@@ -12,19 +12,11 @@
 #include "dialog/setup_launch_win.h"
 #include "download/package_verify.h"
 #include "win/scoped_handle.h"
+#include "check_count.h"
 
 namespace {
 
-int g_failures = 0;
-int g_checks = 0;
-
-void Check(bool ok, const char* what) {
-    ++g_checks;
-    if (!ok) {
-        ++g_failures;
-        std::printf("FAILED: %s\n", what);
-    }
-}
+using installer::win_checks::Check;
 
 std::vector<uint8_t> ReadWhole(const std::wstring& path) {
     installer::win::ScopedFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
@@ -98,6 +90,5 @@ int wmain(int argc, wchar_t** argv) {
         return 100;
     }
     TestSetupLaunch(argv[1], argv[2]);
-    std::printf("%d checks, %d failed\n", g_checks, g_failures);
-    return g_failures;
+    return installer::win_checks::Summary();
 }
