@@ -6,13 +6,15 @@ Modes (--mode):
   ok        serve the requested range correctly (206)
   reset     send the headers and half of the range, then reset the connection (RST)
   stall     send the headers and half of the range, then send nothing more
-  silent    accept the connection and never answer
+  silent    accept the connection, read the request (logged as the others) and never answer
   flaky     reset the first --faults requests, then behave like `ok`
   corrupt   like `ok`, but the first --faults answers that carry block --block have one
             byte of that block flipped (the rest of the answer is right)
 
 --delay-ms holds every answer back that long (a far mirror: the request's round trip);
---log FILE appends "request line<TAB>range" for every request, flushed at once.
+--log FILE appends "request line<TAB>range" for every request, flushed at once;
+--address binds another loopback address than 127.0.0.1; --file may be left out in the
+silent mode, which serves nothing.
 
 Run as a program, it prints its port on the first line of stdout and serves until it is
 ended by its process id; tests in Python can use FaultServer as a context manager.
@@ -24,6 +26,7 @@ import socket
 import struct
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 
@@ -65,11 +68,15 @@ class Handler:
             raw += chunk
         return raw.split(b"\r\n\r\n", 1)[0].decode("latin-1")
 
+    def _record(self, request_line, headers):
+        with self.lock:
+            self.log.append(request_line)
+            if self.log_path:
+                with open(self.log_path, "a") as f:
+                    f.write(f"{request_line}\t{headers.get('range', '')}\n")
+
     def _serve(self, conn):
         while not self.stop.is_set():
-            if self.mode == "silent":
-                self.stop.wait()
-                return
             head = self._read_request(conn)
             if head is None:
                 return
@@ -78,15 +85,16 @@ class Handler:
             for line in lines[1:]:
                 key, _, value = line.partition(":")
                 headers[key.strip().lower()] = value.strip()
+            if self.mode == "silent":
+                self._record(lines[0], headers)
+                self.stop.wait()
+                return
             m = RANGE.fullmatch(headers.get("range", ""))
             start = int(m.group(1)) if m else 0
             end = int(m.group(2)) if m and m.group(2) else len(self.data) - 1
             end = min(end, len(self.data) - 1)
+            self._record(lines[0], headers)
             with self.lock:
-                self.log.append(lines[0])
-                if self.log_path:
-                    with open(self.log_path, "a") as f:
-                        f.write(f"{lines[0]}\t{headers.get('range', '')}\n")
                 mode = self.mode
                 if mode == "flaky":
                     if self.faults_left > 0:
@@ -124,11 +132,11 @@ class Handler:
             return
 
 
-def run(data, mode, faults, port, ready, delay_ms=0, log_path=None, block=0):
+def run(data, mode, faults, port, ready, delay_ms=0, log_path=None, block=0, address="127.0.0.1"):
     handler = Handler(data, mode, faults, delay_ms, log_path, block)
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    listener.bind(("127.0.0.1", port))
+    listener.bind((address, port))
     listener.listen(64)
     ready(listener.getsockname()[1])
     while True:
@@ -138,7 +146,8 @@ def run(data, mode, faults, port, ready, delay_ms=0, log_path=None, block=0):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--file", required=True)
+    parser.add_argument("--file", default=None)
+    parser.add_argument("--address", default="127.0.0.1")
     parser.add_argument("--mode", default="ok", choices=["ok", "reset", "stall", "silent", "flaky", "corrupt"])
     parser.add_argument("--faults", type=int, default=1)
     parser.add_argument("--port", type=int, default=0)
@@ -146,21 +155,32 @@ def main():
     parser.add_argument("--log", default=None)
     parser.add_argument("--block", type=int, default=0)
     args = parser.parse_args()
-    with open(args.file, "rb") as f:
-        data = f.read()
+    if args.file is None and args.mode != "silent":
+        parser.error("--file is needed unless the mode is silent")
+    data = b""
+    if args.file is not None:
+        with open(args.file, "rb") as f:
+            data = f.read()
 
     def ready(port):
         print(port, flush=True)
 
-    run(data, args.mode, args.faults, args.port, ready, args.delay_ms, args.log, args.block)
+    run(data, args.mode, args.faults, args.port, ready, args.delay_ms, args.log, args.block, args.address)
 
 
 class FaultServer:
-    """Runs this file as a separate process: `with FaultServer(path, "reset") as s: s.url("/x")`."""
+    """Runs this file as a separate process: `with FaultServer(path, "reset") as s: s.url("/x")`.
+    `FaultServer(None, "silent", address=..., port=...)` is the server that never answers;
+    `request_lines()` gives the request lines every mode has read so far."""
 
-    def __init__(self, path, mode, faults=1, port=0, delay_ms=0):
-        self.args = [sys.executable, os.path.abspath(__file__), "--file", path, "--mode", mode,
-                     "--faults", str(faults), "--port", str(port), "--delay-ms", str(delay_ms)]
+    def __init__(self, path, mode, faults=1, port=0, delay_ms=0, address="127.0.0.1"):
+        self.log = tempfile.NamedTemporaryFile(prefix="fault-server-", suffix=".log", delete=False)
+        self.log.close()
+        self.args = [sys.executable, os.path.abspath(__file__), "--mode", mode, "--faults", str(faults),
+                     "--port", str(port), "--delay-ms", str(delay_ms), "--address", address, "--log", self.log.name]
+        if path is not None:
+            self.args += ["--file", path]
+        self.address = address
         self.process = None
         self.port = None
 
@@ -174,7 +194,11 @@ class FaultServer:
         return self
 
     def url(self, path="/"):
-        return f"http://127.0.0.1:{self.port}{path}"
+        return f"http://{self.address}:{self.port}{path}"
+
+    def request_lines(self):
+        with open(self.log.name, encoding="latin-1") as f:
+            return [line.split("\t", 1)[0] for line in f if line.strip()]
 
     def stop(self):
         if self.process is not None:
@@ -183,6 +207,8 @@ class FaultServer:
             end_process(self.process)
             self.process.stdout.close()
             self.process = None
+        if os.path.exists(self.log.name):
+            os.remove(self.log.name)
 
     def __enter__(self):
         return self.start()

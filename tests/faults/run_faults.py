@@ -17,7 +17,6 @@ import argparse
 import hashlib
 import os
 import shutil
-import socket
 import subprocess
 import sys
 import tempfile
@@ -61,39 +60,6 @@ def say(text):
 
 class RowHung(RuntimeError):
     pass
-
-
-class SilentServer:
-    """Accepts connections on (address, port) and never answers; ended by stop()."""
-
-    def __init__(self, address, port):
-        self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        self.listener.bind((address, port))
-        self.listener.listen(64)
-        self.held = []
-        self.accepted = 0
-        self.thread = threading.Thread(target=self._run, daemon=True)
-        self.thread.start()
-
-    def _run(self):
-        while True:
-            try:
-                conn, _ = self.listener.accept()
-            except OSError:
-                return
-            self.accepted += 1
-            self.held.append(conn)
-
-    def stop(self):
-        try:
-            self.listener.shutdown(socket.SHUT_RDWR)
-        except OSError:
-            pass
-        self.listener.close()
-        for conn in self.held:
-            conn.close()
-        self.thread.join(5)
 
 
 class Observation:
@@ -464,7 +430,7 @@ class Matrix:
         try:
             host, port = server_address()
             stats_host, stats_port = server_address("INSTALLER_STATS_BASE_URL")
-            silent = SilentServer(stats_host, stats_port)
+            silent = FaultServer(None, "silent", address=stats_host, port=stats_port).start()
             self.defer(silent.stop)
             url = self.mirror()
             server = Nginx(files={"oemini/info.ini": self.description([url])}, port=port, address=host).start()
@@ -481,7 +447,7 @@ class Matrix:
             if obs.window_after is not None and self.window_baseline is not None:
                 delay = obs.window_after - self.window_baseline
                 obs.notes.append(f"window after {obs.window_after:.1f} s (+{delay:.1f} s)")
-            obs.notes.append(f"{silent.accepted} stats connections held")
+            obs.notes.append(f"{len(silent.request_lines())} stats requests held")
             ok = self.installed(obs) and delay is not None and delay <= 6.5
             return "start-up +<=5 s; correct installation", obs.summary(), ok
         finally:

@@ -1,20 +1,18 @@
 """The install statistics report under Wine, with nginx as the statistics server (its
-access log is the record) and a silent Python server for a server that never answers.
+access log is the record) and the fault server's silent mode for a server that never answers.
 
 report_probe.exe runs the installer's own report code; the installer tests at the end
 run the real installer and are skipped until its window exists.
 """
 import os
 import re
-import subprocess
-import sys
-import threading
 import time
 import unittest
 import urllib.parse
 
 from harness.driver import WINDOW_WAIT
 from harness.nginx import Nginx, free_port
+from harness.fault_server import FaultServer
 from harness.builds import win64_build_dir, win64_exe
 from harness.wine_test_case import WineTestCase
 
@@ -23,67 +21,6 @@ STATS_PATH = "/api/InstallData.ashx"
 # The caller's bound on one report (kReportWaitMs) and the slack allowed for Wine.
 REPORT_WAIT_S = 5.0
 SLACK_S = 1.5
-
-SILENT_SERVER = r"""
-import socket, sys, threading
-server = socket.socket()
-server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-server.bind((sys.argv[1], int(sys.argv[2])))
-server.listen(16)
-print(server.getsockname()[1], flush=True)
-held = []
-def hold(conn):
-    data = b""
-    while b"\r\n\r\n" not in data:
-        chunk = conn.recv(4096)
-        if not chunk:
-            return
-        data += chunk
-    # Report what arrived, then never answer.
-    print(data.split(b"\r\n", 1)[0].decode("latin-1"), flush=True)
-while True:
-    conn, _ = server.accept()
-    held.append(conn)
-    threading.Thread(target=hold, args=(conn,), daemon=True).start()
-"""
-
-
-class SilentServer:
-    """A server that accepts connections, reads the request and never answers.
-    Runs as its own process, ended by its pid."""
-
-    def __init__(self, host="127.0.0.1", port=0):
-        self.host = host
-        self.port = port
-
-    def __enter__(self):
-        self.process = subprocess.Popen([sys.executable, "-c", SILENT_SERVER, self.host, str(self.port)],
-                                        stdout=subprocess.PIPE, stdin=subprocess.DEVNULL, text=True)
-        line = self.process.stdout.readline()
-        if not line:
-            self.process.wait(10)
-            self.process.stdout.close()
-            raise RuntimeError(f"the silent server could not listen on {self.host}:{self.port}")
-        self.port = int(line)
-        self.lines = []
-        self.reader = threading.Thread(target=self._read, daemon=True)
-        self.reader.start()
-        return self
-
-    def _read(self):
-        for line in self.process.stdout:
-            self.lines.append(line.strip())
-
-    def url(self):
-        return f"http://{self.host}:{self.port}"
-
-    def __exit__(self, *exc):
-        self.process.kill()
-        self.process.wait(10)
-        self.reader.join(5)
-        self.process.stdout.close()
-        return False
-
 
 def parse_probe(text):
     """The probe's "key=value" lines as a list of pairs, in order."""
@@ -219,9 +156,9 @@ class ReportProbeTest(WineTestCase):
         self.assertLess(int(values(pairs, "elapsed_ms")[0]), REPORT_WAIT_S * 1000)
 
     def test_server_that_never_answers_delays_by_at_most_the_bound(self):
-        with SilentServer() as silent:
+        with FaultServer(None, "silent") as silent:
             start = time.monotonic()
-            pairs = self.run_probe("send", "--type", "1,0", "--arg", "x_3_4", "--base", silent.url())
+            pairs = self.run_probe("send", "--type", "1,0", "--arg", "x_3_4", "--base", silent.url(""))
             wall = time.monotonic() - start
             self.assertEqual(values(pairs, "outcome"), ["abandoned", "abandoned"])
             for elapsed in values(pairs, "elapsed_ms"):
@@ -231,10 +168,11 @@ class ReportProbeTest(WineTestCase):
             self.assertLess(wall, 2 * REPORT_WAIT_S + 10)
             # Both requests did reach the server in full.
             deadline = time.monotonic() + 5
-            while len(silent.lines) < 2 and time.monotonic() < deadline:
+            while len(silent.request_lines()) < 2 and time.monotonic() < deadline:
                 time.sleep(0.1)
-            self.assertEqual(len(silent.lines), 2, silent.lines)
-            for line, report_type in zip(silent.lines, ("1", "0")):
+            lines = silent.request_lines()
+            self.assertEqual(len(lines), 2, lines)
+            for line, report_type in zip(lines, ("1", "0")):
                 self.assertRegex(line, rf"^GET {re.escape(STATS_PATH)}\?partnerid=3&partnersubid=4&mac=&phs="
                                        rf"{self.wine_serial}&type={report_type} HTTP/1\.1$")
 
@@ -343,13 +281,13 @@ class InstallerReportTest(WineTestCase):
         server = Nginx(files={"oemini/info.ini": simple_description(title="演示软件")}, address=config[0],
                        port=config[1]).start()
         self.addCleanup(server.cleanup)
-        with SilentServer(*stats) as silent:
+        with FaultServer(None, "silent", address=stats[0], port=stats[1]) as silent:
             start = time.monotonic()
             self.start("setup_1001_9876543210")
             self.driver.wait(title="演示软件", exe="online_installer.exe", timeout=60)
             # Wine's own start of the program takes a few seconds as well.
             self.assertLess(time.monotonic() - start, REPORT_WAIT_S + 15)
-            self.assertTrue(any("type=1" in line for line in silent.lines), silent.lines)
+            self.assertTrue(any("type=1" in line for line in silent.request_lines()), silent.request_lines())
 
 
 if __name__ == "__main__":
