@@ -7,7 +7,7 @@
 #include "base/text.h"
 #include "build_settings.h"
 #include "identity/partner_identity.h"
-#include "identity/sha256.h"
+#include "base/sha256.h"
 #include "win/dpi_win.h"
 #include "win/support_log_win.h"
 

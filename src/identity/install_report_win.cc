@@ -12,7 +12,7 @@
 
 #include "build_settings.h"
 #include "identity/hardware_id_win.h"
-#include "identity/sha256.h"
+#include "base/sha256.h"
 #include "win/internet_handle_win.h"
 #include "win/module_path_win.h"
 #include "win/support_log_win.h"

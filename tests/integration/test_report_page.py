@@ -11,7 +11,7 @@ import unittest
 
 from PIL import Image
 
-from tests.harness.wine import host_tool
+from harness.builds import host_tool
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 CHROMIUM = shutil.which("chromium")

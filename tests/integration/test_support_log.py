@@ -9,9 +9,8 @@ import io
 import os
 import subprocess
 
-from tests.harness.installer import InstallerTestCase, block_table, config_server, server_address, \
-    simple_description, stats_requests
-from tests.harness.wine import host_tool
+from harness.builds import host_tool, server_address
+from harness.installer import InstallerTestCase, block_table, config_server, simple_description, stats_requests
 
 TITLE = "演示软件"
 
@@ -46,7 +45,7 @@ class SupportLogTest(InstallerTestCase):
             os.remove(path)
 
     def start(self, *args):
-        from tests.harness.installer import Sandbox
+        from harness.installer import Sandbox
         sandbox = Sandbox()
         self.addCleanup(sandbox.cleanup)
         process = self.wine.start(sandbox.exe, *args, timeout=300)

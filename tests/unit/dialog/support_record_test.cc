@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "dialog/install_flow.h"
-#include "identity/sha256.h"
+#include "base/sha256.h"
 
 namespace installer {
 namespace {
