@@ -12,6 +12,9 @@
 #include <mutex>
 #include <vector>
 
+#include "win/internet_error_win.h"
+#include "win/proxy_prompt_win.h"
+
 namespace installer::win {
 namespace {
 
@@ -32,6 +35,9 @@ constexpr DWORD kCloseWaitMs = 500;
 constexpr DWORD kReadChunk = 64 * 1024;
 
 TransferError MapError(DWORD error) {
+    if (IsCertificateError(error)) {
+        return TransferError::kCertificate;
+    }
     switch (error) {
         case ERROR_INTERNET_NAME_NOT_RESOLVED:
             return TransferError::kResolve;
@@ -58,6 +64,7 @@ struct RequestState {
     DWORD step_result = 0;  // INTERNET_ASYNC_RESULT of the step that completed
     DWORD step_error = 0;
     DWORD bytes_read = 0;  // written by a pending read when it completes
+    DWORD available = 0;   // written by a pending query of the bytes that have arrived
     std::vector<uint8_t> staging = std::vector<uint8_t>(kReadChunk);
     std::wstring headers;  // kept as long as the request may use them
     std::mutex mutex;
@@ -141,6 +148,55 @@ CallOutcome RunStep(RequestState& state, StallWatch& watch, Call call) {
         out.error = out.ok ? ERROR_SUCCESS : state.step_error;
     }
     return out;
+}
+
+// Waits until some of the body has arrived and sets `available` to how much (0 at the end
+// of the body). Reading only that much counts bytes for the stall floor as they come in:
+// a read of a whole chunk completes only once the chunk is complete, which on a slow line
+// can take longer than a window of the floor.
+CallOutcome QueryAvailable(RequestState& state, StallWatch& watch, HINTERNET request, DWORD& available) {
+    while (true) {
+        CallOutcome out;
+        ::ResetEvent(state.step_done.Get());
+        state.available = 0;
+        if (::InternetQueryDataAvailable(request, &state.available, 0, 0)) {
+            out.ok = true;
+            available = state.available;
+            return out;
+        }
+        out.error = ::GetLastError();
+        if (out.error != ERROR_IO_PENDING) {
+            return out;
+        }
+        out.step = AwaitStep(state, watch);
+        if (out.step != Step::kDone) {
+            return out;
+        }
+        if (state.step_result == 0 && state.step_error != ERROR_SUCCESS) {
+            out.error = state.step_error;
+            return out;
+        }
+        // Completed; the result value is a count on some versions and a truth value on
+        // others. Asking again answers at once now that the bytes are buffered.
+    }
+}
+
+// Reads what is left of an answer the transfer will not use (a 407 page), bounded, so
+// that the request can be sent again on its connection.
+CallOutcome DrainAnswer(RequestState& state, StallWatch& watch, HINTERNET request) {
+    CallOutcome outcome;
+    outcome.ok = true;
+    for (DWORD total = 0; total < kMaxDiscard;) {
+        state.bytes_read = 0;
+        outcome = RunStep(state, watch, [&] {
+            return ::InternetReadFile(request, state.staging.data(), kReadChunk, &state.bytes_read) != FALSE;
+        });
+        if (!outcome.ok || state.bytes_read == 0) {
+            break;
+        }
+        total += state.bytes_read;
+    }
+    return outcome;
 }
 
 }  // namespace
@@ -244,23 +300,48 @@ RangeResult WinInetRangeTransport::FetchRange(const std::wstring& url,
     const bool hooked = cancel.SetHook([wake] { ::SetEvent(wake); });
 
     const Clock::time_point started = Clock::now();
-    StallWatch watch(options_.stall, started);
+    StallWatch watch(options_.stall, started, flows_.For(url));
     state->headers = FormatRangeHeaders(offset, run_blocks);
+    // The run's proxy login, when the user has given one, goes with every request; a 407
+    // asks for one (once for all transfers) and sends the request again with it.
+    ProxyLogin& proxy = options_.proxy_login != nullptr ? *options_.proxy_login : ProcessProxyLogin();
+    ProxyRetry login = proxy.Current();
+    if (login.retry) {
+        ApplyProxyLogin(request, login.credentials);
+    }
     CallOutcome outcome;
     outcome.ok = hooked;
-    if (hooked) {
+    while (outcome.ok) {
         outcome = RunStep(*state, watch, [&] {
             return ::HttpSendRequestW(request, state->headers.c_str(), static_cast<DWORD>(-1), nullptr, 0) != FALSE;
         });
-    }
-    if (outcome.ok) {
-        result.first_byte_ms =
-            static_cast<int32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count());
+        if (!outcome.ok) {
+            break;
+        }
         DWORD status = 0;
         DWORD size = sizeof status;
         if (::HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr)) {
             result.http_status = static_cast<int32_t>(status);
         }
+        if (result.http_status != HTTP_STATUS_PROXY_AUTH_REQ) {
+            break;
+        }
+        // Each refusal either brings a newer login or ends the transfer: the user is asked
+        // a bounded number of times, so this loop ends.
+        outcome = DrainAnswer(*state, watch, request);
+        if (!outcome.ok) {
+            break;
+        }
+        login = proxy.Refused(login.generation, options_.proxy_prompt);
+        if (!login.retry || !ApplyProxyLogin(request, login.credentials)) {
+            outcome.ok = false;
+            result.error = TransferError::kProxyAuth;
+            break;
+        }
+    }
+    if (outcome.ok) {
+        result.first_byte_ms =
+            static_cast<int32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count());
         if (result.http_status >= 400) {
             outcome.ok = false;
             result.error = TransferError::kHttpStatus;
@@ -288,7 +369,12 @@ RangeResult WinInetRangeTransport::FetchRange(const std::wstring& url,
             if (room == 0 && dropped >= kMaxDiscard) {
                 break;
             }
-            const DWORD want = room == 0 ? kReadChunk : std::min(room, kReadChunk);
+            DWORD available = 0;
+            outcome = QueryAvailable(*state, watch, request, available);
+            if (!outcome.ok || available == 0) {
+                break;
+            }
+            const DWORD want = std::min(available, room == 0 ? kReadChunk : std::min(room, kReadChunk));
             state->bytes_read = 0;
             outcome = RunStep(*state, watch, [&] {
                 return ::InternetReadFile(request, state->staging.data(), want, &state->bytes_read) != FALSE;
