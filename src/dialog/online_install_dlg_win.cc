@@ -27,6 +27,7 @@
 #include "win/dpi_win.h"
 #include "win/gdi_win.h"
 #include "win/message_filter_win.h"
+#include "win/proxy_prompt_win.h"
 #include "win/subclassed_control_win.h"
 
 namespace installer {
@@ -216,6 +217,8 @@ bool COnlineInstallDlg::OnInitDialog() {
     CaptureBaseLayout();
     win::KeepOwnLayoutOnDpiChange(hwnd());
     BindControls();
+    // A proxy that asks for a login from now on asks over this window.
+    win::SetProxyPromptOwner(hwnd());
     ::SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
     ::SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
 
@@ -740,11 +743,16 @@ void COnlineInstallDlg::RunSetup(const FlowAction& action) {
     };
     // Then the whole file, when the description gives its SHA-256: blocks that each match
     // their MD5 can still be, together, not the file that was published.
-    const bool intact = package_lock_ && VerifyPackageBlocks(read_at, package_.blocks) &&
-                        WholeFilePasses(CheckWholeFile(read_at, package_.integrity));
-    if (!intact) {
+    const bool blocks_intact = package_lock_ && VerifyPackageBlocks(read_at, package_.blocks);
+    const WholeFileCheck whole = blocks_intact ? CheckWholeFile(read_at, package_.integrity) : WholeFileCheck::kMatch;
+    if (!blocks_intact || !WholeFilePasses(whole)) {
         outcome.kind = SetupOutcome::Kind::kPackageInvalid;
         package_lock_.Close();
+        if (PackageMustBeDiscarded(whole)) {
+            // Each block still matches its MD5, so the next run would keep them all and
+            // fail here again: only a new download can mend it.
+            ::DeleteFileW(action.path.c_str());
+        }
     } else {
         outcome = RunPackage(action.command_line);
     }
