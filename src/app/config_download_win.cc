@@ -120,7 +120,11 @@ enum class ProxyPass { kPassed, kGaveUp, kFailed };
 // `error` set.
 ProxyPass PassProxy(HINTERNET request, DWORD& error) {
     uint64_t generation = 0;  // the first request went out without a login
-    while (StatusCode(request) == HTTP_STATUS_PROXY_AUTH_REQ) {
+    // Some proxies (tinyproxy) refuse a wrong login with 401 rather than 407; the
+    // configuration server itself asks for no login.
+    for (DWORD status = StatusCode(request);
+         status == HTTP_STATUS_PROXY_AUTH_REQ || (status == HTTP_STATUS_DENIED && generation > 0);
+         status = StatusCode(request)) {
         win::DrainBody(request);
         const ProxyRetry login = ProcessProxyLogin().Refused(generation, &win::AskProxyLogin);
         if (!login.retry || !win::ApplyProxyLogin(request, login.credentials)) {

@@ -181,6 +181,23 @@ CallOutcome QueryAvailable(RequestState& state, StallWatch& watch, HINTERNET req
     }
 }
 
+enum class ProxyAnswer { kNone, kChallenge, kRefused };
+
+// What an answer says about the proxy login: kChallenge, the proxy asks for one (a 407 to
+// a request that did not carry it as an answer); kRefused, the login sent was refused (a
+// 407 right after a 407, or a 401 to a request that carried it while the mirror's URL
+// names no login of its own: tinyproxy refuses a wrong login with 401); kNone otherwise.
+ProxyAnswer JudgeProxyAnswer(int32_t status, int32_t previous_status, bool sent_login, bool url_has_login) {
+    if (status == HTTP_STATUS_PROXY_AUTH_REQ) {
+        return sent_login && previous_status == HTTP_STATUS_PROXY_AUTH_REQ ? ProxyAnswer::kRefused
+                                                                           : ProxyAnswer::kChallenge;
+    }
+    if (status == HTTP_STATUS_DENIED && sent_login && !url_has_login) {
+        return ProxyAnswer::kRefused;
+    }
+    return ProxyAnswer::kNone;
+}
+
 // Reads what is left of an answer the transfer will not use (a 407 page), bounded, so
 // that the request can be sent again on its connection.
 CallOutcome DrainAnswer(RequestState& state, StallWatch& watch, HINTERNET request) {
@@ -229,6 +246,26 @@ RangeResult WinInetRangeTransport::FetchRange(const std::wstring& url,
                                               int32_t capacity,
                                               CancelToken& cancel,
                                               const BlockCallback& on_block) {
+    // A proxy login that was refused and then replaced by the user goes on a new request:
+    // WinINet keeps sending a request's refused login. Replacements are bounded by the
+    // prompts a run allows, so this loop ends.
+    while (true) {
+        bool login_replaced = false;
+        RangeResult result = FetchOnce(url, offset, run_blocks, buffer, capacity, cancel, on_block, login_replaced);
+        if (!login_replaced || cancel.IsCancelled()) {
+            return result;
+        }
+    }
+}
+
+RangeResult WinInetRangeTransport::FetchOnce(const std::wstring& url,
+                                             int64_t offset,
+                                             int32_t run_blocks,
+                                             uint8_t* buffer,
+                                             int32_t capacity,
+                                             CancelToken& cancel,
+                                             const BlockCallback& on_block,
+                                             bool& login_replaced) {
     RangeResult result;
     if (!session_) {
         result.error = TransferError::kOther;
@@ -309,6 +346,13 @@ RangeResult WinInetRangeTransport::FetchRange(const std::wstring& url,
     if (login.retry) {
         ApplyProxyLogin(request, login.credentials);
     }
+    // WinINet may send a known login at once (Wine does) or only after the challenge.
+    uint64_t sent_generation = login.retry ? login.generation : 0;
+    // A 407 answers a request that did not carry the login (the first send, or one after
+    // a 401, when WinINet answers the server instead of the proxy): it is a challenge, and
+    // the request goes again with the login. Only a 407 right after a 407, or a 401 (some
+    // proxies, e.g. tinyproxy, refuse a wrong login so), refuses the login that was sent.
+    int32_t previous_status = 0;
     CallOutcome outcome;
     outcome.ok = hooked;
     while (outcome.ok) {
@@ -323,21 +367,34 @@ RangeResult WinInetRangeTransport::FetchRange(const std::wstring& url,
         if (::HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr)) {
             result.http_status = static_cast<int32_t>(status);
         }
-        if (result.http_status != HTTP_STATUS_PROXY_AUTH_REQ) {
+        const ProxyAnswer answer =
+            JudgeProxyAnswer(result.http_status, previous_status, sent_generation > 0, user[0] != 0);
+        previous_status = result.http_status;
+        if (answer == ProxyAnswer::kNone) {
             break;
         }
-        // Each refusal either brings a newer login or ends the transfer: the user is asked
-        // a bounded number of times, so this loop ends.
         outcome = DrainAnswer(*state, watch, request);
         if (!outcome.ok) {
             break;
         }
-        login = proxy.Refused(login.generation, options_.proxy_prompt);
+        if (answer == ProxyAnswer::kChallenge && sent_generation > 0) {
+            ApplyProxyLogin(request, login.credentials);  // the same login, now as the answer
+            continue;
+        }
+        // A challenge without a login takes the known one or asks; a refusal takes a newer
+        // one or asks again, on a new request. Either ends the transfer once the user gave up.
+        login = proxy.Refused(sent_generation, options_.proxy_prompt);
         if (!login.retry || !ApplyProxyLogin(request, login.credentials)) {
             outcome.ok = false;
             result.error = TransferError::kProxyAuth;
             break;
         }
+        if (answer == ProxyAnswer::kRefused) {
+            login_replaced = true;
+            outcome.ok = false;
+            break;
+        }
+        sent_generation = login.generation;
     }
     if (outcome.ok) {
         result.first_byte_ms =

@@ -44,6 +44,17 @@ class WinInetRangeTransport final : public IRangeTransport {
                            const BlockCallback& on_block) override;
 
   private:
+    // One request of FetchRange; sets `login_replaced` when the proxy refused the login sent
+    // and the user gave another, which must go on a new request.
+    RangeResult FetchOnce(const std::wstring& url,
+                          int64_t offset,
+                          int32_t run_blocks,
+                          uint8_t* buffer,
+                          int32_t capacity,
+                          CancelToken& cancel,
+                          const BlockCallback& on_block,
+                          bool& login_replaced);
+
     WinInetOptions options_;
     MirrorFlows flows_;
     ScopedInternetHandle session_;
