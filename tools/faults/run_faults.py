@@ -31,8 +31,10 @@ sys.path.insert(0, ROOT)
 from tests.harness.driver import Driver, DriverError, DriverNotFound, child  # noqa: E402
 from tests.harness.fault_server import FaultServer  # noqa: E402
 from tests.harness.installer import (BLOCK, Sandbox, block_table, blocks_requested, config_server,  # noqa: E402
-                                     demo_setup, remove_old_packages, server_address, simple_description)
+                                     demo_setup, remove_old_packages, server_address, simple_description,
+                                     stats_requests)
 from tests.harness.nginx import Nginx  # noqa: E402
+from tests.harness.test_ca import TestCa  # noqa: E402
 from tests.harness.tinyproxy import Tinyproxy, system_proxy  # noqa: E402
 from tests.harness.wine import WineSession  # noqa: E402
 
@@ -56,6 +58,7 @@ EXPIRED = "安装包描述已过期。为安全起见，安装已停止，请从
 ROW_TIMEOUT = 240.0
 PROXY_PROMPT_TITLE = "代理服务器登录"
 PROXY_USER_EDIT, PROXY_PASSWORD_EDIT, PROMPT_OK, PROMPT_CANCEL = 101, 102, 1, 2
+CERTIFICATE_INVALID = "服务器的安全证书无效，无法安全地下载。请检查电脑的日期和时间，或联系软件发布者。"
 PROXY_LOGIN_FAILED = "代理服务器需要有效的用户名和密码，安装已停止。请向网络管理员确认登录信息后重试。"
 
 
@@ -132,10 +135,11 @@ class Observation:
 
 
 class Matrix:
-    def __init__(self, session, main_build, stats_build):
+    def __init__(self, session, main_build, stats_build, https_build=None):
         self.wine = session
         self.main_build = main_build
         self.stats_build = stats_build
+        self.https_build = https_build
         self.driver = None
         self.cleanups = []
         self.processes = []
@@ -876,6 +880,65 @@ class Matrix:
               and len(asked) == len(block_table(self.setup)))
         return "corrupt msg, package deleted; 2nd run downloads again, installs", second.summary(), ok
 
+    # HTTPS: a tree whose configuration and statistics servers are https://localhost, a test
+    # CA the host (and so Wine) trusts for the row only.
+
+    def https_run(self, mirror_kinds, config_trusted=True):
+        """`mirror_kinds`: "good" (a certificate of the test CA for localhost), "self-signed"
+        or "misnamed"; returns (observation, configuration server, seconds to the end)."""
+        if not self.https_build or not os.path.exists(os.path.join(self.https_build, "src", "app", EXE)):
+            raise RuntimeError("the https tree is not built (scripts/faults builds it)")
+        self.use_build(self.https_build)
+        ca = TestCa()
+        self.defer(ca.cleanup)
+        trust = ca.trusted_by_host()
+        trust.__enter__()
+        self.defer(trust.__exit__, None, None, None)
+        certificates = {"good": ca.issue("localhost"), "self-signed": ca.issue("localhost", self_signed=True),
+                        "misnamed": ca.issue("mirror.invalid")}
+        urls = []
+        for kind in mirror_kinds:
+            web = Nginx(files={"DemoSoft.exe": self.setup}, tls=certificates[kind]).start()
+            self.defer(web.cleanup)
+            urls.append(web.url("/DemoSoft.exe"))
+        config = config_server(self.description(urls), build_dir=self.https_build,
+                               tls=certificates["good" if config_trusted else "self-signed"]).start()
+        self.defer(config.cleanup)
+        obs = Observation()
+        sandbox = self.new_sandbox()
+        started = time.monotonic()
+        process = self.start_installer(sandbox)
+        hwnd = self.find_window(obs, process, started)
+        if hwnd is not None:
+            self.press_install(obs, process, hwnd)
+        else:
+            obs.exit_code = process.wait(30)
+            obs.window_closed = obs.exit_code is not None
+        took = time.monotonic() - started
+        return obs, config, took
+
+    def row_https_everything(self):
+        obs, config, _ = self.https_run(["good", "good"])
+        reports = stats_requests(config)
+        obs.notes.append(f"{len(reports)} reports over https")
+        ok = self.installed(obs) and self.installed_package_ok(obs) and len(reports) >= 2
+        return "correct installation; reports arrive", obs.summary(), ok
+
+    def row_https_untrusted_beside_good(self):
+        obs, _, _ = self.https_run(["self-signed", "good"])
+        return "correct installation", obs.summary(), self.installed(obs) and self.installed_package_ok(obs)
+
+    def row_https_every_mirror_untrusted(self):
+        obs, _, took = self.https_run(["self-signed", "misnamed"])
+        obs.notes.append(f"ended {took:.1f} s after start")
+        ok = self.failed_clearly(obs, CERTIFICATE_INVALID) and took < 60
+        return "certificate msg within seconds, no setup", obs.summary(), ok
+
+    def row_https_config_untrusted(self):
+        obs, _, _ = self.https_run(["good"], config_trusted=False)
+        ok = obs.messages == [CERTIFICATE_INVALID] and obs.stage == "none" and not obs.setup_ran
+        return "certificate msg; ends", obs.summary(), ok
+
     def rows(self):
         faults = [
             ("404 pages", self.empty_mirror),
@@ -920,6 +983,10 @@ class Matrix:
             ("proxy with a login: wrong login three times", self.row_proxy_wrong_login),
             ("proxy with a login: Cancel", self.row_proxy_cancel),
             ("whole-file check failed, start again", self.row_whole_file_check_then_again),
+            ("https: configuration, statistics and mirrors", self.row_https_everything),
+            ("https: a mirror with an untrusted certificate beside a good one", self.row_https_untrusted_beside_good),
+            ("https: every mirror's certificate untrusted or misnamed", self.row_https_every_mirror_untrusted),
+            ("https: configuration server's certificate untrusted", self.row_https_config_untrusted),
         ]
         return table
 
@@ -975,6 +1042,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--build", default=os.path.join(ROOT, "build", "faults-win64"))
     parser.add_argument("--stats-build", default=os.path.join(ROOT, "build", "faults-stats-win64"))
+    parser.add_argument("--https-build", default=os.path.join(ROOT, "build", "faults-https-win64"))
     parser.add_argument("--prefix", default=os.environ.get("INSTALLER_WINEPREFIX")
                         or os.path.join(ROOT, "build", "wineprefix-faults"))
     parser.add_argument("--only", action="append", help="run only rows whose name contains this (repeatable)")
@@ -984,7 +1052,8 @@ def main():
 
     results = []
     with WineSession(prefix=args.prefix) as session:
-        matrix = Matrix(session, os.path.abspath(args.build), os.path.abspath(args.stats_build))
+        matrix = Matrix(session, os.path.abspath(args.build), os.path.abspath(args.stats_build),
+                        os.path.abspath(args.https_build))
         with tempfile.TemporaryDirectory(prefix="faults-") as tmp:
             matrix.wine_tmp = tmp
             for name, fn in matrix.rows():
