@@ -8,11 +8,12 @@ import tempfile
 import time
 import unittest
 
-from tests.harness.fault_server import FaultServer
-from tests.harness.nginx import Nginx
-from tests.harness.test_ca import TestCa
-from tests.harness.tinyproxy import Tinyproxy, system_proxy
-from tests.harness.wine import REPO, WineSession, to_windows_path, win64_exe
+from harness.fault_server import FaultServer
+from harness.nginx import Nginx
+from harness.test_ca import TestCa
+from harness.tinyproxy import Tinyproxy, system_proxy
+from harness.builds import REPO, win64_exe
+from harness.wine import WineSession, to_windows_path
 
 BLOCK = 204800
 PREFIX = os.path.join(REPO, "build", "wineprefix-download")
