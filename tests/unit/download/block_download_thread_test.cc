@@ -204,16 +204,17 @@ TEST_F(TransportTest, TransferUnderTheFloorEndsAsATimeOutAndOneAboveItDoesNot) {
 }
 
 TEST_F(TransportTest, SlowConnectionsAreKeptWhileTheirMirrorIsAboveTheFloor) {
-    // 2 KB/s per connection against a floor of 5 KB/s (10 KB over 2 s): one connection
-    // alone is under it; beside three more of the same mirror it is well above it.
+    // 2 KB/s per connection against a floor of 3 KB/s (12 KB over 4 s): one connection
+    // alone is under it (nginx lets a second's worth through at once, so 10 KB in a
+    // window); beside six more of the same mirror the mirror is four times above it.
     NginxServer web("location /slow/ { limit_rate 2k; }");
-    const auto data = MakeData(40 * 1024, 8);
+    const auto data = MakeData(60 * 1024, 8);
     web.Put("slow/alone.bin", data);
     web.Put("slow/shared.bin", data);
     CurlRangeTransport floored(
-        CurlTransportOptions{.stall = {.min_bytes = 10 * 1024, .window = std::chrono::milliseconds(2000)}});
-    // The last 8 KiB of the file: four seconds at the connection's rate.
-    constexpr int64_t kTail = 32 * 1024;
+        CurlTransportOptions{.stall = {.min_bytes = 12 * 1024, .window = std::chrono::milliseconds(4000)}});
+    // The last 12 KiB of the file: six seconds at the connection's rate.
+    constexpr int64_t kTail = 48 * 1024;
     std::vector<uint8_t> buffer(kBlockStride);
     {
         CancelToken token;
@@ -222,14 +223,14 @@ TEST_F(TransportTest, SlowConnectionsAreKeptWhileTheirMirrorIsAboveTheFloor) {
         EXPECT_FALSE(r.ok);
         EXPECT_EQ(r.error, TransferError::kTimeout);
     }
-    // Three transfers of the whole file from the same mirror, each asking for two blocks
+    // Six transfers of the whole file from the same mirror, each asking for two blocks
     // into a 1 KiB buffer, so that the first KiB of each says it is flowing (the rest is
     // read and dropped); they outlast the tail's transfer and are cancelled after it.
     const std::wstring shared = web.Url("/slow/shared.bin");
     std::mutex mutex;
     std::condition_variable flowing_cv;
     int flowing = 0;
-    std::vector<CancelToken> tokens(3);
+    std::vector<CancelToken> tokens(6);
     std::vector<std::thread> companions;
     for (CancelToken& token : tokens) {
         companions.emplace_back([&] {
@@ -247,7 +248,7 @@ TEST_F(TransportTest, SlowConnectionsAreKeptWhileTheirMirrorIsAboveTheFloor) {
     bool all_flowing = false;
     {
         std::unique_lock<std::mutex> lock(mutex);
-        all_flowing = flowing_cv.wait_for(lock, std::chrono::seconds(60), [&] { return flowing == 3; });
+        all_flowing = flowing_cv.wait_for(lock, std::chrono::seconds(60), [&] { return flowing == 6; });
     }
     if (all_flowing) {
         CancelToken token;
