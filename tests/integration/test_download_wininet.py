@@ -177,18 +177,18 @@ class WinInetDownloadTest(unittest.TestCase):
 
 
     def test_slow_mirror_above_the_floor_is_never_cut(self):
-        # 3 KB/s per connection against the 2 KB/s floor, judged over 2 s: the whole body
-        # (45,000 bytes, some 15 s) is smaller than one 64 KiB read, so the floor must see
+        # 5 KB/s on one connection against the 2 KB/s floor, judged over 4 s: the whole body
+        # (60,000 bytes, some 12 s) is smaller than one 64 KiB read, so the floor must see
         # the bytes as they arrive, not when a read completes.
-        data = package_bytes(45000, 6)
-        slow = self.mirror(data, "127.0.0.2", limit_rate="3k")
+        data = package_bytes(60000, 6)
+        slow = self.mirror(data, "127.0.0.2", limit_rate="5k")
         started = time.monotonic()
-        result, out = self.run_fetch(data, [slow.url("/pkg/setup.exe")], "--stall-window-ms", "2000")
+        result, out = self.run_fetch(data, [slow.url("/pkg/setup.exe")], "--stall-window-ms", "4000")
         self.assertEqual(result.returncode, 0, result.stdout[-3000:])
         self.assertNotIn("block_error", result.stdout)
         with open(out, "rb") as f:
             self.assertEqual(f.read(), data)
-        print(f"\n  slow mirror: {len(data)} bytes at 3 KB/s in {time.monotonic() - started:.1f} s")
+        print(f"\n  slow mirror: {len(data)} bytes at 5 KB/s in {time.monotonic() - started:.1f} s")
 
     def test_https_mirror_with_a_trusted_certificate_and_refused_ones(self):
         data = package_bytes(3 * BLOCK + 77, 7)
