@@ -26,6 +26,7 @@
 #include "win/dpi_win.h"
 #include "win/gdi_win.h"
 #include "win/message_filter_win.h"
+#include "win/proxy_prompt_win.h"
 #include "win/subclassed_control_win.h"
 
 namespace installer {
@@ -131,6 +132,8 @@ bool COnlineInstallDlg::OnInitDialog() {
     scale_.Capture(hwnd());
     win::KeepOwnLayoutOnDpiChange(hwnd());
     BindControls();
+    // A proxy that asks for a login from now on asks over this window.
+    win::SetProxyPromptOwner(hwnd());
     ::SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_.Get()));
     ::SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_.Get()));
 

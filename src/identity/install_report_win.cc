@@ -10,15 +10,36 @@
 #include <mutex>
 #include <thread>
 
+#include "base/proxy_login.h"
 #include "build_settings.h"
 #include "identity/hardware_id_win.h"
 #include "base/sha256.h"
 #include "win/internet_handle_win.h"
 #include "win/module_path_win.h"
 #include "win/support_log_win.h"
+#include "win/proxy_prompt_win.h"
 
 namespace installer {
 namespace {
+
+// A report refused by the system's proxy goes again with the login the user gave for this
+// run, if any. A report never asks for one itself: it must not hold up or disturb anyone.
+void SendAgainWithProxyLogin(HINTERNET request) {
+    DWORD status = 0;
+    DWORD size = sizeof(status);
+    if (!::HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr) ||
+        status != HTTP_STATUS_PROXY_AUTH_REQ) {
+        return;
+    }
+    const ProxyRetry login = ProcessProxyLogin().Current();
+    if (!login.retry) {
+        return;
+    }
+    win::DrainBody(request);
+    if (win::ApplyProxyLogin(request, login.credentials)) {
+        ::HttpSendRequestW(request, nullptr, 0, nullptr, 0);
+    }
+}
 
 // Counts the report requests still running on their worker threads, so that the end of
 // the process can wait for them.
@@ -139,6 +160,7 @@ ReportResult MakeReportWith(const std::wstring& base,
         result.error = ::GetLastError();
         return result;
     }
+    SendAgainWithProxyLogin(request.Get());
     DWORD status = 0;
     DWORD size = sizeof(status);
     if (::HttpQueryInfoW(request.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr)) {
