@@ -1,6 +1,8 @@
 // Transparent text and link labels.
 #include "skin/my_label_win.h"
 
+#include <algorithm>
+
 #include "skin/control_text_win.h"
 #include "skin/skin_geometry.h"
 
@@ -180,6 +182,11 @@ LRESULT CMyUrlLabel::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
             return OnSetText(reinterpret_cast<const wchar_t*>(lparam));
         case WM_SETFONT:
             return OnSetFont(wparam, lparam);
+        case WM_SETFOCUS:
+        case WM_KILLFOCUS:
+            // The focus mark comes and goes with the keyboard focus.
+            ::RedrawWindow(hwnd(), nullptr, nullptr, kRedrawNow);
+            return Default(message, wparam, lparam);
         case win::kReflectCtlColor:
             ::SetBkMode(reinterpret_cast<HDC>(wparam), TRANSPARENT);
             return reinterpret_cast<LRESULT>(::GetStockObject(NULL_BRUSH));
@@ -258,6 +265,14 @@ void CMyUrlLabel::Paint() {
     const std::wstring text = GetDisplayText();
     RECT text_rect = client;
     ::DrawTextW(surface, text.c_str(), static_cast<int>(text.size()), &text_rect, DrawTextFormat());
+    if (::GetFocus() == window) {
+        // Reached with Tab: a dotted frame around the text, as check boxes show theirs.
+        RECT mark = client;
+        ::DrawTextW(surface, text.c_str(), static_cast<int>(text.size()), &mark, DrawTextFormat() | DT_CALCRECT);
+        mark.right = std::min(mark.right + 1, client.right);
+        mark.bottom = std::min(mark.bottom + 1, client.bottom);
+        ::DrawFocusRect(surface, &mark);
+    }
     SIZE extent{};
     ::GetTextExtentPoint32W(surface, text.c_str(), static_cast<int>(text.size()), &extent);
     if (client.right - client.left < extent.cx) {
