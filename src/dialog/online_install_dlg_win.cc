@@ -14,6 +14,7 @@
 #include <ctime>
 
 #include "identity/partner_identity.h"
+#include "dialog/dialog_keyboard_win.h"
 #include "dialog/licence_address.h"
 #include "dialog/resource.h"
 #include "dialog/package_naming.h"
@@ -312,6 +313,7 @@ void COnlineInstallDlg::ApplyDpi(int dpi, const POINT* position) {
         check_box->SetDpi(dpi);
     }
     SkinButtons();
+    ArrangeTabOrder(hwnd());  // skinning raised the image buttons to the top
     ::RedrawWindow(hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
@@ -525,6 +527,10 @@ void COnlineInstallDlg::OnCancel() {
         return;
     }
     Apply(flow_->OnCancelRequested());  // ignored while the setup runs: we wait for it
+}
+
+bool COnlineInstallDlg::PreTranslateDialogMessage(const MSG& msg) {
+    return HandleDialogKey(hwnd(), msg);
 }
 
 void COnlineInstallDlg::OnBrowse() {

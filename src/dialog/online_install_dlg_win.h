@@ -52,6 +52,7 @@ class COnlineInstallDlg final : public win::DialogWindow, public IDownloadEvent,
     bool OnInitDialog() override;
     std::optional<LRESULT> HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) override;
     void OnCancel() override;
+    bool PreTranslateDialogMessage(const MSG& msg) override;
 
   private:
     void BindControls();

@@ -1,7 +1,8 @@
 // test_driver: a console program that integration tests run beside the installer (under
 // Wine) to see and use its windows as a person would: list windows and controls with their
-// texts, read and answer message boxes, press buttons, move and click the mouse, and save
-// what is on screen for a window as a PNG file. Prints one JSON value on stdout.
+// texts, read and answer message boxes, press buttons, move and click the mouse, type keys
+// into the focused control, and save what is on screen for a window as a PNG file. Prints
+// one JSON value on stdout.
 //
 // Exit codes: 0 done, 1 bad command line, 2 window or control not found (or timed out),
 // 3 the operation failed.
@@ -228,6 +229,12 @@ void DescribeWindow(JsonOut& json, HWND hwnd, bool with_children) {
     json.Key("exe").String(ExeOf(pid));
     AddRect(json, "rect", rect);
     AddRect(json, "client", client);
+    // The control with the keyboard focus in the window's thread (0 when none of ours).
+    GUITHREADINFO gui{};
+    gui.cbSize = sizeof(gui);
+    HWND focus = ::GetGUIThreadInfo(::GetWindowThreadProcessId(hwnd, nullptr), &gui) ? gui.hwndFocus : nullptr;
+    json.Key("focus").UInt(HandleValue(focus));
+    json.Key("focus_id").Int(focus != nullptr && ::IsChild(hwnd, focus) ? ::GetDlgCtrlID(focus) : 0);
     POINT origin = {0, 0};
     ::ClientToScreen(hwnd, &origin);
     json.Key("client_origin").BeginArray().Int(origin.x).Int(origin.y).EndArray();
@@ -452,6 +459,108 @@ int Mouse(const Options& options, const std::wstring& command) {
     }
     JsonOut json;
     json.BeginObject().Key("point").BeginArray().Int(point->x).Int(point->y).EndArray().EndObject();
+    Print(json);
+    return kDone;
+}
+
+// Virtual key of a key name of the `keys` command; 0 when unknown.
+WORD KeyCode(const std::wstring& name) {
+    static const std::pair<const wchar_t*, WORD> kKeys[] = {
+        {L"tab", VK_TAB},   {L"enter", VK_RETURN}, {L"space", VK_SPACE}, {L"esc", VK_ESCAPE},
+        {L"f4", VK_F4},     {L"left", VK_LEFT},    {L"right", VK_RIGHT}, {L"up", VK_UP},
+        {L"down", VK_DOWN}, {L"home", VK_HOME},    {L"end", VK_END},
+    };
+    for (const auto& [text, code] : kKeys) {
+        if (_wcsicmp(text, name.c_str()) == 0) {
+            return code;
+        }
+    }
+    if (name.size() == 1 && ((name[0] >= L'a' && name[0] <= L'z') || (name[0] >= L'0' && name[0] <= L'9'))) {
+        return static_cast<WORD>(::towupper(name[0]));
+    }
+    return 0;
+}
+
+INPUT KeyInput(WORD code, bool up) {
+    INPUT input = {};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = code;
+    input.ki.wScan = static_cast<WORD>(::MapVirtualKeyW(code, MAPVK_VK_TO_VSC));
+    input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    return input;
+}
+
+// Types keys through the input queue, as a person at the keyboard would, into whatever has
+// the focus of the foreground window: --keys "tab,shift+tab,enter,space,esc,alt+f4". The
+// window --hwnd is brought to the foreground first. Returns once the keys are queued; the
+// caller waits for what they do.
+int Keys(const Options& options) {
+    HWND target = TargetWindow(options);
+    if (target == nullptr) {
+        return Fail(kNotFound, L"no such window or control");
+    }
+    std::vector<std::vector<WORD>> strokes;
+    const std::wstring list = options.Get(L"keys");
+    size_t start = 0;
+    while (start <= list.size() && !list.empty()) {
+        const size_t comma = list.find(L',', start);
+        const std::wstring stroke =
+            list.substr(start, comma == std::wstring::npos ? std::wstring::npos : comma - start);
+        std::vector<WORD> codes;
+        size_t part = 0;
+        for (;;) {
+            const size_t plus = stroke.find(L'+', part);
+            const std::wstring name =
+                stroke.substr(part, plus == std::wstring::npos ? std::wstring::npos : plus - part);
+            WORD code = 0;
+            if (_wcsicmp(name.c_str(), L"shift") == 0) {
+                code = VK_SHIFT;
+            } else if (_wcsicmp(name.c_str(), L"alt") == 0) {
+                code = VK_MENU;
+            } else if (_wcsicmp(name.c_str(), L"ctrl") == 0) {
+                code = VK_CONTROL;
+            } else {
+                code = KeyCode(name);
+            }
+            if (code == 0) {
+                return Fail(kUsage, L"unknown key: " + name);
+            }
+            codes.push_back(code);
+            if (plus == std::wstring::npos) {
+                break;
+            }
+            part = plus + 1;
+        }
+        strokes.push_back(codes);
+        if (comma == std::wstring::npos) {
+            break;
+        }
+        start = comma + 1;
+    }
+    if (strokes.empty()) {
+        return Fail(kUsage, L"--keys is required");
+    }
+    HWND top = ::GetAncestor(target, GA_ROOT);
+    if (::GetForegroundWindow() != top) {
+        ::SetForegroundWindow(top);
+    }
+    int sent = 0;
+    for (const std::vector<WORD>& codes : strokes) {
+        // Modifiers down, the key down and up, modifiers up in reverse.
+        std::vector<INPUT> inputs;
+        for (WORD code : codes) {
+            inputs.push_back(KeyInput(code, false));
+        }
+        for (auto it = codes.rbegin(); it != codes.rend(); ++it) {
+            inputs.push_back(KeyInput(*it, true));
+        }
+        if (::SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT)) != inputs.size()) {
+            return Fail(kFailed, L"SendInput failed");
+        }
+        ++sent;
+    }
+    JsonOut json;
+    json.BeginObject().Key("sent").Int(sent).Key("foreground").Bool(::GetForegroundWindow() == top).EndObject();
     Print(json);
     return kDone;
 }
@@ -735,6 +844,7 @@ int Usage() {
                 L"usage: test_driver list [--pid N] [--exe NAME] [--title T] [--class C] [--all] | "
                 L"wait (--title T | --class C | --exe NAME) [--timeout MS] | press --hwnd H [--id N] [--wait MS] | "
                 L"mouse-click|mouse-move|mouse-down|mouse-up --hwnd H [--id N] [--x X --y Y] | "
+                L"keys --hwnd H --keys tab,shift+tab,enter,space,esc,alt+f4 | "
                 L"msgbox [--exe NAME] [--timeout MS] | msgbox-press [--button OK] [--hwnd H] | "
                 L"screenshot --hwnd H [--id N] --out FILE.png | set-text --hwnd H [--id N] --text T | "
                 L"message --hwnd H [--id N] --msg M [--wparam W] [--lparam L] [--post] | can-write --path P | info");
@@ -757,6 +867,9 @@ int Run(int argc, wchar_t** argv) {
     }
     if (command == L"mouse-click" || command == L"mouse-move" || command == L"mouse-down" || command == L"mouse-up") {
         return Mouse(options, command);
+    }
+    if (command == L"keys") {
+        return Keys(options);
     }
     if (command == L"msgbox") {
         return MessageBoxInfo(options);
