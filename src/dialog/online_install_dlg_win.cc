@@ -244,6 +244,7 @@ bool COnlineInstallDlg::OnInitDialog() {
     ::ShowWindow(m_customLink.hwnd(), SW_HIDE);
 
     ApplyDpi(win::WindowDpi(hwnd()), nullptr);
+    DescribeForScreenReaders();
     ::SetTimer(hwnd(), kStartDownloadTimerId, kFirstTimerDelayMs, nullptr);
     return true;
 }
@@ -388,6 +389,8 @@ std::optional<LRESULT> COnlineInstallDlg::HandleMessage(UINT message, WPARAM wpa
             return 0;
         case WM_NCHITTEST:
             return OnNcHitTest(lparam);
+        case WM_GETOBJECT:
+            return AnswerGetObject(wparam, lparam);
         case WM_ERASEBKGND:
             return TRUE;  // painting covers the whole client area
         case WM_DPICHANGED: {

@@ -19,6 +19,7 @@
 #include "skin/lr_check_box_win.h"
 #include "skin/my_label_win.h"
 #include "skin/skin_scale.h"
+#include "win/accessible_win.h"
 #include "win/dialog_window_win.h"
 #include "win/scoped_handle.h"
 
@@ -62,6 +63,9 @@ class COnlineInstallDlg final : public win::DialogWindow, public IDownloadEvent,
     // corner goes to `position` when given.
     void ApplyDpi(int dpi, const POINT* position);
     void SkinButtons();
+    // Names and roles for screen readers (dialog_accessible_win.cc).
+    void DescribeForScreenReaders();
+    std::optional<LRESULT> AnswerGetObject(WPARAM wparam, LPARAM lparam);
     void Paint();
     void PaintStage(HDC dc);
     void PaintTitle(HDC dc);
@@ -119,6 +123,7 @@ class COnlineInstallDlg final : public win::DialogWindow, public IDownloadEvent,
     CMyUrlLabel m_licenceLink;
     CMyUrlLabel m_customLink;
     CMyLabel m_progressLabel;
+    win::AccessibleHolder accessible_;  // the window itself: title and stage
 };
 
 }  // namespace installer

@@ -23,6 +23,7 @@ LRESULT LabelBase::OnSetText(const wchar_t* text) {
     const std::wstring shown = GetDisplayText();
     own_text_ = text != nullptr ? text : L"";
     own_text_set_ = true;
+    SetAccessibleName(own_text_);  // screen readers read what is shown, not the window text
     if (own_text_ != shown) {
         HWND window = hwnd();
         HWND parent = ::GetParent(window);

@@ -169,6 +169,11 @@ class Driver:
         """The control id of the window's keyboard focus (0 when no control of it has it)."""
         return self.window(hwnd)["focus_id"]
 
+    def accessible(self, hwnd, control_id=None):
+        """What a screen reader learns of the window or control through Active
+        Accessibility: name, role (number and text), state, value, default action."""
+        return self.call("accessible", *_flag_args(hwnd=hwnd, id=control_id))
+
     # Message boxes (dialogs of class #32770): title, text and buttons.
 
     def msgbox(self, exe=None, pid=None, timeout=5.0):

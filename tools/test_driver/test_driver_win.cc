@@ -1,8 +1,8 @@
 // test_driver: a console program that integration tests run beside the installer (under
 // Wine) to see and use its windows as a person would: list windows and controls with their
 // texts, read and answer message boxes, press buttons, move and click the mouse, type keys
-// into the focused control, and save what is on screen for a window as a PNG file. Prints
-// one JSON value on stdout.
+// into the focused control, read what a screen reader learns of a control, and save what is
+// on screen for a window as a PNG file. Prints one JSON value on stdout.
 //
 // Exit codes: 0 done, 1 bad command line, 2 window or control not found (or timed out),
 // 3 the operation failed.
@@ -12,6 +12,7 @@
 
 #include <commctrl.h>
 #include <gdiplus.h>
+#include <oleacc.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -565,6 +566,80 @@ int Keys(const Options& options) {
     return kDone;
 }
 
+// IID_IAccessible. MinGW's import library exports it from oleacc.dll as a function thunk,
+// whose code bytes would be read as the GUID.
+constexpr IID kIidAccessible = {0x618736e0, 0x3c3d, 0x11cf, {0x81, 0x0c, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+
+// A string property of an accessible object; empty when it has none.
+std::wstring AccessibleText(IAccessible* object, HRESULT (STDMETHODCALLTYPE IAccessible::*get)(VARIANT, BSTR*)) {
+    VARIANT self;
+    ::VariantInit(&self);
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR text = nullptr;
+    if (FAILED((object->*get)(self, &text)) || text == nullptr) {
+        return L"";
+    }
+    std::wstring result(text, ::SysStringLen(text));
+    ::SysFreeString(text);
+    return result;
+}
+
+// What a screen reader learns of the window --hwnd (or its control --id) through Active
+// Accessibility: AccessibleObjectFromWindow for its client area, then its name, role (the
+// number and the platform's text for it), state, value and default action.
+int Accessible(const Options& options) {
+    HWND target = TargetWindow(options);
+    if (target == nullptr) {
+        return Fail(kNotFound, L"no such window or control");
+    }
+    const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    int code = kDone;
+    {
+        IAccessible* object = nullptr;
+        const HRESULT found = ::AccessibleObjectFromWindow(target, static_cast<DWORD>(OBJID_CLIENT), kIidAccessible,
+                                                           reinterpret_cast<void**>(&object));
+        if (FAILED(found) || object == nullptr) {
+            wchar_t message[80] = {};
+            std::swprintf(message, 80, L"AccessibleObjectFromWindow failed: 0x%08lX",
+                          static_cast<unsigned long>(found));
+            code = Fail(kFailed, message);
+        } else {
+            VARIANT self;
+            ::VariantInit(&self);
+            self.vt = VT_I4;
+            self.lVal = CHILDID_SELF;
+            VARIANT role;
+            ::VariantInit(&role);
+            VARIANT state;
+            ::VariantInit(&state);
+            const bool has_role = SUCCEEDED(object->get_accRole(self, &role)) && role.vt == VT_I4;
+            const bool has_state = SUCCEEDED(object->get_accState(self, &state)) && state.vt == VT_I4;
+            wchar_t role_text[128] = {};
+            if (has_role) {
+                ::GetRoleTextW(static_cast<DWORD>(role.lVal), role_text, 128);
+            }
+            JsonOut json;
+            json.BeginObject();
+            json.Key("name").String(AccessibleText(object, &IAccessible::get_accName));
+            json.Key("role").Int(has_role ? role.lVal : -1);
+            json.Key("role_text").String(std::wstring(role_text));
+            json.Key("state").Int(has_state ? state.lVal : -1);
+            json.Key("value").String(AccessibleText(object, &IAccessible::get_accValue));
+            json.Key("default_action").String(AccessibleText(object, &IAccessible::get_accDefaultAction));
+            json.EndObject();
+            Print(json);
+            ::VariantClear(&role);
+            ::VariantClear(&state);
+            object->Release();
+        }
+    }
+    if (SUCCEEDED(com)) {
+        ::CoUninitialize();
+    }
+    return code;
+}
+
 void DescribeMessageBox(JsonOut& json, HWND box) {
     DWORD pid = 0;
     ::GetWindowThreadProcessId(box, &pid);
@@ -844,7 +919,7 @@ int Usage() {
                 L"usage: test_driver list [--pid N] [--exe NAME] [--title T] [--class C] [--all] | "
                 L"wait (--title T | --class C | --exe NAME) [--timeout MS] | press --hwnd H [--id N] [--wait MS] | "
                 L"mouse-click|mouse-move|mouse-down|mouse-up --hwnd H [--id N] [--x X --y Y] | "
-                L"keys --hwnd H --keys tab,shift+tab,enter,space,esc,alt+f4 | "
+                L"keys --hwnd H --keys tab,shift+tab,enter,space,esc,alt+f4 | accessible --hwnd H [--id N] | "
                 L"msgbox [--exe NAME] [--timeout MS] | msgbox-press [--button OK] [--hwnd H] | "
                 L"screenshot --hwnd H [--id N] --out FILE.png | set-text --hwnd H [--id N] --text T | "
                 L"message --hwnd H [--id N] --msg M [--wparam W] [--lparam L] [--post] | can-write --path P | info");
@@ -870,6 +945,9 @@ int Run(int argc, wchar_t** argv) {
     }
     if (command == L"keys") {
         return Keys(options);
+    }
+    if (command == L"accessible") {
+        return Accessible(options);
     }
     if (command == L"msgbox") {
         return MessageBoxInfo(options);
