@@ -412,7 +412,8 @@ def picture_done(rng):
 
 def save_jpeg(img, path, scale):
     small = finish(img, PICTURE_W, PICTURE_H, scale).convert("RGB")
-    small.save(path, "JPEG", quality=90, optimize=False, progressive=False)
+    # Optimised Huffman tables: the same pixels in fewer bytes (the installer carries them).
+    small.save(path, "JPEG", quality=90, optimize=True, progressive=False)
 
 
 # --- INI files --------------------------------------------------------------------------------
@@ -459,7 +460,7 @@ def main():
         images["dlg_close.png"] = caption_strip(scale, close_glyph, rgba(CLOSE_RED),
                                                 rgba(lerp(CLOSE_RED, (0, 0, 0), 0.2)))
         for name, img in images.items():
-            img.save(os.path.join(out, variant_name(name, scale)), "PNG", optimize=False)
+            img.save(os.path.join(out, variant_name(name, scale)), "PNG", optimize=True)
         for name, img in pictures.items():
             save_jpeg(img, os.path.join(out, variant_name(name, scale)), scale)
 
