@@ -22,6 +22,7 @@
 #include "download/package_verify.h"
 #include "identity/install_report_win.h"
 #include "skin/background_win.h"
+#include "skin/high_contrast_win.h"
 #include "skin/mem_dc_win.h"
 #include "skin/skin_manager_win.h"
 #include "skin/skin_scale.h"
@@ -579,10 +580,15 @@ void COnlineInstallDlg::Paint() {
     if (!memory.IsValid()) {
         return;
     }
-    // A skin without images still gives a plain, readable window.
-    ::FillRect(memory, &client, ::GetSysColorBrush(COLOR_BTNFACE));
+    // A skin without images still gives a plain, readable window. In high contrast the
+    // window stays plain in the system's colour: texts are drawn in the system's colours
+    // over it, and only the skin's pictures (logo, steps, slides) are drawn on it.
+    const bool high_contrast = HighContrastOn();
+    ::FillRect(memory, &client, ::GetSysColorBrush(high_contrast ? COLOR_WINDOW : COLOR_BTNFACE));
     CSkinManager& skin = TheSkinManager();
-    skin.DrawImage(memory, L"dlg_border.PNG", client, 0, nullptr, 255, dpi_);
+    if (!high_contrast) {
+        skin.DrawImage(memory, L"dlg_border.PNG", client, 0, nullptr, 255, dpi_);
+    }
     if (CSkinImage* logo = skin.GetImage(L"Logo_Title.png")) {
         const SkinSize size = logo->ScaledFrameSize(dpi_, false);
         const int left = ScaleForDpi(kLogoLeft, dpi_);
@@ -646,7 +652,8 @@ void COnlineInstallDlg::PaintTitle(HDC dc) {
     win::ScopedFont font(::CreateFontIndirectW(&caption));
     win::ScopedSelectObject select(dc, font.Get());
     ::SetBkMode(dc, TRANSPARENT);
-    ::SetTextColor(dc, TheSkinManager().GetTextColor(L"LrButton"));
+    ::SetTextColor(dc, TextColorFor(TextRole::kNormal, TheSkinManager().GetTextColor(L"LrButton"), HighContrastOn(),
+                                    CurrentSystemColors()));
     RECT title = ChildRectInParent(hwnd(), Item(IDC_TITLE_BAR));
     ::DrawTextW(dc, package_.title.c_str(), -1, &title, DT_SINGLELINE | DT_END_ELLIPSIS);
 }

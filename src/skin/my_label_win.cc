@@ -1,5 +1,6 @@
 // Transparent text and link labels.
 #include "skin/my_label_win.h"
+#include "skin/high_contrast_win.h"
 
 #include <algorithm>
 
@@ -81,7 +82,10 @@ void CMyLabel::Paint(HDC dc) {
     }
     win::ScopedSelectObject font(surface, GetControlFont(window));
     ::SetBkMode(surface, TRANSPARENT);
-    ::SetTextColor(surface, ::IsWindowEnabled(window) ? text_color_ : RGB(255, 255, 255));
+    const bool enabled = ::IsWindowEnabled(window) != FALSE;
+    ::SetTextColor(surface,
+                   TextColorFor(enabled ? TextRole::kNormal : TextRole::kDisabled,
+                                enabled ? text_color_ : RGB(255, 255, 255), HighContrastOn(), CurrentSystemColors()));
     const std::wstring text = GetDisplayText();
     ::DrawTextW(surface, text.c_str(), static_cast<int>(text.size()), &client, DrawTextFormat());
 }
@@ -262,7 +266,7 @@ void CMyUrlLabel::Paint() {
     HFONT font_handle = underlined_font_ ? underlined_font_.Get() : GetControlFont(window);
     win::ScopedSelectObject font(surface, font_handle);
     ::SetBkMode(surface, TRANSPARENT);
-    ::SetTextColor(surface, current_color_);
+    ::SetTextColor(surface, TextColorFor(TextRole::kLink, current_color_, HighContrastOn(), CurrentSystemColors()));
     const std::wstring text = GetDisplayText();
     RECT text_rect = client;
     ::DrawTextW(surface, text.c_str(), static_cast<int>(text.size()), &text_rect, DrawTextFormat());
