@@ -4,8 +4,8 @@ get_accRole) from its own process, as a screen reader does. The image buttons sh
 window text, yet each has its name."""
 import unittest
 
-from tests.harness.installer import InstallerTestCase, Sandbox, block_table, config_server, simple_description
-from tests.harness.gated_mirror import GatedMirror
+from harness.installer import InstallerTestCase, Sandbox, block_table, config_server, simple_description
+from harness.gated_mirror import GatedMirror
 
 EXE = "online_installer.exe"
 TITLE = "演示软件"

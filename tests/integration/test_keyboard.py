@@ -9,8 +9,8 @@ import unittest
 
 from PIL import Image, ImageChops
 
-from tests.harness.gated_mirror import GatedMirror
-from tests.harness.installer import InstallerTestCase, Sandbox, block_table, config_server, simple_description
+from harness.gated_mirror import GatedMirror
+from harness.installer import InstallerTestCase, Sandbox, block_table, config_server, simple_description
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 ARTIFACTS = os.path.join(ROOT, "artifacts", "keyboard")
