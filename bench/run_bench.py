@@ -30,6 +30,12 @@ Install backgrounds drawn by the skin toolkit under Wine, the first paint (decod
 larger copies at the other scales) and one paint after it. `scripts/bench paint` runs only
 this.
 
+The stub: the shipped single file (build/win32) and what it is made of (sections, resources
+by kind), and its start-up under Wine: from process start to the Welcome window painted
+(the .exe alone, drawing its built-in skin) against the smallest window program
+(bench/minimal_window) in the same run, as a ratio. `scripts/bench stub` runs only this; it
+needs no root.
+
 Last, the publisher's log report: stats_report against awk counting the same statistics
 lines by type, over a generated access log of 5 million lines (plain, and gzip for
 stats_report). `scripts/bench report` runs only this part, which needs no root.
@@ -658,16 +664,91 @@ def paint_bench():
         shutil.rmtree(work, ignore_errors=True)
 
 
+# ---------------------------------------------------------------- the stub
+STARTUP_RUNS = 7
+
+
+def stub_bench():
+    shipped = os.path.join(ROOT, "build", "win32")
+    if not os.path.exists(os.path.join(shipped, "build.ninja")):
+        sh("cmake", "--preset", "win32", stdout=subprocess.DEVNULL)
+    sh("cmake", "--build", shipped, "--target", "online_installer", "-j2", stdout=subprocess.DEVNULL)
+    print("\nthe shipped single file and what it is made of")
+    out = subprocess.run([sys.executable, os.path.join(ROOT, "tools", "size", "exe_breakdown.py"),
+                          os.path.join(shipped, "src", "app", "online_installer.exe")], capture_output=True, text=True)
+    print("\n".join("  " + line for line in out.stdout.strip().splitlines()))
+    if out.returncode != 0:
+        print(out.stderr, file=sys.stderr)
+        return out.returncode
+    return startup_bench()
+
+
+def startup_bench():
+    from PIL import Image
+
+    from harness.installer import Sandbox, config_server, simple_description
+    from harness.wine import WineSession, to_windows_path
+
+    # INSTALLER_BENCH_WIN64: an existing win64 tree to use instead (its own server port).
+    win = os.environ.get("INSTALLER_BENCH_WIN64") or os.path.join(ROOT, "build", "bench-win64")
+    if not os.path.exists(os.path.join(win, "build.ninja")):
+        sh("cmake", "--preset", "win64", "-B", win, stdout=subprocess.DEVNULL)
+    sh("cmake", "--build", win, "--target", "online_installer", "test_driver", "minimal_window", "-j2",
+       stdout=subprocess.DEVNULL)
+    # The Welcome window is painted when its top band shows the built-in skin's colour (the
+    # band is a vertical gradient: its row 62 is the same across the window).
+    probe = (5, 62)  # left of the steps, in the band's gradient
+    with Image.open(os.path.join(win, "src", "skin", "Default", "dlg_border.PNG")) as border:
+        band = border.convert("RGB").getpixel(probe)
+    driver = os.path.join(win, "tests", "programs", "test_driver", "test_driver.exe")
+    minimal = os.path.join(win, "bench", "minimal_window.exe")
+    sandbox = Sandbox(with_skin=False, build_dir=win)
+    server = config_server(simple_description(), build_dir=win).start()
+    session = WineSession(with_display=True).open()
+    try:
+        def launch(exe, color, args=""):
+            result = session.run(driver, "launch-time", "--exe", to_windows_path(exe), "--args", args, "--color", color,
+                                 "--x", probe[0], "--y", probe[1], timeout=120)
+            if result.returncode != 0:
+                raise RuntimeError(f"launch-time {exe}: {result.stdout} {result.stderr[-500:]}")
+            answer = json.loads(result.stdout)
+            return answer["shown_us"] / 1000, answer["painted_us"] / 1000
+
+        installer, reference = [], []
+        launch(minimal, "0x0078D7")  # the first run of any program loads Wine's DLLs from disk
+        for _ in range(STARTUP_RUNS):
+            reference.append(launch(minimal, "0x0078D7"))
+            installer.append(launch(sandbox.exe, "0x%02X%02X%02X" % band, "setup_1001_77"))
+    finally:
+        session.close()
+        server.cleanup()
+        sandbox.cleanup()
+
+    def median(values):
+        return sorted(values)[len(values) // 2]
+
+    print(f"\nstart-up under Wine, process start to window shown and painted (ms; median of {STARTUP_RUNS}, "
+          "alternating runs)")
+    print(f"  {'program':52} {'shown':>8} {'painted':>8}")
+    for name, runs in (("minimal window program", reference),
+                       ("installer alone (built-in skin, description fetched)", installer)):
+        print(f"  {name:52} {median([r[0] for r in runs]):8.0f} {median([r[1] for r in runs]):8.0f}")
+    ratio = median([r[1] for r in installer]) / median([r[1] for r in reference])
+    print(f"  ratio installer / minimal window, painted: {ratio:.2f}")
+    return 0
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quick", action="store_true", help="16 MiB / 64 MiB packages instead of 64 / 256 MiB")
     parser.add_argument("--clients", default="engine,wine,aria2,curl,full,limits,distance,stall,restart",
                         help="which runs: clients engine, wine, aria2, curl; tables limits (equal and unequal "
                              "mirrors), full (loopback speed), distance, stall, restart (comma-separated)")
-    parser.add_argument("section", nargs="?", choices=("all", "report", "description", "paint"),
+    parser.add_argument("section", nargs="?", choices=("all", "report", "description", "paint", "stub"),
                         default="all",
                         help="report: only the log report; description: only the description and 1 GiB runs; "
-                             "paint: only the window paint at three display scales "
+                             "paint: only the window paint at three display scales; "
+                             "stub: only the shipped file's size and start-up "
                              "(none of them needs root)")
     parser.add_argument("--inside", action="store_true", help=argparse.SUPPRESS)
     parser.add_argument("--work", help=argparse.SUPPRESS)
@@ -680,10 +761,12 @@ def main():
         return description_bench()
     if args.section == "paint":
         return paint_bench()
+    if args.section == "stub":
+        return stub_bench()
     if args.inside:
         return inside(args)
     status = outside(args)
-    return description_bench() or paint_bench() or report_bench() or status
+    return description_bench() or paint_bench() or stub_bench() or report_bench() or status
 
 
 if __name__ == "__main__":

@@ -172,6 +172,21 @@ class Driver:
     def mouse_up(self, hwnd, control_id=None, x=None, y=None):
         return self.call("mouse-up", *_flag_args(hwnd=hwnd, id=control_id, x=x, y=y))
 
+    # Real keyboard input into the focused control of the foreground window (brought
+    # there first): a comma-separated list such as "tab,shift+tab,enter,space,esc,alt+f4".
+
+    def keys(self, hwnd, keys):
+        return self.call("keys", *_flag_args(hwnd=hwnd), "--keys", keys)
+
+    def focus_id(self, hwnd):
+        """The control id of the window's keyboard focus (0 when no control of it has it)."""
+        return self.window(hwnd)["focus_id"]
+
+    def accessible(self, hwnd, control_id=None):
+        """What a screen reader learns of the window or control through Active
+        Accessibility: name, role (number and text), state, value, default action."""
+        return self.call("accessible", *_flag_args(hwnd=hwnd, id=control_id))
+
     # Message boxes (dialogs of class #32770): title, text and buttons.
 
     def msgbox(self, exe=None, pid=None, timeout=5.0):

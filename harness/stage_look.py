@@ -99,3 +99,34 @@ def filled_share(shot_path, window):
     empty = inside[-1]
     filled = sum(1 for p in inside if sum(abs(a - b) for a, b in zip(p, empty)) > 60)
     return filled / len(inside)
+
+
+# Mean RGB difference below which a region shows an image: the display and GDI round
+# colours a little.
+SHOWS = 12
+
+
+def stage_mismatches(shot_path, window, stage, pictures=None, scale=1):
+    """What of `stage` the screenshot does not show as the default skin draws it: each step
+    in its look for the stage (the highlighted one pixel by pixel, the others clearly not
+    highlighted) and, when `pictures` are named, one of them in the picture area. Empty
+    when everything is there."""
+    problems = []
+    for control_id, (image, difference, other_look) in step_looks(shot_path, window, stage, scale).items():
+        if difference != float("inf"):  # the highlighted look: opaque, comparable pixel by pixel
+            if difference >= SHOWS:
+                problems.append(f"{stage}: step {control_id} does not show {image} ({difference:.1f})")
+        elif other_look <= 20:
+            problems.append(f"{stage}: step {control_id} shows the highlighted look")
+    if pictures:
+        difference = picture_difference(shot_path, window, pictures, scale)
+        if difference >= SHOWS:
+            problems.append(f"{stage}: the picture area shows none of {pictures} ({difference:.1f})")
+    return problems
+
+
+def frame_mismatch(shot_path, window, control_id, name, frames, skin_dir=None):
+    """The difference between the control's box and frame 0 of the skin's strip `name`."""
+    image = first_frame(skin_image(name, skin_dir).convert("RGBA"), frames)
+    box = control_box(window, control_id, image.size)
+    return mean_difference(Image.open(shot_path), box, image)

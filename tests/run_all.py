@@ -103,6 +103,10 @@ def main():
         elif preset == "win32":
             stage("shipped exe imports only system DLLs", [sys.executable, "tests/lint/check_imports.py",
                                                           "build/win32/src/app/online_installer.exe"])
+            # One file with its skin inside: partners put it on download pages.
+            stage("shipped exe at most 1.5 MB (1,572,864 bytes)",
+                  [sys.executable, "tools/size/exe_breakdown.py", "--max", "1572864",
+                   "build/win32/src/app/online_installer.exe"])
             stage("shipped exe carries no debug information",
                   [sys.executable, "tests/lint/check_stripped.py", "i686-w64-mingw32-objdump",
                    "build/win32/src/app/online_installer.exe"])

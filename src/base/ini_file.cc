@@ -2,7 +2,8 @@
 #include "base/ini_file.h"
 
 #include <cstdint>
-#include <fstream>
+#include <cstdio>
+#include <memory>
 #include <iterator>
 
 #include "base/text.h"
@@ -174,11 +175,24 @@ IniFile IniFile::Parse(std::string_view bytes, const AnsiDecoder& decode_ansi) {
 }
 
 IniFile IniFile::Load(const std::string& path, const AnsiDecoder& decode_ansi) {
-    std::ifstream in(path, std::ios::binary);
+    // C stdio rather than a file stream: a stream would link the whole locale machinery of
+    // the static C++ runtime (some 300 KB) into the shipped installer.
+    struct CloseFile {
+        void operator()(std::FILE* file) const { std::fclose(file); }
+    };
+    std::unique_ptr<std::FILE, CloseFile> in(std::fopen(path.c_str(), "rb"));
     if (!in) {
         return IniFile{};
     }
-    const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::string bytes;
+    char buffer[16384];
+    size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof(buffer), in.get())) > 0) {
+        bytes.append(buffer, n);
+    }
+    if (std::ferror(in.get()) != 0) {
+        return IniFile{};
+    }
     return Parse(bytes, decode_ansi);
 }
 

@@ -137,10 +137,9 @@ FlowActions InstallFlow::OnClosePressed() {
 }
 
 FlowActions InstallFlow::OnCancelRequested() {
-    if (setup_running_) {
-        return {};
-    }
-    return {Action(FlowActionKind::kEndDialog)};
+    // Esc and Alt+F4 are the keyboard's close button: the same where closing is allowed,
+    // nothing where it is not (the Install stage while it runs, the setup run).
+    return OnClosePressed();
 }
 
 FlowActions InstallFlow::OnStartNowPressed() {

@@ -153,8 +153,8 @@ class InstallFlow {
     // setup succeeded), then end. Welcome: end. Install stage: only once it has stopped
     // after a failure (the button is disabled before). Never while the setup runs.
     FlowActions OnClosePressed();
-    // The dialog's cancel (Esc, Alt+F4): ends the dialog in any stage without starting
-    // anything, except while the setup runs (the window waits for it then).
+    // The dialog's cancel (Esc, Alt+F4): exactly the close button, so that the keyboard
+    // closes where the mouse can and nowhere else.
     FlowActions OnCancelRequested();
     // Start now: in the Finish stage after a successful setup, start Main.exe and end.
     FlowActions OnStartNowPressed();

@@ -14,11 +14,13 @@
 #include <ctime>
 
 #include "identity/partner_identity.h"
+#include "dialog/dialog_keyboard_win.h"
 #include "dialog/licence_address.h"
 #include "dialog/resource.h"
 #include "dialog/package_naming.h"
 #include "identity/install_report_win.h"
 #include "skin/background_win.h"
+#include "skin/high_contrast_win.h"
 #include "skin/mem_dc_win.h"
 #include "skin/skin_manager_win.h"
 #include "skin/skin_scale.h"
@@ -162,6 +164,7 @@ bool COnlineInstallDlg::OnInitDialog() {
 
     ApplyDpi(win::WindowDpi(hwnd()), nullptr);
     recorder_.PackageChosen(package_, settings.package_path, dpi_);
+    DescribeForScreenReaders();
     ::SetTimer(hwnd(), kStartDownloadTimerId, kFirstTimerDelayMs, nullptr);
     return true;
 }
@@ -176,6 +179,7 @@ void COnlineInstallDlg::ApplyDpi(int dpi, const POINT* position) {
         check_box->SetDpi(dpi);
     }
     SkinButtons();
+    ArrangeTabOrder(hwnd());  // skinning raised the image buttons to the top
     ::RedrawWindow(hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
@@ -250,6 +254,8 @@ std::optional<LRESULT> COnlineInstallDlg::HandleMessage(UINT message, WPARAM wpa
             return 0;
         case WM_NCHITTEST:
             return OnNcHitTest(lparam);
+        case WM_GETOBJECT:
+            return AnswerGetObject(wparam, lparam);
         case WM_ERASEBKGND:
             return TRUE;  // painting covers the whole client area
         case WM_DPICHANGED: {
@@ -394,6 +400,10 @@ void COnlineInstallDlg::OnCancel() {
     Apply(flow_->OnCancelRequested());  // ignored while the setup runs: we wait for it
 }
 
+bool COnlineInstallDlg::PreTranslateDialogMessage(const MSG& msg) {
+    return HandleDialogKey(hwnd(), msg);
+}
+
 void COnlineInstallDlg::OnBrowse() {
     // The folder browser wants COM on this thread; keep it only for the call, so that
     // the statistics report can initialise COM its own way afterwards.
@@ -434,10 +444,15 @@ void COnlineInstallDlg::Paint() {
     if (!memory.IsValid()) {
         return;
     }
-    // A skin without images still gives a plain, readable window.
-    ::FillRect(memory, &client, ::GetSysColorBrush(COLOR_BTNFACE));
+    // A skin without images still gives a plain, readable window. In high contrast the
+    // window stays plain in the system's colour: texts are drawn in the system's colours
+    // over it, and only the skin's pictures (logo, steps, slides) are drawn on it.
+    const bool high_contrast = HighContrastOn();
+    ::FillRect(memory, &client, ::GetSysColorBrush(high_contrast ? COLOR_WINDOW : COLOR_BTNFACE));
     CSkinManager& skin = TheSkinManager();
-    skin.DrawImage(memory, L"dlg_border.PNG", client, 0, nullptr, 255, dpi_);
+    if (!high_contrast) {
+        skin.DrawImage(memory, L"dlg_border.PNG", client, 0, nullptr, 255, dpi_);
+    }
     if (CSkinImage* logo = skin.GetImage(L"Logo_Title.png")) {
         const SkinSize size = logo->ScaledFrameSize(dpi_, false);
         const int left = ScaleForDpi(kLogoLeft, dpi_);
@@ -501,7 +516,8 @@ void COnlineInstallDlg::PaintTitle(HDC dc) {
     win::ScopedFont font(::CreateFontIndirectW(&caption));
     win::ScopedSelectObject select(dc, font.Get());
     ::SetBkMode(dc, TRANSPARENT);
-    ::SetTextColor(dc, TheSkinManager().GetTextColor(L"LrButton"));
+    ::SetTextColor(dc, TextColorFor(TextRole::kNormal, TheSkinManager().GetTextColor(L"LrButton"), HighContrastOn(),
+                                    CurrentSystemColors()));
     RECT title = ChildRectInParent(hwnd(), Item(IDC_TITLE_BAR));
     ::DrawTextW(dc, package_.title.c_str(), -1, &title, DT_SINGLELINE | DT_END_ELLIPSIS);
 }

@@ -21,6 +21,7 @@
 #include "skin/lr_check_box_win.h"
 #include "skin/my_label_win.h"
 #include "skin/skin_scale.h"
+#include "win/accessible_win.h"
 #include "win/dialog_window_win.h"
 #include "win/scoped_handle.h"
 
@@ -54,6 +55,7 @@ class COnlineInstallDlg final : public win::DialogWindow, public IDownloadEvent,
     bool OnInitDialog() override;
     std::optional<LRESULT> HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) override;
     void OnCancel() override;
+    bool PreTranslateDialogMessage(const MSG& msg) override;
 
   private:
     void BindControls();
@@ -61,6 +63,9 @@ class COnlineInstallDlg final : public win::DialogWindow, public IDownloadEvent,
     // the window's top-left corner goes to `position` when given.
     void ApplyDpi(int dpi, const POINT* position);
     void SkinButtons();
+    // Names and roles for screen readers (dialog_accessible_win.cc).
+    void DescribeForScreenReaders();
+    std::optional<LRESULT> AnswerGetObject(WPARAM wparam, LPARAM lparam);
     void Paint();
     void PaintStage(HDC dc);
     void PaintTitle(HDC dc);
@@ -109,6 +114,7 @@ class COnlineInstallDlg final : public win::DialogWindow, public IDownloadEvent,
     CMyUrlLabel m_licenceLink;
     CMyUrlLabel m_customLink;
     CMyLabel m_progressLabel;
+    win::AccessibleHolder accessible_;  // the window itself: title and stage
 };
 
 }  // namespace installer

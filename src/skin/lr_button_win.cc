@@ -1,5 +1,6 @@
 // The skinned push button.
 #include "skin/lr_button_win.h"
+#include "skin/high_contrast_win.h"
 
 #include "skin/control_text_win.h"
 #include "skin/skin_manager_win.h"
@@ -175,7 +176,9 @@ void CLrButton::Paint() {
     const auto style = static_cast<uint32_t>(::GetWindowLongPtrW(window, GWL_STYLE));
     RECT text_rect = ToRect(ButtonTextRect(style, ToSkinRect(client_rect_), margins, extent.cx));
     ::SetBkMode(surface, TRANSPARENT);
-    ::SetTextColor(surface, color);
+    // In high contrast the system's colour, over the plain background the dialog then paints.
+    ::SetTextColor(surface, TextColorFor((item_state_ & ODS_DISABLED) != 0 ? TextRole::kDisabled : TextRole::kNormal,
+                                         color, HighContrastOn(), CurrentSystemColors()));
     if (pressed_offset_ != 0) {
         ::OffsetRect(&text_rect, pressed_offset_, pressed_offset_);
     }

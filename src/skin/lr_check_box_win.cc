@@ -1,5 +1,6 @@
 // The skinned check box: the platform's check box behaviour with the skin's look.
 #include "skin/lr_check_box_win.h"
+#include "skin/high_contrast_win.h"
 
 #include "skin/control_text_win.h"
 #include "skin/skin_manager_win.h"
@@ -161,7 +162,9 @@ void CLrCheckBox::Paint() {
     }
     win::ScopedSelectObject font(surface, reinterpret_cast<HFONT>(::SendMessageW(window, WM_GETFONT, 0, 0)));
     ::SetBkMode(surface, TRANSPARENT);
-    ::SetTextColor(surface, enabled ? text_color_ : kDisabledCheckBoxTextColor);
+    ::SetTextColor(surface, TextColorFor(enabled ? TextRole::kNormal : TextRole::kDisabled,
+                                         enabled ? text_color_ : kDisabledCheckBoxTextColor, HighContrastOn(),
+                                         CurrentSystemColors()));
     ::DrawTextW(surface, text.c_str(), static_cast<int>(text.size()), &text_rect,
                 DT_VCENTER | DT_SINGLELINE | DT_END_ELLIPSIS);
 }

@@ -288,11 +288,18 @@ CAPTION_W, CAPTION_H = 28, 22
 
 def caption_strip(scale, glyph, hover_fill, pressed_fill):
     frames = []
-    looks = [(None, 230), (hover_fill, 255), (pressed_fill, 255), (None, 110), (None, 230)]
-    for fill, glyph_alpha in looks:
+    # Normal, hover, pressed, disabled, focused: the focused face (reached with Tab) has a
+    # white ring, so that a keyboard user sees where the focus is.
+    looks = [(None, 230, False), (hover_fill, 255, False), (pressed_fill, 255, False), (None, 110, False),
+             (None, 255, True)]
+    for fill, glyph_alpha, ring in looks:
         img = canvas(CAPTION_W, CAPTION_H)
         if fill is not None:
             img.paste(Image.new("RGBA", img.size, fill), (0, 0), rounded_mask(CAPTION_W, CAPTION_H, 4, inset=1))
+        if ring:
+            ImageDraw.Draw(img).rounded_rectangle([SCALE, SCALE, (CAPTION_W - 1) * SCALE - 1,
+                                                   (CAPTION_H - 1) * SCALE - 1], radius=4 * SCALE,
+                                                  outline=(255, 255, 255, 220), width=int(1.2 * SCALE))
         glyph(ImageDraw.Draw(img), (255, 255, 255, glyph_alpha))
         frames.append(finish(img, CAPTION_W, CAPTION_H, scale))
     return strip(frames)
@@ -405,7 +412,8 @@ def picture_done(rng):
 
 def save_jpeg(img, path, scale):
     small = finish(img, PICTURE_W, PICTURE_H, scale).convert("RGB")
-    small.save(path, "JPEG", quality=90, optimize=False, progressive=False)
+    # Optimised Huffman tables: the same pixels in fewer bytes (the installer carries them).
+    small.save(path, "JPEG", quality=90, optimize=True, progressive=False)
 
 
 # --- INI files --------------------------------------------------------------------------------
@@ -452,7 +460,7 @@ def main():
         images["dlg_close.png"] = caption_strip(scale, close_glyph, rgba(CLOSE_RED),
                                                 rgba(lerp(CLOSE_RED, (0, 0, 0), 0.2)))
         for name, img in images.items():
-            img.save(os.path.join(out, variant_name(name, scale)), "PNG", optimize=False)
+            img.save(os.path.join(out, variant_name(name, scale)), "PNG", optimize=True)
         for name, img in pictures.items():
             save_jpeg(img, os.path.join(out, variant_name(name, scale)), scale)
 

@@ -1,5 +1,8 @@
 // Transparent text and link labels.
 #include "skin/my_label_win.h"
+#include "skin/high_contrast_win.h"
+
+#include <algorithm>
 
 #include "skin/control_text_win.h"
 #include "skin/skin_geometry.h"
@@ -21,6 +24,7 @@ LRESULT LabelBase::OnSetText(const wchar_t* text) {
     const std::wstring shown = GetDisplayText();
     own_text_ = text != nullptr ? text : L"";
     own_text_set_ = true;
+    SetAccessibleName(own_text_);  // screen readers read what is shown, not the window text
     if (own_text_ != shown) {
         HWND window = hwnd();
         HWND parent = ::GetParent(window);
@@ -78,7 +82,10 @@ void CMyLabel::Paint(HDC dc) {
     }
     win::ScopedSelectObject font(surface, GetControlFont(window));
     ::SetBkMode(surface, TRANSPARENT);
-    ::SetTextColor(surface, ::IsWindowEnabled(window) ? text_color_ : RGB(255, 255, 255));
+    const bool enabled = ::IsWindowEnabled(window) != FALSE;
+    ::SetTextColor(surface,
+                   TextColorFor(enabled ? TextRole::kNormal : TextRole::kDisabled,
+                                enabled ? text_color_ : RGB(255, 255, 255), HighContrastOn(), CurrentSystemColors()));
     const std::wstring text = GetDisplayText();
     ::DrawTextW(surface, text.c_str(), static_cast<int>(text.size()), &client, DrawTextFormat());
 }
@@ -180,6 +187,11 @@ LRESULT CMyUrlLabel::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
             return OnSetText(reinterpret_cast<const wchar_t*>(lparam));
         case WM_SETFONT:
             return OnSetFont(wparam, lparam);
+        case WM_SETFOCUS:
+        case WM_KILLFOCUS:
+            // The focus mark comes and goes with the keyboard focus.
+            ::RedrawWindow(hwnd(), nullptr, nullptr, kRedrawNow);
+            return Default(message, wparam, lparam);
         case win::kReflectCtlColor:
             ::SetBkMode(reinterpret_cast<HDC>(wparam), TRANSPARENT);
             return reinterpret_cast<LRESULT>(::GetStockObject(NULL_BRUSH));
@@ -254,10 +266,18 @@ void CMyUrlLabel::Paint() {
     HFONT font_handle = underlined_font_ ? underlined_font_.Get() : GetControlFont(window);
     win::ScopedSelectObject font(surface, font_handle);
     ::SetBkMode(surface, TRANSPARENT);
-    ::SetTextColor(surface, current_color_);
+    ::SetTextColor(surface, TextColorFor(TextRole::kLink, current_color_, HighContrastOn(), CurrentSystemColors()));
     const std::wstring text = GetDisplayText();
     RECT text_rect = client;
     ::DrawTextW(surface, text.c_str(), static_cast<int>(text.size()), &text_rect, DrawTextFormat());
+    if (::GetFocus() == window) {
+        // Reached with Tab: a dotted frame around the text, as check boxes show theirs.
+        RECT mark = client;
+        ::DrawTextW(surface, text.c_str(), static_cast<int>(text.size()), &mark, DrawTextFormat() | DT_CALCRECT);
+        mark.right = std::min(mark.right + 1, client.right);
+        mark.bottom = std::min(mark.bottom + 1, client.bottom);
+        ::DrawFocusRect(surface, &mark);
+    }
     SIZE extent{};
     ::GetTextExtentPoint32W(surface, text.c_str(), static_cast<int>(text.size()), &extent);
     if (client.right - client.left < extent.cx) {

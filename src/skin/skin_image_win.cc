@@ -17,22 +17,31 @@ RECT ToRect(const SkinRect& r) {
 }
 
 bool CSkinImage::Load(const SkinImageInfo& info, const std::wstring& skin_folder) {
+    return Load(info, SkinFiles(skin_folder, nullptr));
+}
+
+bool CSkinImage::Load(const SkinImageInfo& info, const SkinFiles& files) {
     Release();
     info_ = info;
-    const std::wstring path = skin_folder + info.file_name;
-    std::unique_ptr<Gdiplus::Bitmap> working(Gdiplus::Bitmap::FromFile(path.c_str(), FALSE));
-    if (!working || working->GetLastStatus() != Gdiplus::Ok) {
+    const SkinFileOrigin origin = files.Find(info.file_name);
+    ScopedStream stream;
+    std::unique_ptr<Gdiplus::Bitmap> working = files.DecodeImage(info.file_name, origin, &stream);
+    if (!working) {
         return false;
     }
     const int width = static_cast<int>(working->GetWidth());
     const int height = static_cast<int>(working->GetHeight());
     std::unique_ptr<Gdiplus::Bitmap> source(working->Clone(0, 0, width, height, PixelFormat32bppARGB));
     if (!source || source->GetLastStatus() != Gdiplus::Ok) {
-        return false;
+        return false;  // `working` goes before `stream`
+    }
+    if (stream) {
+        streams_.push_back(std::move(stream));
     }
     working_ = std::move(working);
     source_ = std::move(source);
-    folder_ = skin_folder;
+    files_ = files;
+    origin_ = origin;
     return true;
 }
 
@@ -43,6 +52,7 @@ void CSkinImage::Release() {
     gdi_bitmap_.Close();
     source_.reset();
     working_.reset();
+    streams_.clear();  // after every bitmap that may read them
 }
 
 HBITMAP CSkinImage::GetGdiBitmap() const {
@@ -93,15 +103,22 @@ const std::map<int, std::unique_ptr<Gdiplus::Bitmap>>& CSkinImage::Variants() co
     if (!variants_loaded_) {
         variants_loaded_ = true;
         for (int candidate : kImageVariantPercents) {
-            const std::wstring path = folder_ + ImageVariantFileName(info_.file_name, candidate);
-            if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            const std::wstring name = ImageVariantFileName(info_.file_name, candidate);
+            // Only from where the 1x file came from.
+            const bool there = origin_ == SkinFileOrigin::kFolder ? files_.Find(name) == SkinFileOrigin::kFolder
+                                                                  : !files_.Embedded(name).empty();
+            if (!there) {
                 continue;
             }
-            std::unique_ptr<Gdiplus::Bitmap> copy(Gdiplus::Bitmap::FromFile(path.c_str(), FALSE));
+            ScopedStream stream;
+            std::unique_ptr<Gdiplus::Bitmap> copy = files_.DecodeImage(name, origin_, &stream);
             // A copy that does not fit the 1x image's frames would draw the wrong pieces.
-            if (copy && copy->GetLastStatus() == Gdiplus::Ok &&
+            if (copy &&
                 IsPlausibleVariantSize(static_cast<int>(copy->GetWidth()), static_cast<int>(copy->GetHeight()),
                                        image_width(), image_height(), static_cast<int>(info_.frame_count), candidate)) {
+                if (stream) {
+                    streams_.push_back(std::move(stream));
+                }
                 variants_.emplace(candidate, std::move(copy));
             }
         }

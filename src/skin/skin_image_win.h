@@ -12,7 +12,9 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "skin/skin_files_win.h"
 #include "skin/skin_geometry.h"
 #include "skin/skin_scale.h"
 #include "win/scoped_handle.h"
@@ -31,6 +33,11 @@ class CSkinImage {
     // its 32-bit ARGB copy exist; on false the image holds no bitmap. GDI+ must be
     // started (a CGDIPlus exists).
     bool Load(const SkinImageInfo& info, const std::wstring& skin_folder);
+
+    // The same from the skin's files: the folder's file when it is there, else the
+    // built-in one. The larger copies come from the same place as the 1x file, so that a
+    // publisher's own image is never drawn at another scale from the built-in skin.
+    bool Load(const SkinImageInfo& info, const SkinFiles& files);
 
     // Deletes both bitmaps; the description stays.
     void Release();
@@ -69,10 +76,13 @@ class CSkinImage {
     const std::map<int, std::unique_ptr<Gdiplus::Bitmap>>& Variants() const;
     std::unique_ptr<Scaled> MakeScaled(int dpi) const;
 
+    // Streams of images decoded from memory: declared first, released last.
+    mutable std::vector<ScopedStream> streams_;
     std::unique_ptr<Gdiplus::Bitmap> working_;
     std::unique_ptr<Gdiplus::Bitmap> source_;
     SkinImageInfo info_;
-    std::wstring folder_;
+    SkinFiles files_{L"", nullptr};
+    SkinFileOrigin origin_ = SkinFileOrigin::kNone;
     mutable win::ScopedBitmap gdi_bitmap_;
     mutable std::map<int, std::unique_ptr<Gdiplus::Bitmap>> variants_;
     mutable bool variants_loaded_ = false;

@@ -3,7 +3,6 @@
 
 #include "skin/skin_config.h"
 #include "win/module_path_win.h"
-#include "win/private_profile_win.h"
 
 namespace installer {
 
@@ -15,6 +14,10 @@ std::wstring CSkinManager::GetSkinFolder() const {
     return win::ExecutableFolder() + L"\\skin\\" + skin_name_ + L"\\";
 }
 
+SkinFiles CSkinManager::Files() const {
+    return SkinFiles(GetSkinFolder(), ::GetModuleHandleW(nullptr));
+}
+
 CSkinImage* CSkinManager::GetImage(const std::wstring& name) {
     if (name.empty()) {
         return nullptr;
@@ -22,15 +25,15 @@ CSkinImage* CSkinManager::GetImage(const std::wstring& name) {
     if (auto found = images_.find(name); found != images_.end()) {
         return found->second.get();
     }
-    const std::wstring folder = GetSkinFolder();
-    const win::PrivateProfileReader custom(folder + L"skin_custom.ini");
-    const win::PrivateProfileReader base(folder + L"skin.ini");
-    const std::optional<SkinImageInfo> info = ResolveImageInfo(custom, base, name);
+    const SkinFiles files = Files();
+    const std::unique_ptr<IProfileReader> custom = files.OpenIni(L"skin_custom.ini");
+    const std::unique_ptr<IProfileReader> base = files.OpenIni(L"skin.ini");
+    const std::optional<SkinImageInfo> info = ResolveImageInfo(*custom, *base, name);
     if (!info) {
         return nullptr;
     }
     auto image = std::make_unique<CSkinImage>();
-    if (!image->Load(*info, folder)) {
+    if (!image->Load(*info, files)) {
         return nullptr;
     }
     CSkinImage* result = image.get();
@@ -42,8 +45,7 @@ COLORREF CSkinManager::GetTextColor(const std::wstring& class_name) {
     if (auto found = text_colors_.find(class_name); found != text_colors_.end()) {
         return found->second;
     }
-    const win::PrivateProfileReader controls(GetSkinFolder() + L"controls.ini");
-    const COLORREF color = ReadTextColor(controls, class_name);
+    const COLORREF color = ReadTextColor(*Files().OpenIni(L"controls.ini"), class_name);
     text_colors_.emplace(class_name, color);
     return color;
 }

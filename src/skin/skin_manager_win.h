@@ -1,5 +1,6 @@
-// The skin of the process: the folder "skin\Default\" beside the executable, images loaded
-// on first request and kept by name, and control text colours from "controls.ini".
+// The skin of the process: the folder "skin\Default\" beside the executable with the default
+// skin built into the executable behind it (file by file), images loaded on first request
+// and kept by name, and control text colours from "controls.ini".
 #pragma once
 
 #include <windows.h>
@@ -9,6 +10,7 @@
 #include <string>
 
 #include "skin/gdiplus_win.h"
+#include "skin/skin_files_win.h"
 #include "skin/skin_image_win.h"
 
 namespace installer {
@@ -23,6 +25,10 @@ class CSkinManager {
     // "<folder of the executable>\skin\Default\"; never fails (an unreadable module path
     // gives "\skin\Default\", where nothing is found).
     std::wstring GetSkinFolder() const;
+
+    // The skin's files: the folder, and behind it the skin built into the executable
+    // (none in programs that carry no skin resources).
+    SkinFiles Files() const;
 
     // The image called `name` (also its section in the INI files), loaded on first
     // request and kept until the process ends; names are case-sensitive. Null when the

@@ -64,6 +64,9 @@ int DialogWindow::RunModalLoop() {
         if (PreTranslateForControl(&msg)) {
             continue;
         }
+        if (hwnd_ != nullptr && PreTranslateDialogMessage(msg)) {
+            continue;
+        }
         if (hwnd_ != nullptr && ::IsDialogMessageW(hwnd_, &msg)) {
             continue;
         }

@@ -22,7 +22,8 @@ class DialogWindow {
     // Pumps messages until EndModalLoop is called or the window is destroyed, and
     // returns the value given to EndModalLoop (0 when the window went away first).
     // Each message first goes to the attached control's PreTranslateMessage, then to
-    // the dialog manager (keyboard navigation), then to its window.
+    // PreTranslateDialogMessage, then to the dialog manager (keyboard navigation), then
+    // to its window.
     int RunModalLoop();
     void EndModalLoop(int result);
 
@@ -36,6 +37,10 @@ class DialogWindow {
     // A message for the dialog. Returns the result when handled, or nothing to let
     // the dialog manager's default handling run.
     virtual std::optional<LRESULT> HandleMessage(UINT message, WPARAM wparam, LPARAM lparam);
+
+    // A message of the modal loop after the control's PreTranslateMessage and before the
+    // dialog manager: true when it was handled and must go no further.
+    virtual bool PreTranslateDialogMessage(const MSG&) { return false; }
 
     // Close requests: both end the modal loop; IDOK and IDCANCEL arrive here.
     virtual void OnOK() { EndModalLoop(IDOK); }

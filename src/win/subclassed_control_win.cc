@@ -111,11 +111,16 @@ LRESULT CALLBACK SubclassedControl::Thunk(HWND window, UINT message, WPARAM wpar
         ::SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous));
         ::RemovePropW(window, kObjectProperty);
         self->hwnd_ = nullptr;
+        self->accessible_.Reset();
         const LRESULT result = ::CallWindowProcW(previous, window, message, wparam, lparam);
         self->OnWindowDestroyed();
         return result;
     }
     try {
+        LRESULT answer = 0;
+        if (message == WM_GETOBJECT && self->accessible_.Answer(wparam, lparam, &answer)) {
+            return answer;
+        }
         return self->HandleMessage(message, wparam, lparam);
     } catch (...) {
         // Nothing may unwind into the system's message dispatch.

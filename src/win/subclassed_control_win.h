@@ -4,6 +4,10 @@
 
 #include <windows.h>
 
+#include <string>
+
+#include "win/accessible_win.h"
+
 namespace installer::win {
 
 // Messages a parent hands on to the control they concern (as the application framework
@@ -46,6 +50,13 @@ class SubclassedControl {
     // The object attached to `window`, or null.
     static SubclassedControl* FromHandle(HWND window);
 
+    // What accessibility clients learn of the control: `role` (ROLE_SYSTEM_*) and `name`,
+    // whatever its window text (image buttons clear theirs). Until this is called the
+    // platform's own description answers. Call after Attach.
+    void SetAccessible(long role, std::wstring name) { accessible_.Describe(hwnd_, role, std::move(name)); }
+    void SetAccessibleName(std::wstring name) { accessible_.SetName(std::move(name)); }
+    void SetAccessibleValue(std::wstring value) { accessible_.SetValue(std::move(value)); }
+
     // Called by the owner's message loop for each message whose window is an attached
     // control, before TranslateMessage/DispatchMessage. Returns true when the message was
     // consumed and must not be dispatched. The base consumes nothing.
@@ -70,6 +81,7 @@ class SubclassedControl {
 
     HWND hwnd_ = nullptr;
     WNDPROC previous_ = nullptr;
+    AccessibleHolder accessible_;
 };
 
 }  // namespace installer::win

@@ -7,7 +7,7 @@ import sys
 SYSTEM_DLLS = {
     "kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll", "shlwapi.dll", "ole32.dll",
     "oleaut32.dll", "comctl32.dll", "comdlg32.dll", "wininet.dll", "ws2_32.dll", "iphlpapi.dll", "gdiplus.dll",
-    "msimg32.dll", "msvcrt.dll", "version.dll", "crypt32.dll", "bcrypt.dll", "uxtheme.dll", "wbemuuid.dll",
+    "msimg32.dll", "msvcrt.dll", "oleacc.dll", "version.dll", "crypt32.dll", "bcrypt.dll", "uxtheme.dll", "wbemuuid.dll",
     "rpcrt4.dll", "secur32.dll", "winmm.dll", "imm32.dll", "api-ms-win-crt-runtime-l1-1-0.dll",
 }
 

@@ -11,11 +11,14 @@ import os
 import time
 import unittest
 
+from PIL import Image
+
 from harness.driver import DriverNotFound, child
 from harness.installer import INSTALLER_EXE, InstallerTestCase, Sandbox, block_table, config_server, simple_description, stats_requests
 from harness.nginx import Nginx
 from harness.builds import win32_build_dir, win32_exe, win64_exe
 from harness.wine import DLL_OVERRIDES, WINE_LOADER, WINE_LOADER_32, is_pe32, loader_for
+from harness.stage_look import SHOWS, control_box, frame_mismatch, mean_difference, stage_mismatches
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 ARTIFACTS = os.path.join(os.environ.get("INSTALLER_ARTIFACTS") or os.path.join(ROOT, "artifacts"), "shipped_win32")
@@ -26,6 +29,7 @@ PARTNER = ("1001", "77")
 # A 32-bit program on 64-bit Windows gets the 32-bit program-files folder.
 PROGRAM_FILES = r"C:\Program Files (x86)"
 INSTALL_NOW, INSTALL_DIR, ACCEPT, RUN_NOW, CLOSE, START_NOW, PROGRESS = 1011, 1014, 1013, 1017, 1021, 1024, 1000
+STEP_WELCOME = 1008
 # The first window or message box of the installer, on a busy machine.
 START_TIMEOUT = 120
 NETWORK_FAILURE = ("网络故障！程序将关闭，请稍候继续安装。", "网络连接超时，请检查网络连接！")
@@ -54,14 +58,17 @@ class ShippedInstallerTest(InstallerTestCase):
         super().setUpClass()
         os.makedirs(ARTIFACTS, exist_ok=True)
 
+    with_skin = True  # the skin folder goes beside the .exe, as the build leaves it
+
     def setUp(self):
         shipped = win32_exe(INSTALLER_EXE)
         self.assertTrue(is_pe32(shipped), f"{shipped} is not a 32-bit program")
         self.assertTrue(os.path.isdir(os.path.join(os.path.dirname(shipped), "skin", "Default")),
                         "the shipped skin folder is missing")
         super().setUp()
-        self.sandbox = Sandbox(build_dir=win32_build_dir())
+        self.sandbox = Sandbox(with_skin=self.with_skin, build_dir=win32_build_dir())
         self.addCleanup(self.sandbox.cleanup)
+        self.shot_prefix = "" if self.with_skin else "alone-"
 
     def start(self, *args, env=None):
         # A crash ends the installer at once instead of starting Wine's debugger; the
@@ -88,10 +95,26 @@ class ShippedInstallerTest(InstallerTestCase):
                 self.fail(f"no {what} within {START_TIMEOUT} s:\n{process.stderr[-3000:]}")
 
     def shot(self, hwnd, name):
-        answer = self.driver.screenshot(hwnd, os.path.join(ARTIFACTS, name), settle=1.0)
+        path = os.path.join(ARTIFACTS, self.shot_prefix + name)
+        answer = self.driver.screenshot(hwnd, path, settle=1.0)
         left, top, right, bottom = answer["rect"]
         self.assertGreater(right - left, 300, name)
         self.assertGreater(bottom - top, 200, name)
+        return path
+
+    def assert_skinned(self, path, hwnd, stage, pictures=None, buttons=()):
+        """The stage as the default skin draws it, checked by measured regions: the step
+        images, the picture and frame 0 of each visible image button (`buttons`: control id,
+        image, frame count)."""
+        window = self.driver.window(hwnd)
+        self.assertEqual(stage_mismatches(path, window, stage, pictures), [], path)
+        for control_id, image, frames in buttons:
+            self.assertLess(frame_mismatch(path, window, control_id, image, frames), SHOWS,
+                            f"{path}: control {control_id} does not show {image}")
+
+    def park_mouse(self, hwnd):
+        # A point of the window's body far from every control, so that no button hovers.
+        self.driver.mouse_move(hwnd, x=480, y=320)
 
     def install_log(self):
         with open(os.path.join(self.install_root, "install.log"), encoding="utf-8") as f:
@@ -117,7 +140,9 @@ class ShippedInstallerTest(InstallerTestCase):
         self.assertEqual(child(window, INSTALL_DIR)["text"], PROGRAM_FILES + "\\" + SUB_DIR)
         self.assertEqual(child(window, ACCEPT)["check"], 1)
         self.assertEqual(child(window, RUN_NOW)["check"], 1)
-        self.shot(hwnd, "welcome.png")
+        self.park_mouse(hwnd)
+        self.assert_skinned(self.shot(hwnd, "welcome.png"), hwnd, "welcome",
+                            buttons=[(INSTALL_NOW, "btn_install.png", 5), (CLOSE, "dlg_close.png", 5)])
 
         # Install: the download's progress on the bar, no way out meanwhile.
         self.driver.press(hwnd, INSTALL_NOW, wait_ms=200)
@@ -125,11 +150,14 @@ class ShippedInstallerTest(InstallerTestCase):
         self.wait_until(lambda: 0 < (self.control(hwnd, PROGRESS)["pos"] or 0), timeout=120, interval=0.5,
                         message="progress on the bar")
         self.assertFalse(self.control(hwnd, CLOSE)["enabled"], "no exit during the Install stage")
-        self.shot(hwnd, "install.png")
+        self.park_mouse(hwnd)
+        self.assert_skinned(self.shot(hwnd, "install.png"), hwnd, "install", [f"Install{i}.jpg" for i in range(3)])
 
         # Finish: the setup ran silently into the chosen folder.
         self.wait_control(hwnd, START_NOW, visible=True, timeout=300, interval=0.5)
-        self.shot(hwnd, "finish.png")
+        self.park_mouse(hwnd)
+        self.assert_skinned(self.shot(hwnd, "finish.png"), hwnd, "finish", ["Install.jpg"],
+                            buttons=[(START_NOW, "btn_run.png", 5)])
         self.assertTrue(self.control(hwnd, CLOSE)["enabled"])
         self.assertEqual(self.control(hwnd, PROGRESS)["pos"], 100)
         log = self.install_log()
@@ -169,6 +197,42 @@ class ShippedInstallerTest(InstallerTestCase):
         box = self.driver.msgbox(exe=EXE, timeout=60)
         self.assertEqual(box["text"], NO_FILES)
         self.driver.msgbox_press("OK", exe=EXE)
+        self.assertEqual(process.wait(60), 0, process.stderr[-3000:])
+
+
+class ShippedExeAloneTest(ShippedInstallerTest):
+    """The shipped .exe copied alone into an empty folder, as a user who downloaded one file
+    has it: the same installation, drawn from the skin built into it."""
+
+    with_skin = False
+
+    # Nothing of the skin shows there: once is enough, with the skin folder.
+    test_unreachable_configuration_server_shows_its_message_and_ends = None
+
+    def test_a_skin_folder_with_one_image_changes_that_image_only(self):
+        # A publisher's folder holding one image of its own: a Welcome step in plain green.
+        folder = os.path.join(self.sandbox.dir, "skin", "Default")
+        os.makedirs(folder)
+        with Image.open(os.path.join(win32_build_dir(), "src", "app", "skin", "Default", "step01.png")) as step:
+            size = step.size
+        Image.new("RGBA", size, (0, 160, 0, 255)).save(os.path.join(folder, "step01.png"))
+        server = config_server(simple_description(title=TITLE), build_dir=win32_build_dir()).start()
+        self.addCleanup(server.cleanup)
+        process = self.start("setup_%s_%s" % PARTNER)
+        window = self.while_running(process, lambda: self.driver.wait(title=TITLE, exe=EXE, timeout=15), "its window")
+        hwnd = window["hwnd"]
+        self.park_mouse(hwnd)
+        path = self.shot(hwnd, "one-image.png")
+        window = self.driver.window(hwnd)
+        problems = stage_mismatches(path, window, "welcome")
+        # Only the Welcome step differs from the built-in skin, and it shows the green.
+        self.assertEqual(len(problems), 1, problems)
+        self.assertIn(f"step {STEP_WELCOME} ", problems[0])
+        green = Image.new("RGBA", size, (0, 160, 0, 255))
+        shot = Image.open(path)
+        self.assertLess(mean_difference(shot, control_box(window, STEP_WELCOME, size), green), SHOWS)
+        self.assertLess(frame_mismatch(path, window, INSTALL_NOW, "btn_install.png", 5), SHOWS)
+        self.driver.press(hwnd, CLOSE, wait_ms=200)
         self.assertEqual(process.wait(60), 0, process.stderr[-3000:])
 
 

@@ -1,7 +1,8 @@
 // test_driver: a console program that integration tests run beside the installer (under
 // Wine) to see and use its windows as a person would: list windows and controls with their
-// texts, read and answer message boxes, press buttons, move and click the mouse, and save
-// what is on screen for a window as a PNG file. Prints one JSON value on stdout.
+// texts, read and answer message boxes, press buttons, move and click the mouse, type keys
+// into the focused control, read what a screen reader learns of a control, and save what is
+// on screen for a window as a PNG file. Prints one JSON value on stdout.
 //
 // Exit codes: 0 done, 1 bad command line, 2 window or control not found (or timed out),
 // 3 the operation failed.
@@ -11,6 +12,7 @@
 
 #include <commctrl.h>
 #include <gdiplus.h>
+#include <oleacc.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
@@ -229,6 +231,12 @@ void DescribeWindow(JsonOut& json, HWND hwnd, bool with_children) {
     json.Key("exe").String(ExeOf(pid));
     AddRect(json, "rect", rect);
     AddRect(json, "client", client);
+    // The control with the keyboard focus in the window's thread (0 when none of ours).
+    GUITHREADINFO gui{};
+    gui.cbSize = sizeof(gui);
+    HWND focus = ::GetGUIThreadInfo(::GetWindowThreadProcessId(hwnd, nullptr), &gui) ? gui.hwndFocus : nullptr;
+    json.Key("focus").UInt(HandleValue(focus));
+    json.Key("focus_id").Int(focus != nullptr && ::IsChild(hwnd, focus) ? ::GetDlgCtrlID(focus) : 0);
     POINT origin = {0, 0};
     ::ClientToScreen(hwnd, &origin);
     json.Key("client_origin").BeginArray().Int(origin.x).Int(origin.y).EndArray();
@@ -453,6 +461,272 @@ int Mouse(const Options& options, const std::wstring& command) {
     }
     JsonOut json;
     json.BeginObject().Key("point").BeginArray().Int(point->x).Int(point->y).EndArray().EndObject();
+    Print(json);
+    return kDone;
+}
+
+// Virtual key of a key name of the `keys` command; 0 when unknown.
+WORD KeyCode(const std::wstring& name) {
+    static const std::pair<const wchar_t*, WORD> kKeys[] = {
+        {L"tab", VK_TAB},   {L"enter", VK_RETURN}, {L"space", VK_SPACE}, {L"esc", VK_ESCAPE},
+        {L"f4", VK_F4},     {L"left", VK_LEFT},    {L"right", VK_RIGHT}, {L"up", VK_UP},
+        {L"down", VK_DOWN}, {L"home", VK_HOME},    {L"end", VK_END},
+    };
+    for (const auto& [text, code] : kKeys) {
+        if (_wcsicmp(text, name.c_str()) == 0) {
+            return code;
+        }
+    }
+    if (name.size() == 1 && ((name[0] >= L'a' && name[0] <= L'z') || (name[0] >= L'0' && name[0] <= L'9'))) {
+        return static_cast<WORD>(::towupper(name[0]));
+    }
+    return 0;
+}
+
+INPUT KeyInput(WORD code, bool up) {
+    INPUT input = {};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = code;
+    input.ki.wScan = static_cast<WORD>(::MapVirtualKeyW(code, MAPVK_VK_TO_VSC));
+    input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    return input;
+}
+
+// Types keys through the input queue, as a person at the keyboard would, into whatever has
+// the focus of the foreground window: --keys "tab,shift+tab,enter,space,esc,alt+f4". The
+// window --hwnd is brought to the foreground first. Returns once the keys are queued; the
+// caller waits for what they do.
+int Keys(const Options& options) {
+    HWND target = TargetWindow(options);
+    if (target == nullptr) {
+        return Fail(kNotFound, L"no such window or control");
+    }
+    std::vector<std::vector<WORD>> strokes;
+    const std::wstring list = options.Get(L"keys");
+    size_t start = 0;
+    while (start <= list.size() && !list.empty()) {
+        const size_t comma = list.find(L',', start);
+        const std::wstring stroke =
+            list.substr(start, comma == std::wstring::npos ? std::wstring::npos : comma - start);
+        std::vector<WORD> codes;
+        size_t part = 0;
+        for (;;) {
+            const size_t plus = stroke.find(L'+', part);
+            const std::wstring name =
+                stroke.substr(part, plus == std::wstring::npos ? std::wstring::npos : plus - part);
+            WORD code = 0;
+            if (_wcsicmp(name.c_str(), L"shift") == 0) {
+                code = VK_SHIFT;
+            } else if (_wcsicmp(name.c_str(), L"alt") == 0) {
+                code = VK_MENU;
+            } else if (_wcsicmp(name.c_str(), L"ctrl") == 0) {
+                code = VK_CONTROL;
+            } else {
+                code = KeyCode(name);
+            }
+            if (code == 0) {
+                return Fail(kUsage, L"unknown key: " + name);
+            }
+            codes.push_back(code);
+            if (plus == std::wstring::npos) {
+                break;
+            }
+            part = plus + 1;
+        }
+        strokes.push_back(codes);
+        if (comma == std::wstring::npos) {
+            break;
+        }
+        start = comma + 1;
+    }
+    if (strokes.empty()) {
+        return Fail(kUsage, L"--keys is required");
+    }
+    HWND top = ::GetAncestor(target, GA_ROOT);
+    if (::GetForegroundWindow() != top) {
+        ::SetForegroundWindow(top);
+    }
+    int sent = 0;
+    for (const std::vector<WORD>& codes : strokes) {
+        // Modifiers down, the key down and up, modifiers up in reverse.
+        std::vector<INPUT> inputs;
+        for (WORD code : codes) {
+            inputs.push_back(KeyInput(code, false));
+        }
+        for (auto it = codes.rbegin(); it != codes.rend(); ++it) {
+            inputs.push_back(KeyInput(*it, true));
+        }
+        if (::SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT)) != inputs.size()) {
+            return Fail(kFailed, L"SendInput failed");
+        }
+        ++sent;
+    }
+    JsonOut json;
+    json.BeginObject().Key("sent").Int(sent).Key("foreground").Bool(::GetForegroundWindow() == top).EndObject();
+    Print(json);
+    return kDone;
+}
+
+// IID_IAccessible. MinGW's import library exports it from oleacc.dll as a function thunk,
+// whose code bytes would be read as the GUID.
+constexpr IID kIidAccessible = {0x618736e0, 0x3c3d, 0x11cf, {0x81, 0x0c, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+
+// A string property of an accessible object; empty when it has none.
+std::wstring AccessibleText(IAccessible* object, HRESULT (STDMETHODCALLTYPE IAccessible::*get)(VARIANT, BSTR*)) {
+    VARIANT self;
+    ::VariantInit(&self);
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR text = nullptr;
+    if (FAILED((object->*get)(self, &text)) || text == nullptr) {
+        return L"";
+    }
+    std::wstring result(text, ::SysStringLen(text));
+    ::SysFreeString(text);
+    return result;
+}
+
+// What a screen reader learns of the window --hwnd (or its control --id) through Active
+// Accessibility: AccessibleObjectFromWindow for its client area, then its name, role (the
+// number and the platform's text for it), state, value and default action.
+int Accessible(const Options& options) {
+    HWND target = TargetWindow(options);
+    if (target == nullptr) {
+        return Fail(kNotFound, L"no such window or control");
+    }
+    const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    int code = kDone;
+    {
+        IAccessible* object = nullptr;
+        const HRESULT found = ::AccessibleObjectFromWindow(target, static_cast<DWORD>(OBJID_CLIENT), kIidAccessible,
+                                                           reinterpret_cast<void**>(&object));
+        if (FAILED(found) || object == nullptr) {
+            wchar_t message[80] = {};
+            std::swprintf(message, 80, L"AccessibleObjectFromWindow failed: 0x%08lX",
+                          static_cast<unsigned long>(found));
+            code = Fail(kFailed, message);
+        } else {
+            VARIANT self;
+            ::VariantInit(&self);
+            self.vt = VT_I4;
+            self.lVal = CHILDID_SELF;
+            VARIANT role;
+            ::VariantInit(&role);
+            VARIANT state;
+            ::VariantInit(&state);
+            const bool has_role = SUCCEEDED(object->get_accRole(self, &role)) && role.vt == VT_I4;
+            const bool has_state = SUCCEEDED(object->get_accState(self, &state)) && state.vt == VT_I4;
+            wchar_t role_text[128] = {};
+            if (has_role) {
+                ::GetRoleTextW(static_cast<DWORD>(role.lVal), role_text, 128);
+            }
+            JsonOut json;
+            json.BeginObject();
+            json.Key("name").String(AccessibleText(object, &IAccessible::get_accName));
+            json.Key("role").Int(has_role ? role.lVal : -1);
+            json.Key("role_text").String(std::wstring(role_text));
+            json.Key("state").Int(has_state ? state.lVal : -1);
+            json.Key("value").String(AccessibleText(object, &IAccessible::get_accValue));
+            json.Key("default_action").String(AccessibleText(object, &IAccessible::get_accDefaultAction));
+            json.EndObject();
+            Print(json);
+            ::VariantClear(&role);
+            ::VariantClear(&state);
+            object->Release();
+        }
+    }
+    if (SUCCEEDED(com)) {
+        ::CoUninitialize();
+    }
+    return code;
+}
+
+// The colour on screen at (x, y); CLR_INVALID when it cannot be read.
+COLORREF ScreenPixel(HDC screen, int x, int y) {
+    ScopedMemoryDc memory(::CreateCompatibleDC(screen));
+    ScopedBitmap bitmap(::CreateCompatibleBitmap(screen, 1, 1));
+    if (!memory || !bitmap) {
+        return CLR_INVALID;
+    }
+    HGDIOBJ previous = ::SelectObject(memory.Get(), bitmap.Get());
+    COLORREF seen = CLR_INVALID;
+    if (::BitBlt(memory.Get(), 0, 0, 1, 1, screen, x, y, SRCCOPY | CAPTUREBLT)) {
+        seen = ::GetPixel(memory.Get(), 0, 0);
+    }
+    ::SelectObject(memory.Get(), previous);
+    return seen;
+}
+
+// Milliseconds from starting --exe (with --args) to its first visible window, and to the
+// screen showing --color (0xRRGGBB) at --x/--y of that window: the program painted. The
+// program is then ended through its handle. Fails after --timeout ms (default 60000).
+int LaunchTime(const Options& options) {
+    const std::wstring exe = options.Get(L"exe");
+    const long long color = options.Number(L"color", -1);
+    if (exe.empty() || color < 0) {
+        return Fail(kUsage, L"launch-time needs --exe and --color");
+    }
+    const COLORREF wanted = RGB((color >> 16) & 0xFF, (color >> 8) & 0xFF, color & 0xFF);
+    std::wstring command_line = L"\"" + exe + L"\" " + options.Get(L"args");
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    LARGE_INTEGER frequency{};
+    LARGE_INTEGER started{};
+    ::QueryPerformanceFrequency(&frequency);
+    ::QueryPerformanceCounter(&started);
+    if (!::CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                          &process)) {
+        return Fail(kFailed, L"cannot start " + exe);
+    }
+    ScopedKernelHandle process_handle(process.hProcess);
+    ScopedKernelHandle thread_handle(process.hThread);
+    auto elapsed_ms = [&] {
+        LARGE_INTEGER now{};
+        ::QueryPerformanceCounter(&now);
+        return static_cast<double>(now.QuadPart - started.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+    };
+    const double deadline = static_cast<double>(options.Number(L"timeout", 60000));
+    Filter filter(options);
+    filter.pid = process.dwProcessId;
+    filter.exe.clear();  // --exe is the program's path here, not a name to match
+    double shown = -1;
+    double painted = -1;
+    ScreenDc screen;
+    while (painted < 0 && elapsed_ms() < deadline) {
+        const std::vector<HWND> windows = TopLevelWindows(filter);
+        if (!windows.empty()) {
+            if (shown < 0) {
+                shown = elapsed_ms();
+            }
+            RECT rect{};
+            ::GetWindowRect(windows.front(), &rect);
+            // Copied off the screen as a screenshot is (GetPixel on the screen itself
+            // reads nothing under Wine).
+            const COLORREF seen = ScreenPixel(screen.get(), rect.left + static_cast<int>(options.Number(L"x", 10)),
+                                              rect.top + static_cast<int>(options.Number(L"y", 10)));
+            const int difference = std::abs(GetRValue(seen) - GetRValue(wanted)) +
+                                   std::abs(GetGValue(seen) - GetGValue(wanted)) +
+                                   std::abs(GetBValue(seen) - GetBValue(wanted));
+            if (seen != CLR_INVALID && difference <= 24) {
+                painted = elapsed_ms();
+                break;
+            }
+        }
+        ::Sleep(1);
+    }
+    ::TerminateProcess(process_handle.Get(), 0);
+    ::WaitForSingleObject(process_handle.Get(), 10000);
+    if (painted < 0) {
+        return Fail(kNotFound, L"no painted window in time");
+    }
+    JsonOut json;
+    json.BeginObject()
+        .Key("shown_us")
+        .Int(static_cast<int64_t>(shown * 1000))
+        .Key("painted_us")
+        .Int(static_cast<int64_t>(painted * 1000))
+        .EndObject();
     Print(json);
     return kDone;
 }
@@ -776,6 +1050,8 @@ int Usage() {
                 L"usage: test_driver list [--pid N] [--exe NAME] [--title T] [--class C] [--all] | "
                 L"wait (--title T | --class C | --exe NAME) [--timeout MS] | press --hwnd H [--id N] [--wait MS] | "
                 L"mouse-click|mouse-move|mouse-down|mouse-up --hwnd H [--id N] [--x X --y Y] | "
+                L"keys --hwnd H --keys tab,shift+tab,enter,space,esc,alt+f4 | accessible --hwnd H [--id N] | "
+                L"launch-time --exe PATH [--args A] --color 0xRRGGBB [--x X --y Y] | "
                 L"msgbox [--exe NAME] [--timeout MS] | msgbox-press [--button OK] [--hwnd H] | "
                 L"screenshot --hwnd H [--id N] --out FILE.png | set-text --hwnd H [--id N] --text T | "
                 L"message --hwnd H [--id N] --msg M [--wparam W] [--lparam L] [--post] | can-write --path P | info | "
@@ -799,6 +1075,15 @@ int Run(int argc, wchar_t** argv) {
     }
     if (command == L"mouse-click" || command == L"mouse-move" || command == L"mouse-down" || command == L"mouse-up") {
         return Mouse(options, command);
+    }
+    if (command == L"keys") {
+        return Keys(options);
+    }
+    if (command == L"accessible") {
+        return Accessible(options);
+    }
+    if (command == L"launch-time") {
+        return LaunchTime(options);
     }
     if (command == L"msgbox") {
         return MessageBoxInfo(options);

@@ -244,15 +244,27 @@ TEST(InstallFlowTest, CloseOnWelcomeEndsWithoutStartingAnything) {
     EXPECT_EQ(Kinds(flow.OnClosePressed()), (std::vector<Kind>{Kind::kEndDialog}));
 }
 
-TEST(InstallFlowTest, CancelEndsWithoutMainExceptWhileTheSetupRuns) {
+TEST(InstallFlowTest, CancelKeysCloseWhereTheCloseButtonDoesAndNowhereElse) {
+    // Welcome: both end.
+    InstallFlow welcome = MakeFlow();
+    EXPECT_EQ(Kinds(welcome.OnCancelRequested()), (std::vector<Kind>{Kind::kEndDialog}));
+
     InstallFlow flow = MakeFlow();
     flow.OnInstallPressed();
-    EXPECT_EQ(Kinds(flow.OnCancelRequested()), (std::vector<Kind>{Kind::kEndDialog}));
+    // The Install stage while the download runs and while the setup runs: no way out.
+    EXPECT_TRUE(flow.OnCancelRequested().empty());
     flow.OnDownloadComplete();
     EXPECT_TRUE(flow.OnCancelRequested().empty());
     flow.OnSetupFinished({SetupOutcome::Kind::kExited, 0});
-    // run-now is checked, but cancel is not the close button: nothing is started.
-    EXPECT_EQ(Kinds(flow.OnCancelRequested()), (std::vector<Kind>{Kind::kEndDialog}));
+    // Finish with run-now checked: as the close button, the installed program starts.
+    EXPECT_EQ(Kinds(flow.OnCancelRequested()), Kinds(flow.OnClosePressed()));
+    EXPECT_EQ(Kinds(flow.OnCancelRequested()).front(), Kind::kStartMainProgram);
+
+    // A failed download ends the Install stage: closing is allowed again.
+    InstallFlow failed = MakeFlow();
+    failed.OnInstallPressed();
+    failed.OnDownloadFailed(DownloadFailureCause::kNetwork);
+    EXPECT_EQ(Kinds(failed.OnCancelRequested()), (std::vector<Kind>{Kind::kEndDialog}));
 }
 
 TEST(InstallFlowTest, LaterPressesAreReportedButNeverRunTheSetupTwice) {
