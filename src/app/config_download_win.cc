@@ -142,8 +142,7 @@ SignatureVerdict FetchAndVerifySignature(HINTERNET session, bool home_mode, int 
     // request with a long body unread can make WinINet read the rest away.)
     const std::wstring range = L"Range: bytes=0-" + std::to_wstring(kMaxSignatureBytes) + L"\r\n";
     win::ScopedInternetHandle request(::InternetOpenUrlW(session, url.c_str(), range.c_str(),
-                                                         static_cast<DWORD>(range.size()),
-                                                         kFreshAnswerFlags, 1));
+                                                         static_cast<DWORD>(range.size()), kFreshAnswerFlags, 1));
     if (!request) {
         ShowNetworkFailure(::GetLastError());
         return SignatureVerdict::kStopped;
@@ -258,8 +257,8 @@ enum class DescriptionFetch {
 
 // Fetches the description at `url` into `body`, fresh from the server, at most 1 MiB.
 DescriptionFetch FetchDescription(HINTERNET session, bool home_mode, const std::wstring& url, std::string& body) {
-    win::ScopedInternetHandle request(::InternetOpenUrlW(session, url.c_str(), nullptr, 0,
-                                                         INTERNET_FLAG_TRANSFER_ASCII | kFreshAnswerFlags, 1));
+    win::ScopedInternetHandle request(
+        ::InternetOpenUrlW(session, url.c_str(), nullptr, 0, INTERNET_FLAG_TRANSFER_ASCII | kFreshAnswerFlags, 1));
     if (!request) {
         const DWORD error = ::GetLastError();
         if (error == ERROR_INTERNET_UNRECOGNIZED_SCHEME || error == ERROR_INTERNET_INVALID_URL) {
@@ -289,7 +288,10 @@ DescriptionFetch FetchDescription(HINTERNET session, bool home_mode, const std::
 // publisher's upload caught between the description and its signature: the pair is then
 // fetched once more, with a new number, and `body` replaced by the second description.
 // Returns kWhole when the (perhaps new) body is to be used; otherwise its message is shown.
-DescriptionFetch VerifySignedDescription(HINTERNET session, bool home_mode, int random_id, std::string& body,
+DescriptionFetch VerifySignedDescription(HINTERNET session,
+                                         bool home_mode,
+                                         int random_id,
+                                         std::string& body,
                                          int64_t& serial) {
     SignatureVerdict verdict = FetchAndVerifySignature(session, home_mode, random_id, body);
     if (verdict == SignatureVerdict::kMismatch) {
@@ -304,7 +306,8 @@ DescriptionFetch VerifySignedDescription(HINTERNET session, bool home_mode, int 
     }
     switch (verdict) {
         case SignatureVerdict::kValid:
-            return AcceptSignedDescription(body, home_mode, serial) ? DescriptionFetch::kWhole : DescriptionFetch::kStop;
+            return AcceptSignedDescription(body, home_mode, serial) ? DescriptionFetch::kWhole
+                                                                    : DescriptionFetch::kStop;
         case SignatureVerdict::kMismatch:
             ShowMessage(kSignatureInvalid);
             return DescriptionFetch::kStop;

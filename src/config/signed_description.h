@@ -56,7 +56,7 @@ inline constexpr wchar_t kHomeMode[] = L"home";
 
 // What the installer expects of a signed description, and what it has seen before.
 struct SignedDescriptionContext {
-    CivilDate today;                     // UTC
+    CivilDate today;                      // UTC
     std::optional<std::wstring> product;  // nullopt: any non-empty product (the publisher tool)
     std::optional<bool> home_mode;        // nullopt: either mode
     int64_t serial_floor = 0;             // the build's lowest serial

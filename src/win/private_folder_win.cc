@@ -48,8 +48,7 @@ std::wstring SidText(PSID sid) {
 
 bool CreateWithDescriptor(const std::wstring& path, const std::wstring& sddl, DWORD* error) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor,
-                                                                nullptr)) {
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
         *error = ::GetLastError();
         return false;
     }
@@ -65,8 +64,7 @@ bool CreateWithDescriptor(const std::wstring& path, const std::wstring& sddl, DW
 // Gives the existing folder `path` the DACL of `sddl`, protected from inheritance.
 bool ApplyDescriptor(const std::wstring& path, const std::wstring& sddl, DWORD* error) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor,
-                                                                nullptr)) {
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
         *error = ::GetLastError();
         return false;
     }
@@ -99,8 +97,8 @@ std::wstring CurrentUserSid() {
 
 std::wstring LocalAppDataFolder() {
     wchar_t path[MAX_PATH] = {};
-    if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT,
-                                  path))) {
+    if (FAILED(
+            ::SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT, path))) {
         return {};
     }
     return path;

@@ -59,10 +59,10 @@ struct Options {
     std::optional<std::string> title, doc_url, dir, rate;
     std::optional<int> info_count;
     bool allow_oversize = false;
-    std::string key;         // private key (keygen writes it, sign reads it)
-    std::string public_key;  // public key (keygen writes it, check reads it)
-    std::string sig;         // signature file; default: the description's path + ".sig"
-    int valid_days = 30;     // sign: Expires is today + this many days
+    std::string key;                                   // private key (keygen writes it, sign reads it)
+    std::string public_key;                            // public key (keygen writes it, check reads it)
+    std::string sig;                                   // signature file; default: the description's path + ".sig"
+    int valid_days = 30;                               // sign: Expires is today + this many days
     std::optional<std::string> serial, product, mode;  // sign: [Info] Serial, Product, Mode
 };
 

@@ -113,7 +113,8 @@ TEST(CheckSignedDescription, ExpiryIsRequiredAndNeverIgnored) {
               SignedDescriptionCheck::kAccepted);
     EXPECT_EQ(Check(Description(IdentityWith("Expires", "Expires=next year"), kWhole)),
               SignedDescriptionCheck::kExpiryMalformed);
-    EXPECT_EQ(Check(Description(IdentityWith("Expires", "Expires="), kWhole)), SignedDescriptionCheck::kExpiryMalformed);
+    EXPECT_EQ(Check(Description(IdentityWith("Expires", "Expires="), kWhole)),
+              SignedDescriptionCheck::kExpiryMalformed);
     EXPECT_EQ(Check(Description(IdentityWith("Expires", ""), kWhole)), SignedDescriptionCheck::kExpiryMissing);
     // Expiry is looked at before the files: an expired description is told as such whatever else it lacks.
     EXPECT_EQ(Check(Description(IdentityWith("Expires", "Expires=2020-01-01"), "")), SignedDescriptionCheck::kExpired);
@@ -127,7 +128,8 @@ TEST(CheckSignedDescription, ModeAndProductMustBeTheOnesAskedFor) {
     EXPECT_EQ(Check(Description(kIdentity, kWhole), home), SignedDescriptionCheck::kModeMismatch);
     EXPECT_EQ(Check(Description(IdentityWith("Mode", "Mode=home"), kWhole), home), SignedDescriptionCheck::kAccepted);
     for (const char* line : {"", "Mode=", "Mode=Info", "Mode=both", "Mode=info,home"}) {
-        EXPECT_EQ(Check(Description(IdentityWith("Mode", line), kWhole)), SignedDescriptionCheck::kModeMismatch) << line;
+        EXPECT_EQ(Check(Description(IdentityWith("Mode", line), kWhole)), SignedDescriptionCheck::kModeMismatch)
+            << line;
     }
     // Another product signed with the same key.
     for (const char* line : {"", "Product=", "Product=other", "Product=Demo", "Product=demo2"}) {
@@ -174,7 +176,10 @@ TEST(SerialRecord, ReadsBackWhatItWritesAndTakesDamageAsNothingSeen) {
     }
     EXPECT_EQ(ParseSerialRecord("42"), 42);
     EXPECT_EQ(ParseSerialRecord("42\n"), 42);
-    for (const char* damaged : {"", "\r\n", "-5\r\n", "4 2", "42x", "\xff\xfe" "4", "9999999999999999"}) {
+    for (const char* damaged : {"", "\r\n", "-5\r\n", "4 2", "42x",
+                                "\xff\xfe"
+                                "4",
+                                "9999999999999999"}) {
         EXPECT_EQ(ParseSerialRecord(damaged), 0) << damaged;
     }
 }
