@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "build_settings.h"
 #include "identity/partner_identity.h"
 #include "dialog/licence_address.h"
 #include "dialog/resource.h"
@@ -27,6 +28,7 @@
 #include "win/dpi_win.h"
 #include "win/gdi_win.h"
 #include "win/message_filter_win.h"
+#include "win/private_folder_win.h"
 #include "win/subclassed_control_win.h"
 
 namespace installer {
@@ -49,6 +51,35 @@ std::wstring SpecialFolder(int csidl, bool create) {
         return {};
     }
     return path;
+}
+
+// The folder the package is stored in and started from: the installer's own folder in the
+// user's local application data, which only the user, administrators and SYSTEM may write
+// (another local user must not be able to put a DLL beside a setup that may run as
+// administrator). Empty when it cannot be made so: then nothing is downloaded.
+std::wstring PrivatePackageFolder() {
+    const std::wstring data = win::InstallerDataFolder(kProductName);
+    DWORD error = 0;
+    if (data.empty() || !win::EnsurePrivateFolder(data, &error) ||
+        !win::EnsurePrivateFolder(data + L"\\Packages", &error)) {
+        return {};
+    }
+    return data + L"\\Packages";
+}
+
+// A package file at `path` that the user does not own (planted there beforehand) is
+// deleted, never resumed and run. False when such a file cannot be deleted.
+bool DisownForeignPackage(const std::wstring& path) {
+    switch (win::OwnerOf(path)) {
+        case win::Ownership::kMissing:
+        case win::Ownership::kCurrentUser:
+            return true;
+        case win::Ownership::kOther:
+        case win::Ownership::kUnknown:
+            break;
+    }
+    ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    return ::DeleteFileW(path.c_str()) != FALSE;
 }
 
 bool IsChecked(HWND check_box) {
@@ -134,6 +165,18 @@ bool SplitQuotedCommand(const std::wstring& command_line, std::wstring* path, st
     return true;
 }
 
+// The folder part of `path` (without the last backslash); empty when it has none. A
+// program started by the installer runs in its own folder: a program it starts by a bare
+// name, or a DLL it may load, is then not looked for where the installer was started.
+std::wstring FolderOf(const std::wstring& path) {
+    const size_t slash = path.find_last_of(L'\\');
+    if (slash == std::wstring::npos) {
+        return {};
+    }
+    // "C:\" keeps its backslash: "C:" alone names the drive's current folder.
+    return path.substr(0, slash == 2 && path[1] == L':' ? slash + 1 : slash);
+}
+
 // Starts `command_line` hidden through the shell's "runas" verb, which shows the consent
 // prompt. Returns the process handle (owned by the caller), or null with `*error` set:
 // ERROR_CANCELLED when the user declines.
@@ -153,6 +196,8 @@ HANDLE StartElevated(HWND owner, const std::wstring& command_line, DWORD* error)
     info.lpVerb = L"runas";
     info.lpFile = path.c_str();
     info.lpParameters = arguments.empty() ? nullptr : arguments.c_str();
+    const std::wstring folder = FolderOf(path);
+    info.lpDirectory = folder.empty() ? nullptr : folder.c_str();
     info.nShow = SW_HIDE;
     const BOOL started = ::ShellExecuteExW(&info);
     *error = started ? ERROR_SUCCESS : ::GetLastError();
@@ -233,7 +278,9 @@ bool COnlineInstallDlg::OnInitDialog() {
     settings.install_dir = SpecialFolder(CSIDL_PROGRAM_FILES, false) + L"\\" + package_.sub_dir;
     settings.sub_dir = package_.sub_dir;
     settings.package_bytes = PackageBytes(package_.blocks);
-    settings.package_path = PackagePath(SpecialFolder(CSIDL_COMMON_DOCUMENTS, true), package_.sub_dir, argument_);
+    const std::wstring package_folder = PrivatePackageFolder();
+    settings.package_path =
+        package_folder.empty() ? std::wstring() : PackagePath(package_folder, package_.sub_dir, argument_);
     flow_ = std::make_unique<InstallFlow>(settings);
     ::SetDlgItemTextW(hwnd(), IDC_INSTALL_DIR, flow_->install_dir().c_str());
 
@@ -458,6 +505,10 @@ void COnlineInstallDlg::OnTimer(UINT_PTR id) {
 
 void COnlineInstallDlg::StartDownload() {
     const std::wstring& path = flow_->package_path();
+    if (path.empty() || !DisownForeignPackage(path)) {
+        Apply(flow_->OnDownloadFailed(DownloadFailureCause::kCannotWrite));
+        return;
+    }
     // An old package is not deleted: the manager keeps the blocks of it that match this
     // description (a download cut short earlier) and fetches the rest. A read-only one is
     // made writable for that.
@@ -759,8 +810,10 @@ SetupOutcome COnlineInstallDlg::RunPackage(const std::wstring& command_line) {
     PROCESS_INFORMATION process{};
     std::wstring mutable_command = command_line;  // CreateProcessW may write into it
     process_started_ = true;
-    const BOOL created = ::CreateProcessW(nullptr, mutable_command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                          &startup, &process);
+    const std::wstring package_folder = FolderOf(flow_->package_path());
+    const BOOL created =
+        ::CreateProcessW(nullptr, mutable_command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                         package_folder.empty() ? nullptr : package_folder.c_str(), &startup, &process);
     DWORD create_error = created ? ERROR_SUCCESS : ::GetLastError();
     win::ScopedKernelHandle process_handle(created ? process.hProcess : nullptr);
     win::ScopedKernelHandle thread_handle(created ? process.hThread : nullptr);
@@ -819,8 +872,10 @@ DWORD COnlineInstallDlg::WaitWithProgress(HANDLE process) {
 }
 
 void COnlineInstallDlg::StartMainProgram(const FlowAction& action) {
-    const auto result = reinterpret_cast<INT_PTR>(
-        ::ShellExecuteW(nullptr, L"open", action.path.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+    // The program starts in its installation folder, where it expects to be.
+    const std::wstring folder = FolderOf(action.path);
+    const auto result = reinterpret_cast<INT_PTR>(::ShellExecuteW(
+        nullptr, L"open", action.path.c_str(), nullptr, folder.empty() ? nullptr : folder.c_str(), SW_SHOWNORMAL));
     if (result <= 32) {
         ::MessageBoxW(hwnd(), action.text.c_str(), package_.title.c_str(), MB_OK);
     }

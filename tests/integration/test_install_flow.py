@@ -7,7 +7,8 @@ import threading
 import time
 import unittest
 
-from tests.harness.installer import (InstallerTestCase, Sandbox, block_table, config_server, simple_description,
+from tests.harness.installer import (InstallerTestCase, Sandbox, block_table, config_server, package_folder,
+                                     simple_description,
                                      stats_requests)
 from tests.harness.nginx import Nginx
 from tests.harness.stage_look import filled_share, picture_difference, step_looks
@@ -87,8 +88,12 @@ class InstallFlowTest(InstallerTestCase):
         return server, process, window["hwnd"]
 
     def package_file(self):
-        folder = os.path.join(self.wine.prefix, "drive_c", "users", "Public", "Documents")
-        return os.path.join(folder, f"{SUB_DIR}_1001_77.exe")
+        return os.path.join(package_folder(self.wine.prefix), f"{SUB_DIR}_1001_77.exe")
+
+    def windows_package_folder(self):
+        """The package folder as the installer names it (C:\\users\\<user>\\AppData\\Local\\...)."""
+        relative = os.path.relpath(package_folder(self.wine.prefix), os.path.join(self.wine.prefix, "drive_c"))
+        return "C:\\" + relative.replace("/", "\\")
 
     def wait_download(self, timeout=60):
         """Waits until the window has taken the finished package: it holds the file against
@@ -151,9 +156,15 @@ class InstallFlowTest(InstallerTestCase):
         # Every block came from one of the three mirrors, spread over them.
         self.assertEqual(sum(1 for m in mirrors if m.requests()), 3)
 
+        # The setup ran in the package's folder, not in the installer's.
+        self.assertEqual(log["cwd"].lower(), self.windows_package_folder().lower())
+
         self.driver.press(hwnd, START_NOW, wait_ms=200)
         self.assertEqual(process.wait(30), 0)
         self.wait_until(self.main_started, timeout=30, message="Main.exe started by 立即启动")
+        # Main.exe ran in its installation folder.
+        with open(os.path.join(self.install_root, "cwd.log"), encoding="utf-8") as f:
+            self.assertEqual(f.read().splitlines(), [r"C:\Program Files" + "\\" + SUB_DIR])
 
     def test_install_pressed_while_the_download_runs(self):
         slow = self.mirror(limit_rate="150k")
@@ -189,9 +200,15 @@ class InstallFlowTest(InstallerTestCase):
         self.wait_download(timeout=90)
         self.driver.press(hwnd, INSTALL_NOW)
         self.wait_control(hwnd, START_NOW, visible=True, timeout=120)
+        # The setup ran in the package's folder, not in the installer's.
+        self.assertEqual(log["cwd"].lower(), self.windows_package_folder().lower())
+
         self.driver.press(hwnd, START_NOW, wait_ms=200)
         self.assertEqual(process.wait(30), 0)
         self.wait_until(self.main_started, timeout=30, message="Main.exe started by 立即启动")
+        # Main.exe ran in its installation folder.
+        with open(os.path.join(self.install_root, "cwd.log"), encoding="utf-8") as f:
+            self.assertEqual(f.read().splitlines(), [r"C:\Program Files" + "\\" + SUB_DIR])
         # nginx logs a request when it ends: 200 when the installer waited for the answer,
         # 499 when the installer gave up or ended first.
         self.wait_until(lambda: len(stats_requests(server)) >= 3, timeout=30, message="three reports logged")

@@ -296,8 +296,8 @@ class SignedInstallerTest(InstallerTestCase):
 
     def description(self, extra=(), mirror=None, serial=100, mode="info"):
         """A description with the [Info] lines a signed one carries (`extra` may override
-        them; a line "Key=<none>" leaves the key out)."""
-        payload = self.setup if mirror is None else bytes(reversed(self.setup))
+        them; a line "Key=<none>" leaves the key out). The attacker's mirror serves his program."""
+        payload = bytes(reversed(self.setup)) if mirror is self.attacker else self.setup
         return write_description(self.tmp, payload, [(mirror or self.mirror).url("/DemoSoft.exe")],
                                  identity_lines(extra, serial, mode))
 
@@ -368,7 +368,10 @@ class SignedInstallerTest(InstallerTestCase):
         self.expect_refusal(self.serve(ini, openssl_sign(TEST_PRIVATE_KEY, ini)), EXPIRY_MISSING)
 
     def test_older_serial_than_this_machine_accepted_is_refused(self):
-        newer = self.description(serial=2027)
+        # The newer one, accepted first, names a mirror of its own: the refusal below must ask none.
+        first_mirror = Nginx(files={"DemoSoft.exe": self.setup}).start()
+        self.addCleanup(first_mirror.cleanup)
+        newer = self.description(serial=2027, mirror=first_mirror)
         server = self.serve(newer, openssl_sign(TEST_PRIVATE_KEY, newer))
         process = self.start(server)
         hwnd = self.driver.wait(title=TITLE, exe=EXE, timeout=40)["hwnd"]
