@@ -3,13 +3,15 @@ nginx mirrors, the test driver pressing the buttons, and the files the demo setu
 its Main.exe leave behind as the record of what ran."""
 import http.server
 import os
+import re
+import shutil
 import threading
 import time
 import unittest
 
-from tests.harness.installer import (InstallerTestCase, Sandbox, block_table, config_server, package_folder,
-                                     simple_description,
-                                     stats_requests)
+from tests.harness.installer import (InstallerTestCase, Sandbox, block_table, blocks_requested, config_server,
+                                     package_folder, simple_description, stats_requests)
+from tests.harness.wine import win64_exe
 from tests.harness.nginx import Nginx
 from tests.harness.stage_look import filled_share, picture_difference, step_looks
 
@@ -165,6 +167,44 @@ class InstallFlowTest(InstallerTestCase):
         # Main.exe ran in its installation folder.
         with open(os.path.join(self.install_root, "cwd.log"), encoding="utf-8") as f:
             self.assertEqual(f.read().splitlines(), [r"C:\Program Files" + "\\" + SUB_DIR])
+
+    def test_package_folder_is_private_and_a_package_of_another_account_is_replaced(self):
+        # A machine where the installer never ran: it makes its folders itself.
+        shutil.rmtree(os.path.dirname(os.path.dirname(package_folder(self.wine.prefix))), ignore_errors=True)
+        server, process, hwnd = self.start_installer([self.mirror()])
+        self.wait_download()
+        # The folder's security descriptor as the platform reads it back: owned by the user,
+        # and no entry for anyone but the user, SYSTEM and Administrators (no Everyone, no Users).
+        probe = win64_exe(os.path.join("tools", "security_probe", "security_probe.exe"))
+        result = self.wine.run(probe, "sddl", self.windows_package_folder(), timeout=60)
+        self.assertEqual(result.returncode, 0, result.stdout)
+        sddl, user = result.stdout.split("\n")[:2]
+        user = user.strip()
+        self.assertTrue(user.startswith("S-1-5-"), result.stdout)
+        self.assertTrue(sddl.startswith(f"O:{user}D:"), sddl)
+        trustees = re.findall(r"\(A;[^;]*;[^;]*;;;([^)]*)\)", sddl)
+        self.assertIn(user, trustees, sddl)
+        self.assertFalse(set(trustees) - {user, "SY", "BA"}, sddl)
+        # Wine keeps it as the folder's Unix mode: nobody but the owner may write.
+        self.assertEqual(os.stat(package_folder(self.wine.prefix)).st_mode & 0o022, 0)
+        self.driver.press(hwnd, CLOSE, wait_ms=200)
+        self.assertEqual(process.wait(30), 0)
+        server.cleanup()
+
+        # Another account puts a package file there first: the published setup itself, so
+        # that adopting it would skip the download and later run a file he can still change.
+        # (Wine names a file of another Unix account's as owned by that account.)
+        with open(self.package_file(), "wb") as f:
+            f.write(self.setup)
+        os.chown(self.package_file(), 65534, 65534)
+        mirror = self.mirror()
+        _, process, hwnd = self.start_installer([mirror])
+        self.wait_download()
+        self.assertEqual(blocks_requested(mirror.entries()), set(range(len(block_table(self.setup)))),
+                         "the planted file was not adopted: every block was fetched")
+        self.assertEqual(os.stat(self.package_file()).st_uid, os.getuid())
+        self.driver.press(hwnd, CLOSE, wait_ms=200)
+        self.assertEqual(process.wait(30), 0)
 
     def test_install_pressed_while_the_download_runs(self):
         slow = self.mirror(limit_rate="150k")

@@ -9,8 +9,7 @@ import tempfile
 import unittest
 
 from tests.harness.installer import (InstallerTestCase, Sandbox, block_table, blocks_requested, config_server,
-                                     package_folder,
-                                     stats_requests)
+                                     package_folder, stats_requests)
 from tests.harness.nginx import Nginx
 from tests.integration.test_download_publish import parse_ini, publish_tool
 

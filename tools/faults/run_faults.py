@@ -32,8 +32,7 @@ sys.path.insert(0, ROOT)
 from tests.harness.driver import Driver, DriverError, DriverNotFound, child  # noqa: E402
 from tests.harness.fault_server import FaultServer  # noqa: E402
 from tests.harness.installer import (BLOCK, Sandbox, block_table, blocks_requested, config_server,  # noqa: E402
-                                     PRODUCT, package_folder,
-                                     demo_setup, remove_old_packages, server_address, simple_description)
+                                     PRODUCT, package_folder, demo_setup, remove_old_packages, server_address, simple_description)
 from tests.harness.nginx import Nginx  # noqa: E402
 from tests.harness.wine import WineSession  # noqa: E402
 
@@ -893,23 +892,23 @@ class Matrix:
         return "2nd run reads the changed description", obs2.summary(), stored == changed and asked == 2
 
     def row_planted_package(self):
-        # Another local user created the package file first (owned by another account).
+        # Another local user created the package file first: the published setup itself, so
+        # that adopting it would skip the download and run a file he can still change. (Wine
+        # names a file of another Unix account's as owned by that account.)
         os.makedirs(self.documents, exist_ok=True)
         planted = os.path.join(self.documents, f"{SUB_DIR}_1001_77.exe")
-        probe = os.path.join(self.main_build, "tools", "security_probe", "security_probe.exe")
-        windows_path = "C:\\" + os.path.relpath(planted, os.path.join(self.wine.prefix, "drive_c")).replace("/", "\\")
-        other = "S-1-5-21-1004336348-1177238915-682003330-1013"
-        result = self.wine.run(probe, "plant", windows_path, f"O:{other}D:(A;;FA;;;WD)", timeout=60)
-        planted_owner = (result.stdout or "").split("\n")[0]
-        obs = self.install_run([self.mirror()])
-        result = self.wine.run(probe, "sddl", windows_path, timeout=60)
-        lines = (result.stdout or "").split("\n")
-        owner_after = lines[0].split("D:")[0] if lines else ""
-        user = lines[1].strip() if len(lines) > 1 else "?"
-        obs.notes.append(f"planted {planted_owner.split('D:')[0]}; after the run {owner_after}")
-        ok = (f"O:{other}" in planted_owner and self.installed(obs) and owner_after == f"O:{user}"
+        with open(planted, "wb") as f:
+            f.write(self.setup)
+        os.chown(planted, 65534, 65534)
+        mirror = Nginx(files={"DemoSoft.exe": self.setup}).start()
+        self.defer(mirror.cleanup)
+        obs = self.install_run([mirror.url("/DemoSoft.exe")])
+        fetched = blocks_requested(mirror.entries())
+        owner = os.stat(planted).st_uid if os.path.exists(planted) else None
+        obs.notes.append(f"{len(fetched)} of {len(block_table(self.setup))} blocks fetched; package owner uid {owner}")
+        ok = (self.installed(obs) and fetched == set(range(len(block_table(self.setup)))) and owner == os.getuid()
               and self.installed_package_ok(obs))
-        return "planted file replaced (owned by the user), genuine setup runs", obs.summary(), ok
+        return "planted file replaced, package fetched whole, genuine setup runs", obs.summary(), ok
 
     def row_signed_huge_signature(self):
         def make(url, program):
