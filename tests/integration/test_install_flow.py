@@ -240,15 +240,10 @@ class InstallFlowTest(InstallerTestCase):
         self.wait_download(timeout=90)
         self.driver.press(hwnd, INSTALL_NOW)
         self.wait_control(hwnd, START_NOW, visible=True, timeout=120)
-        # The setup ran in the package's folder, not in the installer's.
-        self.assertEqual(log["cwd"].lower(), self.windows_package_folder().lower())
 
         self.driver.press(hwnd, START_NOW, wait_ms=200)
         self.assertEqual(process.wait(30), 0)
         self.wait_until(self.main_started, timeout=30, message="Main.exe started by 立即启动")
-        # Main.exe ran in its installation folder.
-        with open(os.path.join(self.install_root, "cwd.log"), encoding="utf-8") as f:
-            self.assertEqual(f.read().splitlines(), [r"C:\Program Files" + "\\" + SUB_DIR])
         # nginx logs a request when it ends: 200 when the installer waited for the answer,
         # 499 when the installer gave up or ended first.
         self.wait_until(lambda: len(stats_requests(server)) >= 3, timeout=30, message="three reports logged")
