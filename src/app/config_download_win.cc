@@ -84,8 +84,18 @@ BodyRead ReadBody(HINTERNET request, std::string& body, DWORD limit) {
         }
         DWORD left = static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, kTimeoutMs));
         ::InternetSetOptionW(request, INTERNET_OPTION_RECEIVE_TIMEOUT, &left, sizeof(left));
+        // A synchronous read waits until its whole buffer is filled, however slowly the bytes
+        // come; asking first what has arrived keeps each read to that, so the deadline above
+        // is looked at again after every trickle. 0 available is the end of the reply.
+        DWORD available = 0;
+        if (!::InternetQueryDataAvailable(request, &available, 0, 0)) {
+            return BodyRead::kFailed;
+        }
+        if (available == 0) {
+            return BodyRead::kWhole;
+        }
         const size_t start = body.size();
-        const DWORD want = std::min<DWORD>(kChunk, limit + 1 - static_cast<DWORD>(start));
+        const DWORD want = std::min<DWORD>({kChunk, available, limit + 1 - static_cast<DWORD>(start)});
         body.resize(start + want);
         DWORD n = 0;
         if (!::InternetReadFile(request, body.data() + start, want, &n)) {
