@@ -6,7 +6,7 @@
 #include <cmath>
 #include <new>
 
-#include "identity/md5.h"
+#include "base/md5.h"
 
 namespace installer {
 namespace {

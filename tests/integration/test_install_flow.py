@@ -9,11 +9,12 @@ import threading
 import time
 import unittest
 
-from tests.harness.installer import (InstallerTestCase, Sandbox, block_table, blocks_requested, config_server,
-                                     package_folder, simple_description, stats_requests)
-from tests.harness.wine import win64_exe
-from tests.harness.nginx import Nginx
-from tests.harness.stage_look import filled_share, picture_difference, step_looks
+from harness.driver import WINDOW_WAIT
+from harness.installer import (InstallerTestCase, Sandbox, block_table, blocks_requested, config_server, package_folder,
+                               simple_description, stats_requests)
+from harness.nginx import Nginx
+from harness.stage_look import filled_share, picture_difference, step_looks
+from harness.wine import win64_exe
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 ARTIFACTS = os.path.join(ROOT, "artifacts", "install_flow")
@@ -86,7 +87,7 @@ class InstallFlowTest(InstallerTestCase):
         environment.update(env or {})
         process = self.wine.start(self.sandbox.exe, "setup_1001_77", timeout=240, env=environment)
         self.addCleanup(process.kill)
-        window = self.driver.wait(title=TITLE, exe=EXE, timeout=40)
+        window = self.driver.wait(title=TITLE, exe=EXE, timeout=WINDOW_WAIT)
         return server, process, window["hwnd"]
 
     def package_file(self):
@@ -175,7 +176,7 @@ class InstallFlowTest(InstallerTestCase):
         self.wait_download()
         # The folder's security descriptor as the platform reads it back: owned by the user,
         # and no entry for anyone but the user, SYSTEM and Administrators (no Everyone, no Users).
-        probe = win64_exe(os.path.join("tools", "security_probe", "security_probe.exe"))
+        probe = win64_exe(os.path.join("tests", "programs", "security_probe", "security_probe.exe"))
         result = self.wine.run(probe, "sddl", self.windows_package_folder(), timeout=60)
         self.assertEqual(result.returncode, 0, result.stdout)
         sddl, user = result.stdout.split("\n")[:2]
