@@ -9,12 +9,12 @@ import threading
 import time
 import unittest
 
+from harness.builds import win64_exe
 from harness.driver import WINDOW_WAIT
 from harness.installer import (InstallerTestCase, Sandbox, block_table, blocks_requested, config_server, package_folder,
                                simple_description, stats_requests)
 from harness.nginx import Nginx
 from harness.stage_look import filled_share, picture_difference, step_looks
-from harness.wine import win64_exe
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 ARTIFACTS = os.path.join(ROOT, "artifacts", "install_flow")
