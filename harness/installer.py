@@ -7,6 +7,7 @@ the package description and answering the statistics requests, so that its acces
 is the record of both. Each test gets a sandbox folder with a copy of the installer and
 its skin, since the installer writes its package description beside itself.
 """
+import getpass
 import hashlib
 import os
 import shutil
@@ -30,16 +31,27 @@ TINY_PATH = "/pkg/tiny.bin"
 BLOCK = 204800
 
 
+# The product name the test builds are configured with (INSTALLER_PRODUCT's default).
+PRODUCT = "demo"
+
+
+def package_folder(prefix):
+    """Where the installer stores its package in the Wine prefix: its private folder in the
+    local application data of the prefix's user (Wine names the user after the Unix one)."""
+    return os.path.join(prefix, "drive_c", "users", getpass.getuser(), "AppData", "Local", "OnlineInstaller", PRODUCT,
+                        "Packages")
+
+
 def remove_old_packages(prefix):
-    """Deletes the package files an earlier run left in the prefix's Public Documents, so
-    that a test starts as on a machine where the installer never ran (a package left there
-    would be kept by the download, block by block)."""
-    documents = os.path.join(prefix, "drive_c", "users", "Public", "Documents")
-    if os.path.isdir(documents):
-        for name in os.listdir(documents):
-            path = os.path.join(documents, name)
-            if os.path.isfile(path) and name.lower().endswith(".exe"):
-                os.remove(path)
+    """Deletes the package files an earlier run left in the prefix, so that a test starts as
+    on a machine where the installer never ran (a package left there would be kept by the
+    download, block by block)."""
+    for folder in (package_folder(prefix), os.path.join(prefix, "drive_c", "users", "Public", "Documents")):
+        if os.path.isdir(folder):
+            for name in os.listdir(folder):
+                path = os.path.join(folder, name)
+                if os.path.isfile(path) and name.lower().endswith(".exe"):
+                    os.remove(path)
 
 
 def demo_setup():

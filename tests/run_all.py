@@ -84,6 +84,12 @@ def main():
     stage("clang-format", [sys.executable, "tests/lint/check_format.py"])
     stage("layering lint", [sys.executable, "tests/lint/check_layers.py"])
 
+    # The release configuration refuses a build that would trust the network by default
+    # (no key, the test key, loopback, unsigned over http); each case is a stage of its own.
+    for case in ("no-key", "test-key", "loopback-config", "loopback-default", "localhost-stats", "unsigned-http",
+                 "test-key-installer", "unsigned-https", "own-key"):
+        stage(f"release configuration: {case}", [sys.executable, "tests/release/configure_checks.py", case])
+
     # ThreadSanitizer only needs the threaded tests; the shipped build only the installer
     # and its skin. The win64 build holds everything the integration tests run (with the
     # installer linked a second time with the test publisher key).

@@ -44,9 +44,22 @@ void ShowMessage(const wchar_t* text) {
     ::MessageBoxW(nullptr, text, L"", MB_OK);
 }
 
+// The installer's own current directory is the system folder: the folder it was started
+// from (Downloads, usually) may hold anything, and nothing here looks for files by a
+// relative name. Children get their own folders (the setup its package's, the program its
+// installation's).
+void LeaveStartFolder() {
+    wchar_t system_folder[MAX_PATH] = {};
+    const UINT n = ::GetSystemDirectoryW(system_folder, MAX_PATH);
+    if (n > 0 && n < MAX_PATH) {
+        ::SetCurrentDirectoryW(system_folder);
+    }
+}
+
 }  // namespace
 
 bool CBrisvaneApp::InitInstance() {
+    LeaveStartFolder();
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES | ICC_PROGRESS_CLASS};
     ::InitCommonControlsEx(&controls);
 

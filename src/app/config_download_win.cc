@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/publisher_key_setting.h"
+#include "app/serial_store_win.h"
 #include "base/ini_file.h"
 #include "base/text.h"
 #include "build_settings.h"
@@ -33,6 +34,14 @@ namespace {
 // Long enough for a slow server, short enough that a silent one cannot keep the
 // user waiting without a word.
 constexpr DWORD kTimeoutMs = 20000;
+
+// The whole of one reply (the description or its signature) arrives within this, however
+// the server paces it: a byte every 19 s would otherwise keep each read alive for ever.
+constexpr ULONGLONG kReadDeadlineMs = 60000;
+
+// The description and its signature are always asked of the server itself: a cached
+// answer (one sent with a long Cache-Control, say) would pin a description for good.
+constexpr DWORD kFreshAnswerFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE;
 
 void ShowMessage(const std::wstring& text) {
     win::LogFinal("outcome: stopped: " + WideToUtf8(text));
@@ -65,13 +74,33 @@ void SetTimeouts(HINTERNET session) {
 enum class BodyRead { kWhole, kFailed, kTooLong };
 
 // Reads the body to its end. More than `limit` bytes is kTooLong: the reading stops
-// one byte past the limit, so an endless reply cannot fill the memory.
+// one byte past the limit, so an endless reply cannot fill the memory. A reply still
+// incomplete kReadDeadlineMs after the call is kFailed with ERROR_INTERNET_TIMEOUT as the
+// last error: each read may wait no longer than what is left of that time.
 BodyRead ReadBody(HINTERNET request, std::string& body, DWORD limit) {
     constexpr DWORD kChunk = 64 * 1024;
+    const ULONGLONG deadline = ::GetTickCount64() + kReadDeadlineMs;
     body.clear();
     while (body.size() <= limit) {
+        const ULONGLONG now = ::GetTickCount64();
+        if (now >= deadline) {
+            ::SetLastError(ERROR_INTERNET_TIMEOUT);
+            return BodyRead::kFailed;
+        }
+        DWORD left = static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, kTimeoutMs));
+        ::InternetSetOptionW(request, INTERNET_OPTION_RECEIVE_TIMEOUT, &left, sizeof(left));
+        // A synchronous read waits until its whole buffer is filled, however slowly the bytes
+        // come; asking first what has arrived keeps each read to that, so the deadline above
+        // is looked at again after every trickle. 0 available is the end of the reply.
+        DWORD available = 0;
+        if (!::InternetQueryDataAvailable(request, &available, 0, 0)) {
+            return BodyRead::kFailed;
+        }
+        if (available == 0) {
+            return BodyRead::kWhole;
+        }
         const size_t start = body.size();
-        const DWORD want = std::min<DWORD>(kChunk, limit + 1 - static_cast<DWORD>(start));
+        const DWORD want = std::min<DWORD>({kChunk, available, limit + 1 - static_cast<DWORD>(start)});
         body.resize(start + want);
         DWORD n = 0;
         if (!::InternetReadFile(request, body.data() + start, want, &n)) {
@@ -143,10 +172,17 @@ ProxyPass PassProxy(HINTERNET request, DWORD& error) {
     return ProxyPass::kPassed;
 }
 
+enum class SignatureVerdict {
+    kValid,
+    kMismatch,  // a well-formed signature that does not verify over the bytes: nothing shown yet
+    kStopped,   // any other failure: its message has been shown
+};
+
 // Fetches the detached signature beside the description and checks it over `body`, the
-// very bytes that are then stored and read. Shows the message and returns false when the
-// signature is missing, unreadable, longer than any signature or not the publisher's.
-bool VerifyDescriptionSignature(HINTERNET session, bool home_mode, int random_id, const std::string& body) {
+// very bytes that are then stored and read. Shows the message and returns kStopped when
+// the signature is missing, unreadable or longer than any signature; returns kMismatch,
+// without a message, when it is well formed but not the publisher's over `body`.
+SignatureVerdict FetchAndVerifySignature(HINTERNET session, bool home_mode, int random_id, const std::string& body) {
     const std::wstring url =
         JoinServerAddress(kConfigServerBase, std::wstring(DescriptionUrlPath(home_mode)) + L".sig") + L"?id=" +
         std::to_wstring(random_id);
@@ -155,26 +191,25 @@ bool VerifyDescriptionSignature(HINTERNET session, bool home_mode, int random_id
     // request with a long body unread can make WinINet read the rest away.)
     const std::wstring range = L"Range: bytes=0-" + std::to_wstring(kMaxSignatureBytes) + L"\r\n";
     win::ScopedInternetHandle request(::InternetOpenUrlW(session, url.c_str(), range.c_str(),
-                                                         static_cast<DWORD>(range.size()),
-                                                         INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 1));
+                                                         static_cast<DWORD>(range.size()), kFreshAnswerFlags, 1));
     if (!request) {
         ShowNetworkFailure(::GetLastError());
-        return false;
+        return SignatureVerdict::kStopped;
     }
     DWORD proxy_error = ERROR_SUCCESS;
     switch (PassProxy(request.Get(), proxy_error)) {
         case ProxyPass::kPassed:
             break;
         case ProxyPass::kGaveUp:
-            return false;
+            return SignatureVerdict::kStopped;
         case ProxyPass::kFailed:
             ShowNetworkFailure(proxy_error);
-            return false;
+            return SignatureVerdict::kStopped;
     }
     const DWORD status = StatusCode(request.Get());
     if (status != HTTP_STATUS_OK && status != HTTP_STATUS_PARTIAL_CONTENT) {
         ShowMessage(kSignatureMissing);
-        return false;
+        return SignatureVerdict::kStopped;
     }
     // Bounded: a reply longer than any signature is refused without reading the rest.
     std::string signature_der;
@@ -183,37 +218,36 @@ bool VerifyDescriptionSignature(HINTERNET session, bool home_mode, int random_id
             break;
         case BodyRead::kFailed:
             ShowNetworkFailure(::GetLastError());
-            return false;
+            return SignatureVerdict::kStopped;
         case BodyRead::kTooLong:
             ShowMessage(kSignatureInvalid);
-            return false;
+            return SignatureVerdict::kStopped;
     }
     if (signature_der.empty()) {
         ShowMessage(kSignatureMissing);
-        return false;
+        return SignatureVerdict::kStopped;
     }
     RawEcdsaP256Signature signature;
     if (!EcdsaSignatureFromDer(signature_der, signature)) {
         ShowMessage(kSignatureInvalid);
-        return false;
+        return SignatureVerdict::kStopped;
     }
     std::vector<uint8_t> public_blob;
     if (!EcdsaP256PublicBlobFromPem(kPublisherKeyPem, public_blob)) {
         ShowMessage(L"安装程序内置的发布者公钥无效，无法校验安装包描述。请联系软件发布者。");
-        return false;
+        return SignatureVerdict::kStopped;
     }
     const Sha256Digest digest = Sha256::Of(reinterpret_cast<const uint8_t*>(body.data()), body.size());
     switch (win::VerifyEcdsaP256(public_blob, digest, signature)) {
         case win::SignatureCheck::kValid:
-            return true;
+            return SignatureVerdict::kValid;
         case win::SignatureCheck::kInvalid:
-            ShowMessage(kSignatureInvalid);
-            return false;
+            return SignatureVerdict::kMismatch;
         case win::SignatureCheck::kUnavailable:
             break;
     }
     ShowMessage(L"无法校验安装包描述的发布者签名（系统加密组件不可用），安装已停止。");
-    return false;
+    return SignatureVerdict::kStopped;
 }
 
 CivilDate TodayUtc() {
@@ -222,12 +256,43 @@ CivilDate TodayUtc() {
     return CivilDate{now.wYear, now.wMonth, now.wDay};
 }
 
-// The rules a signed description must also meet. Shows the message and returns false
-// when it does not.
-bool AcceptSignedDescription(const std::string& body) {
-    switch (CheckSignedDescription(IniFile::Parse(body, win::AnsiToWide), TodayUtc())) {
+// The rules a signed description must also meet, against this build and what this
+// machine has accepted before. Shows the message and returns false when it does not meet
+// them; `serial` receives its serial when it does.
+bool AcceptSignedDescription(const std::string& body, bool home_mode, int64_t& serial) {
+    SignedDescriptionContext context;
+    context.today = TodayUtc();
+    context.product = std::wstring(kProductName);
+    context.home_mode = home_mode;
+    context.serial_floor = kDescriptionSerialFloor;
+    context.highest_seen = HighestAcceptedSerial(home_mode);
+    const SignedDescriptionResult result = CheckSignedDescription(IniFile::Parse(body, win::AnsiToWide), context);
+    serial = result.serial;
+    switch (result.check) {
         case SignedDescriptionCheck::kAccepted:
             return true;
+        case SignedDescriptionCheck::kModeMismatch:
+            ShowMessage(L"安装包描述不是为此安装方式签发的（Mode）。为安全起见，安装已停止，请联系软件发布者。");
+            return false;
+        case SignedDescriptionCheck::kProductMismatch:
+            ShowMessage(L"安装包描述不是为本产品签发的（Product）。为安全起见，安装已停止，请联系软件发布者。");
+            return false;
+        case SignedDescriptionCheck::kSerialMalformed:
+            ShowMessage(L"安装包描述缺少有效的序号（Serial）。为安全起见，安装已停止，请联系软件发布者。");
+            return false;
+        case SignedDescriptionCheck::kSerialBelowFloor:
+            ShowMessage(
+                L"安装包描述的序号（Serial）低于本安装程序要求的最低序号，可能是旧的描述被重放。为安全起见，"
+                L"安装已停止，请从软件发布者处获取最新的安装程序。");
+            return false;
+        case SignedDescriptionCheck::kSerialOlderThanSeen:
+            ShowMessage(
+                L"安装包描述比本机已接受过的更旧（Serial），可能是旧的描述被重放。为安全起见，安装已停止，"
+                L"请稍后重试或联系软件发布者。");
+            return false;
+        case SignedDescriptionCheck::kExpiryMissing:
+            ShowMessage(L"安装包描述缺少有效期（Expires）。为安全起见，安装已停止，请联系软件发布者。");
+            return false;
         case SignedDescriptionCheck::kWholeFileKeysMissing:
             ShowMessage(
                 L"安装包描述缺少文件大小或 SHA-256 "
@@ -241,6 +306,90 @@ bool AcceptSignedDescription(const std::string& body) {
             return false;
     }
     return false;
+}
+
+enum class DescriptionFetch {
+    kWhole,
+    kNetworkFailure,  // message shown; start-up goes on to its FileCount check on nothing
+    kStop,            // message shown; start-up stops at once
+};
+
+// Fetches the description at `url` into `body`, fresh from the server, at most 1 MiB.
+DescriptionFetch FetchDescription(HINTERNET session, bool home_mode, const std::wstring& url, std::string& body) {
+    win::ScopedInternetHandle request(
+        ::InternetOpenUrlW(session, url.c_str(), nullptr, 0, INTERNET_FLAG_TRANSFER_ASCII | kFreshAnswerFlags, 1));
+    if (!request) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_INTERNET_UNRECOGNIZED_SCHEME || error == ERROR_INTERNET_INVALID_URL) {
+            ShowMessage(L"打开" + JoinServerAddress(kConfigServerBase, DescriptionUrlPath(home_mode)) + L"失败！");
+            return DescriptionFetch::kStop;
+        }
+        ShowNetworkFailure(error);
+        if (win::IsCertificateError(error)) {
+            return DescriptionFetch::kStop;  // the certificate text says it all; no second message
+        }
+        return DescriptionFetch::kNetworkFailure;  // the empty file fails the FileCount check that follows
+    }
+    DWORD proxy_error = ERROR_SUCCESS;
+    switch (PassProxy(request.Get(), proxy_error)) {
+        case ProxyPass::kPassed:
+            break;
+        case ProxyPass::kGaveUp:
+            return DescriptionFetch::kStop;
+        case ProxyPass::kFailed:
+            ShowNetworkFailure(proxy_error);
+            return win::IsCertificateError(proxy_error) ? DescriptionFetch::kStop : DescriptionFetch::kNetworkFailure;
+    }
+    // One network read may return less than the body: read to its end.
+    const BodyRead read = ReadBody(request.Get(), body, static_cast<DWORD>(kMaxDescriptionBytes));
+    win::LogEvent("package description " + WideToUtf8(url) + ": status " + std::to_string(StatusCode(request.Get())) +
+                  ", " + std::to_string(body.size()) + " bytes");
+    switch (read) {
+        case BodyRead::kWhole:
+            return DescriptionFetch::kWhole;
+        case BodyRead::kFailed:
+            ShowNetworkFailure(::GetLastError());
+            return DescriptionFetch::kNetworkFailure;  // a cut description must not pass for a whole one
+        case BodyRead::kTooLong:
+            // Cutting it would lose mirrors or blocks; the publisher must see this.
+            ShowMessage(L"配置文件超过 1 MB，不是有效的安装包描述，请联系软件发布者。");
+            return DescriptionFetch::kStop;
+    }
+    return DescriptionFetch::kStop;
+}
+
+// With the publisher's key built in: checks `body` against its signature and the signed
+// rules, and returns its serial in `serial`. A signature that does not match may be a
+// publisher's upload caught between the description and its signature: the pair is then
+// fetched once more, with a new number, and `body` replaced by the second description.
+// Returns kWhole when the (perhaps new) body is to be used; otherwise its message is shown.
+DescriptionFetch VerifySignedDescription(HINTERNET session,
+                                         bool home_mode,
+                                         int random_id,
+                                         std::string& body,
+                                         int64_t& serial) {
+    SignatureVerdict verdict = FetchAndVerifySignature(session, home_mode, random_id, body);
+    if (verdict == SignatureVerdict::kMismatch) {
+        const int second_id = std::rand() % 32767;
+        const DescriptionFetch again =
+            FetchDescription(session, home_mode, PackageDescriptionUrl(home_mode, second_id), body);
+        if (again != DescriptionFetch::kWhole) {
+            body.clear();
+            return again;
+        }
+        verdict = FetchAndVerifySignature(session, home_mode, second_id, body);
+    }
+    switch (verdict) {
+        case SignatureVerdict::kValid:
+            return AcceptSignedDescription(body, home_mode, serial) ? DescriptionFetch::kWhole
+                                                                    : DescriptionFetch::kStop;
+        case SignatureVerdict::kMismatch:
+            ShowMessage(kSignatureInvalid);
+            return DescriptionFetch::kStop;
+        case SignatureVerdict::kStopped:
+            break;
+    }
+    return DescriptionFetch::kStop;
 }
 
 }  // namespace
@@ -281,53 +430,19 @@ bool DownloadPackageDescription(bool home_mode, std::string& stored) {
     }
     SetTimeouts(session.Get());
 
-    win::ScopedInternetHandle request(
-        ::InternetOpenUrlW(session.Get(), url.c_str(), nullptr, 0, INTERNET_FLAG_TRANSFER_ASCII, 1));
-    if (!request) {
-        const DWORD error = ::GetLastError();
-        if (error == ERROR_INTERNET_UNRECOGNIZED_SCHEME || error == ERROR_INTERNET_INVALID_URL) {
-            ShowMessage(L"打开" + JoinServerAddress(kConfigServerBase, DescriptionUrlPath(home_mode)) + L"失败！");
-            return false;
-        }
-        if (win::IsCertificateError(error)) {
-            ShowNetworkFailure(error);
-            return false;  // the certificate text says it all; no second message
-        }
-        ShowNetworkFailure(error);
-        return true;  // the empty file fails the FileCount check that follows
-    }
-    DWORD proxy_error = ERROR_SUCCESS;
-    switch (PassProxy(request.Get(), proxy_error)) {
-        case ProxyPass::kPassed:
-            break;
-        case ProxyPass::kGaveUp:
-            return false;
-        case ProxyPass::kFailed:
-            ShowNetworkFailure(proxy_error);
-            return !win::IsCertificateError(proxy_error);
-    }
-
-    // One network read may return less than the body: read to its end.
     std::string body;
-    const BodyRead read = ReadBody(request.Get(), body, static_cast<DWORD>(kMaxDescriptionBytes));
-    win::LogEvent("package description " + WideToUtf8(url) + ": status " + std::to_string(StatusCode(request.Get())) +
-                  ", " + std::to_string(body.size()) + " bytes");
-    switch (read) {
-        case BodyRead::kWhole:
-            break;
-        case BodyRead::kFailed:
-            ShowNetworkFailure(::GetLastError());
-            return true;  // a cut description must not pass for a whole one: nothing is stored
-        case BodyRead::kTooLong:
-            // Cutting it would lose mirrors or blocks; the publisher must see this.
-            ShowMessage(L"配置文件超过 1 MB，不是有效的安装包描述，请联系软件发布者。");
-            return false;
+    const DescriptionFetch fetched = FetchDescription(session.Get(), home_mode, url, body);
+    if (fetched != DescriptionFetch::kWhole) {
+        return fetched == DescriptionFetch::kNetworkFailure;
     }
     // With the publisher's key built in, nothing unsigned is stored or read: the check runs
     // over these bytes in memory, and only bytes that passed it are written and parsed.
-    if (PublisherKeyBuiltIn() &&
-        (!VerifyDescriptionSignature(session.Get(), home_mode, random_id, body) || !AcceptSignedDescription(body))) {
-        return false;
+    int64_t serial = 0;
+    if (PublisherKeyBuiltIn()) {
+        const DescriptionFetch verified = VerifySignedDescription(session.Get(), home_mode, random_id, body, serial);
+        if (verified != DescriptionFetch::kWhole) {
+            return verified == DescriptionFetch::kNetworkFailure;
+        }
     }
     win::LogEvent(PublisherKeyBuiltIn() ? "package description signature: verified"
                                         : "package description signature: not checked (no key built in)");
@@ -336,6 +451,9 @@ bool DownloadPackageDescription(bool home_mode, std::string& stored) {
                           written != body.size())) {
         ShowMessage(L"创建配置文件失败！");
         return false;
+    }
+    if (PublisherKeyBuiltIn()) {
+        RecordAcceptedSerial(home_mode, serial);
     }
     stored = std::move(body);
     return true;

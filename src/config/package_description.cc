@@ -12,10 +12,6 @@ namespace {
 
 constexpr int kRandRange = 32767;
 
-// The description is at most 10,240 bytes, so it cannot name more files or mirrors
-// than this; a larger count would only make us read defaults for millions of keys.
-constexpr int kMaxListed = 1024;
-
 // 19 digits always fit in int64_t; a package that large could not be downloaded anyway.
 constexpr size_t kMaxSizeDigits = 19;
 
@@ -119,7 +115,7 @@ PackageIntegrity ReadPackageIntegrity(const IProfileReader& ini, const std::wstr
 
 PackageDescription ReadPackageDescription(const IProfileReader& ini, const RandomDraw& next_random) {
     std::vector<double> weights;
-    const int file_count = std::min(ini.GetInt(L"Info", L"FileCount", 0), kMaxListed);
+    const int file_count = std::min(ini.GetInt(L"Info", L"FileCount", 0), kMaxFileSections);
     for (int i = 0; i < file_count; ++i) {
         const std::wstring rate = ini.GetString(L"Info", Numbered(L"Rate", i), L"100");
         weights.push_back(std::wcstod(rate.c_str(), nullptr));
@@ -142,7 +138,7 @@ PackageDescription ReadPackageDescription(const IProfileReader& ini, const Rando
         record.digest_valid = HexToBytes(hex, record.digest);
         d.blocks.push_back(record);
     }
-    const int url_count = std::min(ini.GetInt(section, L"urlCount", 0), kMaxListed);
+    const int url_count = std::min(ini.GetInt(section, L"urlCount", 0), kMaxFileSections);
     for (int i = 0; i < url_count; ++i) {
         d.mirrors.push_back(ini.GetString(section, Numbered(L"url", i), L""));
     }

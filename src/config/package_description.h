@@ -18,6 +18,11 @@ namespace installer {
 // whole, never cut.
 inline constexpr size_t kMaxDescriptionBytes = 1024 * 1024;
 
+// The most "File%d" sections and mirror addresses a description is read for: the weighted
+// choice and the signed-description rules look at the same sections. A larger count would
+// only make the reading look up defaults for millions of keys.
+inline constexpr int kMaxFileSections = 1024;
+
 struct PackageDescription {
     std::wstring title;        // "FileTitle"
     std::wstring licence_url;  // "DocUrl"

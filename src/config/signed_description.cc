@@ -9,8 +9,8 @@
 namespace installer {
 namespace {
 
-// ReadPackageDescription chooses among no more sections than this.
-constexpr int kMaxFiles = 1024;
+// A line break is the default because no INI value can hold one: it tells "missing".
+constexpr wchar_t kMissing[] = L"\n";
 
 bool ReadDigits(std::wstring_view text, size_t count, int& value) {
     if (text.size() < count) {
@@ -26,10 +26,42 @@ bool ReadDigits(std::wstring_view text, size_t count, int& value) {
     return true;
 }
 
+bool IsLeapYear(int year) {
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
 int DaysInMonth(int year, int month) {
     static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    return month == 2 && leap ? 29 : kDays[month - 1];
+    return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
+}
+
+std::wstring TwoDigits(int value) {
+    return std::wstring(value < 10 ? L"0" : L"") + std::to_wstring(value);
+}
+
+SignedDescriptionCheck CheckIdentity(const IProfileReader& ini, const SignedDescriptionContext& context) {
+    const std::wstring mode = ini.GetString(L"Info", L"Mode", kMissing);
+    const bool known_mode = mode == kInfoMode || mode == kHomeMode;
+    if (!known_mode || (context.home_mode.has_value() && (mode == kHomeMode) != *context.home_mode)) {
+        return SignedDescriptionCheck::kModeMismatch;
+    }
+    const std::wstring product = ini.GetString(L"Info", L"Product", kMissing);
+    if (product == kMissing || product.empty() || (context.product.has_value() && product != *context.product)) {
+        return SignedDescriptionCheck::kProductMismatch;
+    }
+    return SignedDescriptionCheck::kAccepted;
+}
+
+SignedDescriptionCheck CheckExpiry(const IProfileReader& ini, const CivilDate& today) {
+    const std::wstring expires = ini.GetString(L"Info", L"Expires", kMissing);
+    if (expires == kMissing) {
+        return SignedDescriptionCheck::kExpiryMissing;
+    }
+    CivilDate last_day;
+    if (!ParseCivilDate(expires, last_day)) {
+        return SignedDescriptionCheck::kExpiryMalformed;
+    }
+    return IsPastExpiry(last_day, today) ? SignedDescriptionCheck::kExpired : SignedDescriptionCheck::kAccepted;
 }
 
 }  // namespace
@@ -58,27 +90,87 @@ bool IsPastExpiry(const CivilDate& last_day, const CivilDate& today) {
     return today.day > last_day.day;
 }
 
-SignedDescriptionCheck CheckSignedDescription(const IProfileReader& ini, const CivilDate& today) {
-    // A line break is the default because no INI value can hold one: it tells "missing".
-    const std::wstring expires = ini.GetString(L"Info", L"Expires", L"\n");
-    if (expires != L"\n") {
-        CivilDate last_day;
-        if (!ParseCivilDate(expires, last_day)) {
-            return SignedDescriptionCheck::kExpiryMalformed;
+CivilDate AddDays(CivilDate date, int days) {
+    while (days > 0) {
+        const int left_in_month = DaysInMonth(date.year, date.month) - date.day;
+        if (days <= left_in_month) {
+            date.day += days;
+            break;
         }
-        if (IsPastExpiry(last_day, today)) {
-            return SignedDescriptionCheck::kExpired;
+        days -= left_in_month + 1;
+        date.day = 1;
+        if (++date.month > 12) {
+            date.month = 1;
+            ++date.year;
         }
     }
+    return date;
+}
+
+std::wstring FormatCivilDate(const CivilDate& date) {
+    return std::to_wstring(date.year) + L"-" + TwoDigits(date.month) + L"-" + TwoDigits(date.day);
+}
+
+std::optional<int64_t> ParseDescriptionSerial(std::wstring_view text) {
+    if (text.empty() || text.size() > 15 || (text.size() > 1 && text[0] == L'0')) {
+        return std::nullopt;
+    }
+    int64_t value = 0;
+    for (wchar_t c : text) {
+        if (c < L'0' || c > L'9') {
+            return std::nullopt;
+        }
+        value = value * 10 + (c - L'0');
+    }
+    return value;
+}
+
+int64_t ParseSerialRecord(std::string_view bytes) {
+    while (!bytes.empty() && (bytes.back() == '\n' || bytes.back() == '\r')) {
+        bytes.remove_suffix(1);
+    }
+    const std::wstring text(bytes.begin(), bytes.end());
+    return ParseDescriptionSerial(text).value_or(0);
+}
+
+std::string FormatSerialRecord(int64_t serial) {
+    return std::to_string(serial) + "\r\n";
+}
+
+SignedDescriptionResult CheckSignedDescription(const IProfileReader& ini, const SignedDescriptionContext& context) {
+    SignedDescriptionResult result;
+    result.check = CheckIdentity(ini, context);
+    if (result.check != SignedDescriptionCheck::kAccepted) {
+        return result;
+    }
+    const std::optional<int64_t> serial = ParseDescriptionSerial(ini.GetString(L"Info", L"Serial", kMissing));
+    if (!serial.has_value()) {
+        result.check = SignedDescriptionCheck::kSerialMalformed;
+        return result;
+    }
+    result.serial = *serial;
+    if (*serial < context.serial_floor) {
+        result.check = SignedDescriptionCheck::kSerialBelowFloor;
+        return result;
+    }
+    if (*serial < context.highest_seen) {
+        result.check = SignedDescriptionCheck::kSerialOlderThanSeen;
+        return result;
+    }
+    result.check = CheckExpiry(ini, context.today);
+    if (result.check != SignedDescriptionCheck::kAccepted) {
+        return result;
+    }
     // Section 0 is also the choice's fallback, so it is checked even when FileCount says less.
-    const int file_count = std::clamp(ini.GetInt(L"Info", L"FileCount", 0), 1, kMaxFiles);
+    const int file_count = std::clamp(ini.GetInt(L"Info", L"FileCount", 0), 1, kMaxFileSections);
     for (int i = 0; i < file_count; ++i) {
         const PackageIntegrity integrity = ReadPackageIntegrity(ini, L"File" + std::to_wstring(i));
         if (!integrity.required || !integrity.well_formed || !integrity.size.has_value()) {
-            return SignedDescriptionCheck::kWholeFileKeysMissing;
+            result.check = SignedDescriptionCheck::kWholeFileKeysMissing;
+            return result;
         }
     }
-    return SignedDescriptionCheck::kAccepted;
+    return result;
 }
 
 }  // namespace installer

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "build_settings.h"
 #include "identity/partner_identity.h"
 #include "dialog/dialog_keyboard_win.h"
 #include "dialog/licence_address.h"
@@ -28,6 +29,7 @@
 #include "win/dpi_win.h"
 #include "win/gdi_win.h"
 #include "win/message_filter_win.h"
+#include "win/private_folder_win.h"
 #include "win/proxy_prompt_win.h"
 #include "win/subclassed_control_win.h"
 
@@ -51,6 +53,35 @@ std::wstring SpecialFolder(int csidl, bool create) {
         return {};
     }
     return path;
+}
+
+// The folder the package is stored in and started from: the installer's own folder in the
+// user's local application data, which only the user, administrators and SYSTEM may write
+// (another local user must not be able to put a DLL beside a setup that may run as
+// administrator). Empty when it cannot be made so: then nothing is downloaded.
+std::wstring PrivatePackageFolder() {
+    const std::wstring data = win::InstallerDataFolder(kProductName);
+    DWORD error = 0;
+    if (data.empty() || !win::EnsurePrivateFolder(data, &error) ||
+        !win::EnsurePrivateFolder(data + L"\\Packages", &error)) {
+        return {};
+    }
+    return data + L"\\Packages";
+}
+
+// A package file at `path` that the user does not own (planted there beforehand) is
+// deleted, never resumed and run. False when such a file cannot be deleted.
+bool DisownForeignPackage(const std::wstring& path) {
+    switch (win::OwnerOf(path)) {
+        case win::Ownership::kMissing:
+        case win::Ownership::kCurrentUser:
+            return true;
+        case win::Ownership::kOther:
+        case win::Ownership::kUnknown:
+            break;
+    }
+    ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    return ::DeleteFileW(path.c_str()) != FALSE;
 }
 
 bool IsChecked(HWND check_box) {
@@ -153,7 +184,9 @@ bool COnlineInstallDlg::OnInitDialog() {
     settings.install_dir = SpecialFolder(CSIDL_PROGRAM_FILES, false) + L"\\" + package_.sub_dir;
     settings.sub_dir = package_.sub_dir;
     settings.package_bytes = PackageBytes(package_.blocks);
-    settings.package_path = PackagePath(SpecialFolder(CSIDL_COMMON_DOCUMENTS, true), package_.sub_dir, argument_);
+    const std::wstring package_folder = PrivatePackageFolder();
+    settings.package_path =
+        package_folder.empty() ? std::wstring() : PackagePath(package_folder, package_.sub_dir, argument_);
     flow_ = std::make_unique<InstallFlow>(settings);
     ::SetDlgItemTextW(hwnd(), IDC_INSTALL_DIR, flow_->install_dir().c_str());
 
@@ -329,6 +362,10 @@ void COnlineInstallDlg::OnTimer(UINT_PTR id) {
 
 void COnlineInstallDlg::StartDownload() {
     const std::wstring& path = flow_->package_path();
+    if (path.empty() || !DisownForeignPackage(path)) {
+        Apply(flow_->OnDownloadFailed(DownloadFailureCause::kCannotWrite));
+        return;
+    }
     // An old package is not deleted: the manager keeps the blocks of it that match this
     // description (a download cut short earlier) and fetches the rest. A read-only one is
     // made writable for that.
@@ -617,8 +654,10 @@ void COnlineInstallDlg::RunSetup(const FlowAction& action) {
 }
 
 void COnlineInstallDlg::StartMainProgram(const FlowAction& action) {
-    const auto result = reinterpret_cast<INT_PTR>(
-        ::ShellExecuteW(nullptr, L"open", action.path.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+    // The program starts in its installation folder, where it expects to be.
+    const std::wstring folder = FolderOf(action.path);
+    const auto result = reinterpret_cast<INT_PTR>(::ShellExecuteW(
+        nullptr, L"open", action.path.c_str(), nullptr, folder.empty() ? nullptr : folder.c_str(), SW_SHOWNORMAL));
     recorder_.MainProgramStarted(action.path, result > 32);
     if (result <= 32) {
         ::MessageBoxW(hwnd(), action.text.c_str(), package_.title.c_str(), MB_OK);

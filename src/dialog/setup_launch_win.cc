@@ -67,6 +67,8 @@ HANDLE StartElevated(HWND owner, const std::wstring& command_line, DWORD* error)
     info.lpVerb = L"runas";
     info.lpFile = path.c_str();
     info.lpParameters = arguments.empty() ? nullptr : arguments.c_str();
+    const std::wstring folder = FolderOf(path);
+    info.lpDirectory = folder.empty() ? nullptr : folder.c_str();
     info.nShow = SW_HIDE;
     const BOOL started = ::ShellExecuteExW(&info);
     *error = started ? ERROR_SUCCESS : ::GetLastError();
@@ -117,6 +119,15 @@ DWORD WaitWithProgress(HANDLE process, const SetupLaunch::ShowProgress& show_pro
 
 }  // namespace
 
+std::wstring FolderOf(const std::wstring& path) {
+    const size_t slash = path.find_last_of(L'\\');
+    if (slash == std::wstring::npos) {
+        return {};
+    }
+    // "C:\" keeps its backslash: "C:" alone names the drive's current folder.
+    return path.substr(0, slash == 2 && path[1] == L':' ? slash + 1 : slash);
+}
+
 bool SetupLaunch::Lock(const std::wstring& path) {
     lock_.Set(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                             nullptr));
@@ -163,8 +174,13 @@ SetupOutcome SetupLaunch::Start(HWND owner, const std::wstring& command_line, co
     startup.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION process{};
     std::wstring mutable_command = command_line;  // CreateProcessW may write into it
-    const BOOL created = ::CreateProcessW(nullptr, mutable_command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                          &startup, &process);
+    // The setup runs in the package's folder, not in the installer's.
+    std::wstring package_path;
+    std::wstring arguments;
+    const std::wstring folder =
+        SplitQuotedCommand(command_line, &package_path, &arguments) ? FolderOf(package_path) : std::wstring();
+    const BOOL created = ::CreateProcessW(nullptr, mutable_command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                          folder.empty() ? nullptr : folder.c_str(), &startup, &process);
     DWORD create_error = created ? ERROR_SUCCESS : ::GetLastError();
     win::ScopedKernelHandle process_handle(created ? process.hProcess : nullptr);
     win::ScopedKernelHandle thread_handle(created ? process.hThread : nullptr);

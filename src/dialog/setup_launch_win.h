@@ -19,6 +19,12 @@
 
 namespace installer {
 
+// The folder part of `path` (without the last backslash; "C:\" for a file in a drive's
+// root); empty when it has none. A program the installer starts runs in its own folder: a
+// program it starts by a bare name, or a DLL it may load, is then not looked for where the
+// installer was started.
+std::wstring FolderOf(const std::wstring& path);
+
 class SetupLaunch {
   public:
     // Shows the pseudo-progress while the setup runs (on the window thread).

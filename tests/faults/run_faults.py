@@ -15,9 +15,11 @@ requested and never run.
 """
 import argparse
 import glob
+import datetime
 import hashlib
 import os
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
@@ -31,8 +33,8 @@ from harness.driver import Driver, DriverError, DriverNotFound, child
 from harness.fault_server import FaultServer
 from harness.builds import server_address
 from harness.fault_server import BLOCK
-from harness.installer import (Sandbox, block_table, blocks_requested, config_server, demo_setup,
-                               remove_old_packages, simple_description, stats_requests)
+from harness.installer import (PRODUCT, Sandbox, block_table, blocks_requested, config_server, demo_setup,
+                               package_folder, remove_old_packages, simple_description, stats_requests)
 from harness.nginx import Nginx
 from harness.test_ca import TestCa
 from harness.tinyproxy import Tinyproxy, system_proxy
@@ -83,6 +85,15 @@ PROXY_PROMPT_TITLE = "代理服务器登录"
 PROXY_USER_EDIT, PROXY_PASSWORD_EDIT, PROMPT_OK, PROMPT_CANCEL = 101, 102, 1, 2
 CERTIFICATE_INVALID = "服务器的安全证书无效，无法安全地下载。请检查电脑的日期和时间，或联系软件发布者。"
 PROXY_LOGIN_FAILED = "代理服务器需要有效的用户名和密码，安装已停止。请向网络管理员确认登录信息后重试。"
+MODE_MISMATCH = "安装包描述不是为此安装方式签发的（Mode）。为安全起见，安装已停止，请联系软件发布者。"
+PRODUCT_MISMATCH = "安装包描述不是为本产品签发的（Product）。为安全起见，安装已停止，请联系软件发布者。"
+SERIAL_OLDER = ("安装包描述比本机已接受过的更旧（Serial），可能是旧的描述被重放。为安全起见，安装已停止，"
+                "请稍后重试或联系软件发布者。")
+SERIAL_BELOW_FLOOR = ("安装包描述的序号（Serial）低于本安装程序要求的最低序号，可能是旧的描述被重放。为安全起见，"
+                      "安装已停止，请从软件发布者处获取最新的安装程序。")
+# scripts/faults builds its trees with this serial floor; the signed rows' descriptions carry SERIAL.
+SERIAL_FLOOR = 100
+SERIAL = 1000
 
 
 def say(text):
@@ -91,6 +102,78 @@ def say(text):
 
 class RowHung(RuntimeError):
     pass
+
+
+class ScriptedConfigServer:
+    """A configuration server of ours for what nginx cannot do: each path is answered by a
+    function of the number of requests for it so far (0 for the first), which returns the
+    body, or a (body, seconds between bytes) pair to trickle it. The statistics address
+    answers 200. Ended by stop(); `requests` lists the paths asked for."""
+
+    def __init__(self, address, port, routes):
+        self.routes = routes
+        self.requests = []
+        self.counts = {}
+        self.lock = threading.Lock()
+        self.stopping = threading.Event()
+        self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.listener.bind((address, port))
+        self.listener.listen(64)
+        self.thread = threading.Thread(target=self._run, daemon=True)
+        self.thread.start()
+
+    def _run(self):
+        while True:
+            try:
+                conn, _ = self.listener.accept()
+            except OSError:
+                return
+            threading.Thread(target=self._serve, args=(conn,), daemon=True).start()
+
+    def _serve(self, conn):
+        try:
+            raw = b""
+            while b"\r\n\r\n" not in raw:
+                chunk = conn.recv(4096)
+                if not chunk:
+                    return
+                raw += chunk
+            target = raw.split(b" ", 2)[1].decode("latin-1")
+            path = target.split("?", 1)[0]
+            with self.lock:
+                self.requests.append(path)
+                n = self.counts.get(path, 0)
+                self.counts[path] = n + 1
+            route = self.routes.get(path)
+            if route is None:
+                status, body, pace = (b"200 OK", b"ok", 0) if path.startswith("/api/") else (b"404 Not Found", b"", 0)
+            else:
+                answer = route(n)
+                body, pace = answer if isinstance(answer, tuple) else (answer, 0)
+                status = b"200 OK"
+            conn.sendall(b"HTTP/1.1 " + status + b"\r\nContent-Type: text/plain\r\nContent-Length: " +
+                         str(len(body)).encode() + b"\r\nConnection: close\r\n\r\n")
+            if not pace:
+                conn.sendall(body)
+                return
+            for i in range(len(body)):
+                conn.sendall(body[i:i + 1])
+                if self.stopping.wait(pace):
+                    return
+        except OSError:
+            pass
+        finally:
+            conn.close()
+
+    def stop(self):
+        self.stopping.set()
+        try:
+            self.listener.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+        self.listener.close()
+        self.thread.join(5)
 
 
 class Observation:
@@ -137,7 +220,7 @@ class Matrix:
         os.environ["INSTALLER_WIN64_BUILD"] = main_build
         self.setup = demo_setup()
         self.install_root = os.path.join(session.prefix, "drive_c", "Program Files", SUB_DIR)
-        self.documents = os.path.join(session.prefix, "drive_c", "users", "Public", "Documents")
+        self.documents = package_folder(session.prefix)
         self.window_baseline = None
 
     # Row plumbing.
@@ -173,6 +256,11 @@ class Matrix:
         remove_old_packages(self.wine.prefix)
         for path in self.support_logs():
             os.remove(path)
+        # No description accepted on this machine yet.
+        for name in ("info.serial", "home.serial"):
+            path = os.path.join(os.path.dirname(self.documents), name)
+            if os.path.exists(path):
+                os.remove(path)
 
     # The support log.
 
@@ -674,12 +762,28 @@ class Matrix:
     # Signed descriptions (the build with the test publisher key) and the licence link.
 
     def signed_description(self, payload, urls, info_lines=()):
-        """A description of `payload` with the whole-file keys a signed one must carry."""
+        """A description of `payload` with the whole-file keys and the [Info] lines (Mode,
+        Product, Serial, Expires) a signed one must carry; `info_lines` replace those."""
         text = simple_description(title=TITLE, file_dir=SUB_DIR, blocks=block_table(payload), urls=urls)
         text += f"FileSha256={hashlib.sha256(payload).hexdigest()}\r\nFileSize={len(payload)}\r\n".encode()
-        for line in info_lines:
+        given = {line.split("=", 1)[0].lower() for line in info_lines}
+        tomorrow = (datetime.datetime.now(datetime.timezone.utc).date() + datetime.timedelta(days=1)).isoformat()
+        lines = list(info_lines) + [f"{k}={v}" for k, v in (("Mode", "info"), ("Product", PRODUCT),
+                                                              ("Serial", str(SERIAL)), ("Expires", tomorrow))
+                                    if k.lower() not in given]
+        for line in lines:
             text = text.replace(b"[Info]\r\n", b"[Info]\r\n" + line.encode() + b"\r\n", 1)
         return text
+
+    def signed_build(self):
+        return os.path.join(self.main_build, "src", "app", "online_installer_test_key.exe")
+
+    def remember_serial(self, serial):
+        """This machine has accepted a description with `serial` before."""
+        folder = os.path.dirname(self.documents)
+        os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, "info.serial"), "wb") as f:
+            f.write(f"{serial}\r\n".encode())
 
     @staticmethod
     def sign(body, key=TEST_PRIVATE_KEY):
@@ -701,8 +805,7 @@ class Matrix:
         server = config_server(body, extra_files=files)
         if sparse_signature:
             os.truncate(server.put("oemini/info.ini.sig", b""), sparse_signature)
-        signed_build = os.path.join(self.main_build, "src", "app", "online_installer_test_key.exe")
-        obs, process, hwnd, _ = self.startup_run(server=server, program=signed_build)
+        obs, process, hwnd, _ = self.startup_run(server=server, program=self.signed_build())
         if hwnd is not None:
             self.press_install(obs, process, hwnd)
         self.read_install_log(obs)
@@ -752,6 +855,108 @@ class Matrix:
             body = self.signed_description(program, [url], ["Expires=2020-01-31"])
             return body, self.sign(body), EXPIRED
         return self.attacker_row(make)
+
+    def row_signed_older_serial(self):
+        def make(url, program):
+            # Last year's signed pair, after this machine accepted a newer one.
+            self.remember_serial(SERIAL + 1)
+            body = self.signed_description(program, [url])
+            return body, self.sign(body), SERIAL_OLDER
+        return self.attacker_row(make)
+
+    def row_signed_below_floor(self):
+        def make(url, program):
+            body = self.signed_description(program, [url], [f"Serial={SERIAL_FLOOR - 1}"])
+            return body, self.sign(body), SERIAL_BELOW_FLOOR
+        return self.attacker_row(make)
+
+    def row_signed_home_as_info(self):
+        def make(url, program):
+            body = self.signed_description(program, [url], ["Mode=home"])
+            return body, self.sign(body), MODE_MISMATCH
+        return self.attacker_row(make)
+
+    def row_signed_other_product(self):
+        def make(url, program):
+            body = self.signed_description(program, [url], ["Product=another-product"])
+            return body, self.sign(body), PRODUCT_MISMATCH
+        return self.attacker_row(make)
+
+    def scripted_startup(self, routes, program=None):
+        host, port = server_address(build_dir=self.main_build)
+        server = ScriptedConfigServer(host, port, routes)
+        self.defer(server.stop)
+        obs = Observation()
+        sandbox = self.new_sandbox()
+        if program is not None:
+            shutil.copy2(program, sandbox.exe)
+        started = time.monotonic()
+        process = self.start_installer(sandbox)
+        hwnd = self.find_window(obs, process, started, timeout=150.0)
+        if hwnd is None:
+            obs.exit_code = process.wait(30)
+            obs.window_closed = obs.exit_code is not None
+        obs.notes.append(f"{time.monotonic() - started:.0f} s to the end of start-up")
+        return obs, process, hwnd, server, time.monotonic() - started
+
+    def row_signature_uploaded_after_description(self):
+        old = self.signed_description(self.setup, [self.mirror()], [f"Serial={SERIAL}"])
+        new = self.signed_description(self.setup, [self.mirror()], [f"Serial={SERIAL + 1}"])
+        # The publisher's upload caught in between: the new description, the old signature once.
+        routes = {"/oemini/info.ini": lambda n: new,
+                  "/oemini/info.ini.sig": lambda n: self.sign(old) if n == 0 else self.sign(new)}
+        obs, process, hwnd, server, _ = self.scripted_startup(routes, self.signed_build())
+        if hwnd is not None:
+            self.press_install(obs, process, hwnd)
+        self.read_install_log(obs)
+        asked = server.requests.count("/oemini/info.ini.sig")
+        obs.notes.append(f"signature asked {asked} times")
+        return "installs (the pair fetched once more)", obs.summary(), self.installed(obs) and asked == 2
+
+    def row_description_trickles(self):
+        body = self.description([self.mirror()])
+        obs, _, hwnd, _, took = self.scripted_startup({"/oemini/info.ini": lambda n: (body, 10.0)})
+        ok = (hwnd is None and obs.messages and obs.messages[0] == NETWORK[1] and obs.exit_code == 0
+              and took < 60 + 20 + 30)
+        return "timeout msg within the 60 s deadline, ends", obs.summary(), ok
+
+    def row_description_cached(self):
+        cached = "location /oemini/ { add_header Cache-Control \"max-age=31536000\"; }"
+        first = self.description([self.mirror()])
+        server = config_server(first, locations=cached)
+        obs, process, hwnd, sandbox = self.startup_run(server=server)
+        if hwnd is not None:
+            self.close_window(obs, process, hwnd)
+        # The publisher changes it; the next run must read the new one, not a cached copy.
+        changed = first + b"; changed by the publisher\r\n"
+        server.put("oemini/info.ini", changed)
+        obs2, process2, hwnd2, sandbox2 = self.startup_run(serve=False)
+        if hwnd2 is not None:
+            self.close_window(obs2, process2, hwnd2)
+        with open(sandbox2.path("info.ini"), "rb") as f:
+            stored = f.read()
+        asked = sum(1 for r in server.requests() if r.startswith("GET /oemini/info.ini?"))
+        obs2.notes.append(f"description asked {asked} times; stored the {'new' if stored == changed else 'OLD'} one")
+        return "2nd run reads the changed description", obs2.summary(), stored == changed and asked == 2
+
+    def row_planted_package(self):
+        # Another local user created the package file first: the published setup itself, so
+        # that adopting it would skip the download and run a file he can still change. (Wine
+        # names a file of another Unix account's as owned by that account.)
+        os.makedirs(self.documents, exist_ok=True)
+        planted = os.path.join(self.documents, f"{SUB_DIR}_1001_77.exe")
+        with open(planted, "wb") as f:
+            f.write(self.setup)
+        os.chown(planted, 65534, 65534)
+        mirror = Nginx(files={"DemoSoft.exe": self.setup}).start()
+        self.defer(mirror.cleanup)
+        obs = self.install_run([mirror.url("/DemoSoft.exe")])
+        fetched = blocks_requested(mirror.entries())
+        owner = os.stat(planted).st_uid if os.path.exists(planted) else None
+        obs.notes.append(f"{len(fetched)} of {len(block_table(self.setup))} blocks fetched; package owner uid {owner}")
+        ok = (self.installed(obs) and fetched == set(range(len(block_table(self.setup)))) and owner == os.getuid()
+              and self.installed_package_ok(obs))
+        return "planted file replaced, package fetched whole, genuine setup runs", obs.summary(), ok
 
     def row_signed_huge_signature(self):
         def make(url, program):
@@ -1014,6 +1219,14 @@ class Matrix:
             ("signed: signature of another description", self.row_signed_other_description),
             ("signed: expired description", self.row_signed_expired),
             ("signed: 1 GiB .sig", self.row_signed_huge_signature),
+            ("signed: older serial than this machine accepted", self.row_signed_older_serial),
+            ("signed: serial below the build's floor", self.row_signed_below_floor),
+            ("signed: home.ini's signed pair served as info.ini", self.row_signed_home_as_info),
+            ("signed: another product's signed pair", self.row_signed_other_product),
+            ("signed: signature uploaded a moment after its description", self.row_signature_uploaded_after_description),
+            ("description cached (max-age=31536000), then changed", self.row_description_cached),
+            ("description trickles 1 byte / 10 s", self.row_description_trickles),
+            ("package file planted by another user", self.row_planted_package),
             ("DocUrl: local program path", lambda: self.licence_link_row(lambda path: path)),
             ("DocUrl: file: address", lambda: self.licence_link_row(
                 lambda path: "file:///" + path.replace("\\", "/"))),

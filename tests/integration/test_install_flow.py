@@ -3,12 +3,16 @@ nginx mirrors, the test driver pressing the buttons, and the files the demo setu
 its Main.exe leave behind as the record of what ran."""
 import http.server
 import os
+import re
+import shutil
 import threading
 import time
 import unittest
 
+from harness.builds import win64_exe
 from harness.driver import WINDOW_WAIT
-from harness.installer import InstallerTestCase, Sandbox, block_table, config_server, simple_description, stats_requests
+from harness.installer import (InstallerTestCase, Sandbox, block_table, blocks_requested, config_server, package_folder,
+                               simple_description, stats_requests)
 from harness.nginx import Nginx
 from harness.stage_look import filled_share, picture_difference, step_looks
 
@@ -87,8 +91,12 @@ class InstallFlowTest(InstallerTestCase):
         return server, process, window["hwnd"]
 
     def package_file(self):
-        folder = os.path.join(self.wine.prefix, "drive_c", "users", "Public", "Documents")
-        return os.path.join(folder, f"{SUB_DIR}_1001_77.exe")
+        return os.path.join(package_folder(self.wine.prefix), f"{SUB_DIR}_1001_77.exe")
+
+    def windows_package_folder(self):
+        """The package folder as the installer names it (C:\\users\\<user>\\AppData\\Local\\...)."""
+        relative = os.path.relpath(package_folder(self.wine.prefix), os.path.join(self.wine.prefix, "drive_c"))
+        return "C:\\" + relative.replace("/", "\\")
 
     def wait_download(self, timeout=60):
         """Waits until the window has taken the finished package: it holds the file against
@@ -151,9 +159,53 @@ class InstallFlowTest(InstallerTestCase):
         # Every block came from one of the three mirrors, spread over them.
         self.assertEqual(sum(1 for m in mirrors if m.requests()), 3)
 
+        # The setup ran in the package's folder, not in the installer's.
+        self.assertEqual(log["cwd"].lower(), self.windows_package_folder().lower())
+
         self.driver.press(hwnd, START_NOW, wait_ms=200)
         self.assertEqual(process.wait(30), 0)
         self.wait_until(self.main_started, timeout=30, message="Main.exe started by 立即启动")
+        # Main.exe ran in its installation folder.
+        with open(os.path.join(self.install_root, "cwd.log"), encoding="utf-8") as f:
+            self.assertEqual(f.read().splitlines(), [r"C:\Program Files" + "\\" + SUB_DIR])
+
+    def test_package_folder_is_private_and_a_package_of_another_account_is_replaced(self):
+        # A machine where the installer never ran: it makes its folders itself.
+        shutil.rmtree(os.path.dirname(os.path.dirname(package_folder(self.wine.prefix))), ignore_errors=True)
+        server, process, hwnd = self.start_installer([self.mirror()])
+        self.wait_download()
+        # The folder's security descriptor as the platform reads it back: owned by the user,
+        # and no entry for anyone but the user, SYSTEM and Administrators (no Everyone, no Users).
+        probe = win64_exe(os.path.join("tests", "programs", "security_probe", "security_probe.exe"))
+        result = self.wine.run(probe, "sddl", self.windows_package_folder(), timeout=60)
+        self.assertEqual(result.returncode, 0, result.stdout)
+        sddl, user = result.stdout.split("\n")[:2]
+        user = user.strip()
+        self.assertTrue(user.startswith("S-1-5-"), result.stdout)
+        self.assertTrue(sddl.startswith(f"O:{user}D:"), sddl)
+        trustees = re.findall(r"\(A;[^;]*;[^;]*;;;([^)]*)\)", sddl)
+        self.assertIn(user, trustees, sddl)
+        self.assertFalse(set(trustees) - {user, "SY", "BA"}, sddl)
+        # Wine keeps it as the folder's Unix mode: nobody but the owner may write.
+        self.assertEqual(os.stat(package_folder(self.wine.prefix)).st_mode & 0o022, 0)
+        self.driver.press(hwnd, CLOSE, wait_ms=200)
+        self.assertEqual(process.wait(30), 0)
+        server.cleanup()
+
+        # Another account puts a package file there first: the published setup itself, so
+        # that adopting it would skip the download and later run a file he can still change.
+        # (Wine names a file of another Unix account's as owned by that account.)
+        with open(self.package_file(), "wb") as f:
+            f.write(self.setup)
+        os.chown(self.package_file(), 65534, 65534)
+        mirror = self.mirror()
+        _, process, hwnd = self.start_installer([mirror])
+        self.wait_download()
+        self.assertEqual(blocks_requested(mirror.entries()), set(range(len(block_table(self.setup)))),
+                         "the planted file was not adopted: every block was fetched")
+        self.assertEqual(os.stat(self.package_file()).st_uid, os.getuid())
+        self.driver.press(hwnd, CLOSE, wait_ms=200)
+        self.assertEqual(process.wait(30), 0)
 
     def test_install_pressed_while_the_download_runs(self):
         slow = self.mirror(limit_rate="150k")
@@ -189,6 +241,7 @@ class InstallFlowTest(InstallerTestCase):
         self.wait_download(timeout=90)
         self.driver.press(hwnd, INSTALL_NOW)
         self.wait_control(hwnd, START_NOW, visible=True, timeout=120)
+
         self.driver.press(hwnd, START_NOW, wait_ms=200)
         self.assertEqual(process.wait(30), 0)
         self.wait_until(self.main_started, timeout=30, message="Main.exe started by 立即启动")

@@ -9,7 +9,8 @@ import tempfile
 import unittest
 
 from harness.driver import WINDOW_WAIT
-from harness.installer import InstallerTestCase, Sandbox, block_table, blocks_requested, config_server, stats_requests
+from harness.installer import (InstallerTestCase, Sandbox, block_table, blocks_requested, config_server, package_folder,
+                               stats_requests)
 from harness.nginx import Nginx
 from tests.integration.test_download_publish import parse_ini, publish_tool
 
@@ -210,7 +211,7 @@ class InstallerWholeFileTest(InstallerTestCase):
         self.assertEqual([r["type"] for r in stats_requests(server)], ["1", "2", "0"])
         self.driver.press(hwnd, CLOSE, wait_ms=200)
         self.assertEqual(process.wait(30), 0)
-        package = os.path.join(self.wine.prefix, "drive_c", "users", "Public", "Documents", f"{SUB_DIR}_1001_77.exe")
+        package = os.path.join(package_folder(self.wine.prefix), f"{SUB_DIR}_1001_77.exe")
         with open(package, "rb") as f:
             self.assertEqual(hashlib.sha256(f.read()).digest(), hashlib.sha256(big).digest())
 

@@ -9,6 +9,7 @@ asked for anything; a signed one installs through the real window. The build wit
 key makes no signature request.
 """
 import datetime
+import glob
 import os
 import shutil
 import subprocess
@@ -33,6 +34,13 @@ TEST_PUBLIC_KEY = os.path.join(REPO, "tests", "keys", "test_only_publisher_publi
 SIGNATURE_MISSING = "无法取得安装包描述的发布者签名。为安全起见，安装已停止，请稍后重试或联系软件发布者。"
 SIGNATURE_INVALID = "安装包描述的发布者签名无效，可能已被篡改。为安全起见，安装已停止。"
 EXPIRED = "安装包描述已过期。为安全起见，安装已停止，请从软件发布者处获取最新的安装程序。"
+MODE_MISMATCH = "安装包描述不是为此安装方式签发的（Mode）。为安全起见，安装已停止，请联系软件发布者。"
+PRODUCT_MISMATCH = "安装包描述不是为本产品签发的（Product）。为安全起见，安装已停止，请联系软件发布者。"
+SERIAL_OLDER = ("安装包描述比本机已接受过的更旧（Serial），可能是旧的描述被重放。为安全起见，安装已停止，"
+                "请稍后重试或联系软件发布者。")
+EXPIRY_MISSING = "安装包描述缺少有效期（Expires）。为安全起见，安装已停止，请联系软件发布者。"
+# The product the test builds are configured for (INSTALLER_PRODUCT's default).
+PRODUCT = "demo"
 NO_WHOLE_FILE_KEYS = ("安装包描述缺少文件大小或 SHA-256 校验值（FileSize、FileSha256）。为安全起见，安装已停止，"
                       "请联系软件发布者。")
 
@@ -67,6 +75,26 @@ def without_key(ini_bytes, key):
         line for line in text.split("\r\n") if not line.lower().startswith(key.lower() + "=")))
 
 
+def tomorrow():
+    return (datetime.datetime.now(datetime.timezone.utc).date() + datetime.timedelta(days=1)).isoformat()
+
+
+def identity_lines(extra=(), serial=100, mode="info"):
+    """What a signed description carries in [Info] (Mode, Product, Serial, Expires), with
+    the keys `extra` names left to `extra`."""
+    given = {line.split("=", 1)[0].lower() for line in extra}
+    lines = list(extra)
+    for key, value in (("Mode", mode), ("Product", PRODUCT), ("Serial", str(serial)), ("Expires", tomorrow())):
+        if key.lower() not in given:
+            lines.append(f"{key}={value}")
+    return [line for line in lines if not line.endswith("=<none>")]
+
+
+def serial_records(prefix):
+    """The installer's folder in the local application data of the Wine prefix's user."""
+    return glob.glob(os.path.join(prefix, "drive_c", "users", "*", "AppData", "Local", "OnlineInstaller"))
+
+
 def write_description(tmp, payload, urls, extra=()):
     """A description of `payload` made by the publisher tool, with `extra` lines added."""
     setup, ini = os.path.join(tmp, "DemoSoft.exe"), os.path.join(tmp, "info.ini")
@@ -93,7 +121,10 @@ class PublisherSigningTest(unittest.TestCase):
         self.tmp = tempfile.mkdtemp(prefix="signing-")
         self.addCleanup(shutil.rmtree, self.tmp, True)
         self.payload = bytes((i * 31 + 7) & 0xFF for i in range(300000))
-        self.ini_bytes = write_description(self.tmp, self.payload, ["http://127.0.0.1/DemoSoft.exe"])
+        self.ini_bytes = write_description(self.tmp, self.payload, ["http://127.0.0.1/DemoSoft.exe"],
+                                           identity_lines())
+        with open(os.path.join(self.tmp, "info.ini"), "wb") as f:
+            f.write(self.ini_bytes)
         self.setup = os.path.join(self.tmp, "DemoSoft.exe")
         self.ini = os.path.join(self.tmp, "info.ini")
         self.key = os.path.join(self.tmp, "private.pem")
@@ -121,9 +152,14 @@ class PublisherSigningTest(unittest.TestCase):
         self.assertEqual(r.returncode, 1)
         self.assertEqual(run("openssl", "pkey", "-in", self.key, "-pubout").stdout, derived)
 
+    def sign(self, *extra):
+        return run(self.tool, "sign", "--ini", self.ini, "--key", self.key, *extra)
+
     def test_sign_writes_what_openssl_verifies_and_check_agrees(self):
-        r = run(self.tool, "sign", "--ini", self.ini, "--key", self.key)
+        r = self.sign()
         self.assertEqual(r.returncode, 0, r.stderr)
+        with open(self.ini, "rb") as f:
+            self.ini_bytes = f.read()
         sig = self.ini + ".sig"
         self.assertLessEqual(os.path.getsize(sig), 72)
         self.assertTrue(self.openssl_verifies(self.pub, sig, self.ini))
@@ -158,16 +194,22 @@ class PublisherSigningTest(unittest.TestCase):
         without = without_key(self.ini_bytes, "FileSha256")
         with open(self.ini, "wb") as f:
             f.write(without)
-        r = run(self.tool, "sign", "--ini", self.ini, "--key", self.key)
+        r = self.sign()
         self.assertEqual(r.returncode, 1)
         self.assertIn(b"FileSha256", r.stdout)
         self.assertFalse(os.path.exists(self.ini + ".sig"))
+        with open(self.ini, "rb") as f:
+            self.assertEqual(f.read(), without, "a refused description is left as it was")
+        # check tells an expired description, which sign would have dated afresh.
         with open(self.ini, "wb") as f:
             f.write(edit_text(self.ini_bytes, lambda t: t.replace("[Info]\r\n", "[Info]\r\nExpires=2020-01-31\r\n")))
-        r = run(self.tool, "sign", "--ini", self.ini, "--key", self.key)
+        with open(self.ini + ".sig", "wb") as f:
+            f.write(openssl_sign(self.key, edit_text(self.ini_bytes, lambda t: t.replace(
+                "[Info]\r\n", "[Info]\r\nExpires=2020-01-31\r\n"))))
+        r = self.check()
         self.assertEqual(r.returncode, 1)
-        self.assertIn(b"Expires has passed", r.stdout)
-        self.assertFalse(os.path.exists(self.ini + ".sig"))
+        self.assertIn("Expires has passed", r.stdout)
+        os.remove(self.ini + ".sig")
         # A key of another curve is refused, not used.
         other = os.path.join(self.tmp, "p384.pem")
         self.assertEqual(run("openssl", "genpkey", "-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:P-384",
@@ -177,6 +219,56 @@ class PublisherSigningTest(unittest.TestCase):
         r = run(self.tool, "sign", "--ini", self.ini, "--key", other)
         self.assertEqual(r.returncode, 1)
         self.assertIn(b"not an ECDSA P-256 key", r.stderr)
+
+    def test_sign_stamps_serial_expiry_product_and_mode_and_serial_only_goes_up(self):
+        def info():
+            with open(self.ini, "rb") as f:
+                data = f.read()
+            text = data[2:].decode("utf-16-le") if data.startswith(b"\xff\xfe") else data.decode("ascii")
+            section = text.split("[Info]\r\n", 1)[1].split("[", 1)[0]
+            return dict(line.split("=", 1) for line in section.split("\r\n") if "=" in line)
+
+        r = self.sign("--valid-days", "10", "--product", "other-product")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        first = info()
+        in_ten_days = (datetime.datetime.now(datetime.timezone.utc).date() + datetime.timedelta(days=10)).isoformat()
+        self.assertEqual((first["Serial"], first["Expires"], first["Product"], first["Mode"]),
+                         ("101", in_ten_days, "other-product", "info"))
+        self.assertTrue(self.openssl_verifies(self.pub, self.ini + ".sig", self.ini))
+        # Re-signing (from cron, say) moves the serial on and keeps the product.
+        self.assertEqual(self.sign().returncode, 0)
+        self.assertEqual((info()["Serial"], info()["Product"]), ("102", "other-product"))
+        self.assertEqual(self.check("--product", "other-product", "--mode", "info").returncode, 0)
+        r = self.check("--product", PRODUCT)
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("Product", r.stdout)
+        self.assertEqual(self.check("--mode", "home").returncode, 1)
+        # A serial below the description's own is refused, files untouched; a higher one is taken.
+        with open(self.ini, "rb") as f:
+            before = f.read()
+        with open(self.ini + ".sig", "rb") as f:
+            before_sig = f.read()
+        r = self.sign("--serial", "50")
+        self.assertEqual(r.returncode, 1)
+        self.assertIn(b"below", r.stderr)
+        with open(self.ini, "rb") as f:
+            self.assertEqual(f.read(), before)
+        with open(self.ini + ".sig", "rb") as f:
+            self.assertEqual(f.read(), before_sig)
+        self.assertEqual(self.sign("--serial", "20270101").returncode, 0)
+        self.assertEqual(info()["Serial"], "20270101")
+        self.assertEqual(self.sign("--serial", "x1").returncode, 1)
+        self.assertEqual(run(self.tool, "sign", "--ini", self.ini, "--key", self.key, "--valid-days", "-1").returncode,
+                         2)
+        self.assertFalse([n for n in os.listdir(self.tmp) if n.endswith(".tmp")], "no temporary file is left")
+        # home.ini is signed for the home mode unless told otherwise.
+        home = os.path.join(self.tmp, "home.ini")
+        with open(home, "wb") as f:
+            f.write(without_key(without_key(self.ini_bytes, "Mode"), "Serial"))
+        r = run(self.tool, "sign", "--ini", home, "--key", self.key)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        with open(home, "rb") as f:
+            self.assertIn("Mode=home".encode("utf-16-le"), f.read())
 
 
 class SignedInstallerTest(InstallerTestCase):
@@ -198,10 +290,16 @@ class SignedInstallerTest(InstallerTestCase):
         self.addCleanup(self.attacker.cleanup)
         self.tmp = tempfile.mkdtemp(prefix="signed-")
         self.addCleanup(shutil.rmtree, self.tmp, True)
+        # Each test starts on a machine that has accepted no description yet.
+        for folder in serial_records(self.wine.prefix):
+            shutil.rmtree(folder)
 
-    def description(self, extra=(), mirror=None):
-        payload = self.setup if mirror is None else bytes(reversed(self.setup))
-        return write_description(self.tmp, payload, [(mirror or self.mirror).url("/DemoSoft.exe")], extra)
+    def description(self, extra=(), mirror=None, serial=100, mode="info"):
+        """A description with the [Info] lines a signed one carries (`extra` may override
+        them; a line "Key=<none>" leaves the key out). The attacker's mirror serves his program."""
+        payload = bytes(reversed(self.setup)) if mirror is self.attacker else self.setup
+        return write_description(self.tmp, payload, [(mirror or self.mirror).url("/DemoSoft.exe")],
+                                 identity_lines(extra, serial, mode))
 
     def serve(self, ini_bytes, sig=None):
         files = {} if sig is None else {"oemini/info.ini.sig": sig}
@@ -254,8 +352,41 @@ class SignedInstallerTest(InstallerTestCase):
 
     def test_expired_signed_description_is_refused(self):
         yesterday = (datetime.datetime.now(datetime.timezone.utc).date() - datetime.timedelta(days=1)).isoformat()
-        ini = self.description(extra=[f"Expires={yesterday}"])
+        ini = self.description(extra=[f"Expires={yesterday}"], mirror=self.attacker)
         self.expect_refusal(self.serve(ini, openssl_sign(TEST_PRIVATE_KEY, ini)), EXPIRED)
+
+    def test_home_descriptions_signed_pair_served_as_info_ini_is_refused(self):
+        ini = self.description(mirror=self.attacker, mode="home")
+        self.expect_refusal(self.serve(ini, openssl_sign(TEST_PRIVATE_KEY, ini)), MODE_MISMATCH)
+
+    def test_another_products_signed_pair_is_refused(self):
+        ini = self.description(["Product=other-product"], mirror=self.attacker)
+        self.expect_refusal(self.serve(ini, openssl_sign(TEST_PRIVATE_KEY, ini)), PRODUCT_MISMATCH)
+
+    def test_signed_description_without_expiry_is_refused(self):
+        ini = self.description(["Expires=<none>"], mirror=self.attacker)
+        self.expect_refusal(self.serve(ini, openssl_sign(TEST_PRIVATE_KEY, ini)), EXPIRY_MISSING)
+
+    def test_older_serial_than_this_machine_accepted_is_refused(self):
+        # The newer one, accepted first, names a mirror of its own: the refusal below must ask none.
+        first_mirror = Nginx(files={"DemoSoft.exe": self.setup}).start()
+        self.addCleanup(first_mirror.cleanup)
+        newer = self.description(serial=2027, mirror=first_mirror)
+        server = self.serve(newer, openssl_sign(TEST_PRIVATE_KEY, newer))
+        process = self.start(server)
+        hwnd = self.driver.wait(title=TITLE, exe=EXE, timeout=40)["hwnd"]
+        self.driver.press(hwnd, CLOSE, wait_ms=200)
+        self.assertEqual(process.wait(30), 0)
+        records = serial_records(self.wine.prefix)
+        self.assertEqual(len(records), 1)
+        with open(os.path.join(records[0], PRODUCT, "info.serial"), "rb") as f:
+            self.assertEqual(f.read(), b"2027\r\n")
+        server.cleanup()
+        # Last year's signed pair, served after the newer one was seen here.
+        older = self.description(serial=2026, mirror=self.attacker)
+        self.expect_refusal(self.serve(older, openssl_sign(TEST_PRIVATE_KEY, older)), SERIAL_OLDER)
+        with open(os.path.join(records[0], PRODUCT, "info.serial"), "rb") as f:
+            self.assertEqual(f.read(), b"2027\r\n", "a refused serial is not recorded")
 
     def test_signed_description_without_whole_file_digest_is_refused(self):
         ini = without_key(self.description(), "FileSha256")
@@ -294,7 +425,9 @@ class SignedInstallerTest(InstallerTestCase):
         self.driver.msgbox_press("OK", exe=EXE)
         self.assertEqual(process.wait(30), 0)
         self.assertTrue(any(r.startswith("GET /oemini/home.ini.sig?id=") for r in server.requests()))
-        # With its own signature beside it, the window opens.
+        # With its own signature beside it (and signed for the home mode), the window opens.
+        genuine = self.description(mode="home")
+        server.put("oemini/home.ini", genuine)
         server.put("oemini/home.ini.sig", openssl_sign(TEST_PRIVATE_KEY, genuine))
         process = self.wine.start(self.sandbox.exe, "x_5_7_homepg", timeout=90)
         self.addCleanup(process.kill)
@@ -305,12 +438,14 @@ class SignedInstallerTest(InstallerTestCase):
             self.assertEqual(f.read(), genuine)
 
     def test_signed_description_installs_through_the_window(self):
-        tomorrow = (datetime.datetime.now(datetime.timezone.utc).date() + datetime.timedelta(days=1)).isoformat()
-        ini = self.description(extra=[f"Expires={tomorrow}"])
-        with open(os.path.join(self.tmp, "info.ini"), "wb") as f:
-            f.write(ini)
-        r = run(publish_tool(), "sign", "--ini", os.path.join(self.tmp, "info.ini"), "--key", TEST_PRIVATE_KEY)
+        # Written by the tool as a publisher does: Serial, Expires, Product and Mode by `sign`.
+        write_description(self.tmp, self.setup, [self.mirror.url("/DemoSoft.exe")])
+        r = run(publish_tool(), "sign", "--ini", os.path.join(self.tmp, "info.ini"), "--key", TEST_PRIVATE_KEY,
+                "--product", PRODUCT, "--valid-days", "1")
         self.assertEqual(r.returncode, 0, r.stderr)
+        with open(os.path.join(self.tmp, "info.ini"), "rb") as f:
+            ini = f.read()
+        self.assertIn(f"Expires={tomorrow()}".encode("utf-16-le"), ini)
         with open(os.path.join(self.tmp, "info.ini.sig"), "rb") as f:
             sig = f.read()
         server = self.serve(ini, sig)

@@ -6,11 +6,15 @@
 //                      [--allow-oversize]
 //   publish_tool check --file setup.exe --ini in.ini [--section File0] [--public-key pub.pem [--sig in.ini.sig]]
 //   publish_tool keygen --key private.pem --public-key public.pem          (host only)
-//   publish_tool sign --ini info.ini --key private.pem [--sig info.ini.sig] (host only)
+//   publish_tool sign --ini info.ini --key private.pem [--sig info.ini.sig] [--valid-days 30]
+//                     [--serial N] [--product P] [--mode info|home]      (host only)
 //
 // A signed description is served with its signature beside it ("info.ini.sig"): the DER
 // ECDSA P-256 signature over the SHA-256 of the description's exact bytes. An installer
-// built with the public key acts on nothing else.
+// built with the public key acts on nothing else. Before it signs, `sign` writes into
+// [Info] what binds the signature to its time and place: Expires (today + valid days),
+// Serial (the old one + 1 unless given; never lower), Product and Mode (the file name
+// tells the mode unless given). Both files are written beside their targets and renamed.
 //
 // Encoding: plain ASCII when every character is ASCII; otherwise UTF-16LE with a byte-order
 // mark, because the Windows profile functions read a file without one in the ANSI code page
@@ -55,9 +59,11 @@ struct Options {
     std::optional<std::string> title, doc_url, dir, rate;
     std::optional<int> info_count;
     bool allow_oversize = false;
-    std::string key;         // private key (keygen writes it, sign reads it)
-    std::string public_key;  // public key (keygen writes it, check reads it)
-    std::string sig;         // signature file; default: the description's path + ".sig"
+    std::string key;                                   // private key (keygen writes it, sign reads it)
+    std::string public_key;                            // public key (keygen writes it, check reads it)
+    std::string sig;                                   // signature file; default: the description's path + ".sig"
+    int valid_days = 30;                               // sign: Expires is today + this many days
+    std::optional<std::string> serial, product, mode;  // sign: [Info] Serial, Product, Mode
 };
 
 std::string SignaturePath(const Options& o) {
@@ -69,9 +75,11 @@ int Usage(const char* problem) {
                  "publish_tool: %s\n"
                  "usage: publish_tool write --file SETUP --ini INI [--section File0] --url URL... [--title T]\n"
                  "                          [--doc-url U] [--dir D] [--rate R] [--info-count N] [--allow-oversize]\n"
-                 "       publish_tool check --file SETUP --ini INI [--section File0] [--public-key PUB [--sig SIG]]\n"
+                 "       publish_tool check --file SETUP --ini INI [--section File0] [--public-key PUB [--sig SIG]\n"
+                 "                          [--product P] [--mode info|home]]\n"
                  "       publish_tool keygen --key PRIVATE --public-key PUB\n"
-                 "       publish_tool sign --ini INI --key PRIVATE [--sig SIG]\n",
+                 "       publish_tool sign --ini INI --key PRIVATE [--sig SIG] [--valid-days N] [--serial N]\n"
+                 "                         [--product P] [--mode info|home]\n",
                  problem);
     return 2;
 }
@@ -254,6 +262,31 @@ int SectionNumber(const std::string& name) {
     return std::stoi(name.substr(4));
 }
 
+// Writes `bytes` to `path` through a file beside it renamed over it, so that a reader
+// sees the old file or the new one, never a part. Prints the problem and returns false.
+bool ReplaceFile(const std::string& path, const std::string& bytes) {
+    const std::string temp = path + ".tmp";
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        out.close();
+        if (!out) {
+            std::fprintf(stderr, "publish_tool: cannot write %s\n", temp.c_str());
+            std::error_code ignored;
+            std::filesystem::remove(temp, ignored);
+            return false;
+        }
+    }
+    std::error_code error;
+    std::filesystem::rename(temp, path, error);
+    if (error) {
+        std::fprintf(stderr, "publish_tool: cannot replace %s: %s\n", path.c_str(), error.message().c_str());
+        std::filesystem::remove(temp, error);
+        return false;
+    }
+    return true;
+}
+
 int Write(const Options& o) {
     if (o.urls.empty()) {
         return Usage("write needs at least one --url");
@@ -338,22 +371,7 @@ int Write(const Options& o) {
         return 1;
     }
     // Written beside the target and renamed, so that a failed write loses nothing.
-    const std::string temp = o.ini + ".tmp";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        out.close();
-        if (!out) {
-            std::fprintf(stderr, "publish_tool: cannot write %s\n", temp.c_str());
-            std::error_code ignored;
-            std::filesystem::remove(temp, ignored);
-            return 1;
-        }
-    }
-    std::error_code error;
-    std::filesystem::rename(temp, o.ini, error);
-    if (error) {
-        std::fprintf(stderr, "publish_tool: cannot replace %s: %s\n", o.ini.c_str(), error.message().c_str());
+    if (!ReplaceFile(o.ini, bytes)) {
         return 1;
     }
     std::printf("%s: [%s] %zu blocks, %zu mirrors, %zu bytes%s\n", o.ini.c_str(), o.section.c_str(), blocks->size(),
@@ -374,12 +392,39 @@ CivilDate TodayUtc() {
     return CivilDate{utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday};
 }
 
-// What the installer requires of a signed description beyond its signature. Prints the
-// problem and returns false when it falls short.
-bool MeetsSignedRules(const IniFile& ini) {
-    switch (CheckSignedDescription(ini, TodayUtc())) {
+// What the installer requires of a signed description beyond its signature, with the
+// product and mode asked for when given (any otherwise). Prints the problem and returns
+// false when it falls short.
+bool MeetsSignedRules(const IniFile& ini, const Options& o) {
+    SignedDescriptionContext context;
+    context.today = TodayUtc();
+    if (o.product) {
+        context.product = Utf8ToWide(*o.product);
+    }
+    if (o.mode) {
+        context.home_mode = *o.mode == "home";
+    }
+    switch (CheckSignedDescription(ini, context).check) {
         case SignedDescriptionCheck::kAccepted:
             return true;
+        case SignedDescriptionCheck::kModeMismatch:
+            std::printf("MISMATCH: [Info] Mode must be info or home%s\n",
+                        o.mode ? (", and " + *o.mode + " here").c_str() : "");
+            return false;
+        case SignedDescriptionCheck::kProductMismatch:
+            std::printf("MISMATCH: [Info] Product must name the product the installer is built for%s\n",
+                        o.product ? (" (" + *o.product + ")").c_str() : "");
+            return false;
+        case SignedDescriptionCheck::kSerialMalformed:
+            std::printf("MISMATCH: [Info] Serial must be a whole number (publish_tool sign writes it)\n");
+            return false;
+        case SignedDescriptionCheck::kSerialBelowFloor:
+        case SignedDescriptionCheck::kSerialOlderThanSeen:
+            std::printf("MISMATCH: [Info] Serial is too low\n");
+            return false;
+        case SignedDescriptionCheck::kExpiryMissing:
+            std::printf("MISMATCH: [Info] Expires is required (publish_tool sign --valid-days writes it)\n");
+            return false;
         case SignedDescriptionCheck::kWholeFileKeysMissing:
             std::printf(
                 "MISMATCH: a signed description needs FileSha256 and FileSize in every File section (write "
@@ -428,7 +473,7 @@ bool CheckSignature(const Options& o, const std::string& bytes, const IniFile& i
     std::printf("MISMATCH: this build of publish_tool cannot verify signatures (use the host build)\n");
     return false;
 #endif
-    if (!MeetsSignedRules(ini)) {
+    if (!MeetsSignedRules(ini, o)) {
         return false;
     }
     std::printf("signature: %s verifies with %s\n", SignaturePath(o).c_str(), o.public_key.c_str());
@@ -452,23 +497,91 @@ int KeyGen(const Options& o) {
     return 0;
 }
 
+// Sets [Info] Expires, Serial, Product and Mode of the description text `text` for
+// signing. Prints the problem and returns false when they cannot be set.
+bool StampForSigning(const Options& o, std::wstring& text) {
+    std::vector<Section> sections = SplitSections(text);
+    Section* info = FindSection(sections, L"Info");
+    if (info == nullptr) {
+        std::fprintf(stderr, "publish_tool: %s has no [Info] section: write it with publish_tool write\n",
+                     o.ini.c_str());
+        return false;
+    }
+    const IniFile old = IniFile::Parse(Encode(text));
+    const std::wstring old_serial_text = old.GetString(L"Info", L"Serial", L"");
+    const std::optional<int64_t> old_serial = ParseDescriptionSerial(old_serial_text);
+    if (!old_serial_text.empty() && !old_serial) {
+        std::fprintf(stderr, "publish_tool: [Info] Serial=%s is not a whole number; give --serial\n",
+                     WideToUtf8(old_serial_text).c_str());
+        if (!o.serial) {
+            return false;
+        }
+    }
+    int64_t serial = old_serial ? *old_serial + 1 : 1;
+    if (o.serial) {
+        const std::optional<int64_t> given = ParseDescriptionSerial(Utf8ToWide(*o.serial));
+        if (!given) {
+            std::fprintf(stderr, "publish_tool: --serial must be a whole number up to %lld\n",
+                         static_cast<long long>(kMaxDescriptionSerial));
+            return false;
+        }
+        if (old_serial && *given < *old_serial) {
+            std::fprintf(stderr,
+                         "publish_tool: --serial %lld is below the description's Serial %lld: installers that saw "
+                         "that one would refuse it\n",
+                         static_cast<long long>(*given), static_cast<long long>(*old_serial));
+            return false;
+        }
+        serial = *given;
+    }
+    if (serial > kMaxDescriptionSerial) {
+        std::fprintf(stderr, "publish_tool: Serial would pass %lld\n", static_cast<long long>(kMaxDescriptionSerial));
+        return false;
+    }
+    std::wstring product = old.GetString(L"Info", L"Product", L"");
+    if (o.product) {
+        product = Utf8ToWide(*o.product);
+    }
+    if (product.empty()) {
+        std::fprintf(stderr, "publish_tool: sign needs --product (the build setting INSTALLER_PRODUCT)\n");
+        return false;
+    }
+    std::wstring mode = old.GetString(L"Info", L"Mode", L"");
+    if (o.mode) {
+        mode = Utf8ToWide(*o.mode);
+    } else if (mode.empty()) {
+        mode = std::filesystem::path(o.ini).filename() == "home.ini" ? kHomeMode : kInfoMode;
+    }
+    SetKey(*info, L"Product", product);
+    SetKey(*info, L"Mode", mode);
+    SetKey(*info, L"Serial", std::to_wstring(serial));
+    SetKey(*info, L"Expires", FormatCivilDate(AddDays(TodayUtc(), o.valid_days)));
+    text = Join(sections);
+    return true;
+}
+
 int Sign(const Options& o) {
     if (o.key.empty() || o.ini.empty()) {
         return Usage("sign needs --ini and --key");
     }
     bool exists = false;
-    const std::string bytes = ReadAll(o.ini, &exists);
+    const std::string old_bytes = ReadAll(o.ini, &exists);
     if (!exists) {
         std::fprintf(stderr, "publish_tool: cannot read %s\n", o.ini.c_str());
         return 1;
     }
+    std::wstring text = DecodeText(old_bytes);
+    if (!StampForSigning(o, text)) {
+        return 1;
+    }
+    const std::string bytes = Encode(text);
     if (bytes.size() > kMaxDescriptionBytes) {
-        std::fprintf(stderr, "publish_tool: %s is over %zu bytes; the installer refuses it\n", o.ini.c_str(),
+        std::fprintf(stderr, "publish_tool: %s would be over %zu bytes; the installer refuses it\n", o.ini.c_str(),
                      kMaxDescriptionBytes);
         return 1;
     }
     // A signature on a description the installer would refuse anyway helps nobody.
-    if (!MeetsSignedRules(IniFile::Parse(bytes))) {
+    if (!MeetsSignedRules(IniFile::Parse(bytes), o)) {
         return 1;
     }
     std::string signature;
@@ -477,14 +590,16 @@ int Sign(const Options& o) {
         std::fprintf(stderr, "publish_tool: %s\n", error.c_str());
         return 1;
     }
-    std::ofstream out(SignaturePath(o), std::ios::binary | std::ios::trunc);
-    out.write(signature.data(), static_cast<std::streamsize>(signature.size()));
-    out.close();
-    if (!out) {
-        std::fprintf(stderr, "publish_tool: cannot write %s\n", SignaturePath(o).c_str());
+    // The description first, then its signature: each replaced whole, never written in place.
+    if (!ReplaceFile(o.ini, bytes) || !ReplaceFile(SignaturePath(o), signature)) {
         return 1;
     }
-    std::printf("signed: %s (%zu bytes)\n", SignaturePath(o).c_str(), signature.size());
+    const IniFile signed_ini = IniFile::Parse(bytes);
+    std::printf("signed: %s (%zu bytes), %s: Serial=%s Expires=%s Product=%s Mode=%s\n", SignaturePath(o).c_str(),
+                signature.size(), o.ini.c_str(), WideToUtf8(signed_ini.GetString(L"Info", L"Serial", L"")).c_str(),
+                WideToUtf8(signed_ini.GetString(L"Info", L"Expires", L"")).c_str(),
+                WideToUtf8(signed_ini.GetString(L"Info", L"Product", L"")).c_str(),
+                WideToUtf8(signed_ini.GetString(L"Info", L"Mode", L"")).c_str());
     return 0;
 }
 #endif
@@ -629,6 +744,22 @@ int main(int argc, char** argv) {
             o.public_key = value;
         } else if (key == "--sig") {
             o.sig = value;
+        } else if (key == "--serial") {
+            o.serial = value;
+        } else if (key == "--product") {
+            o.product = value;
+        } else if (key == "--mode") {
+            if (value != "info" && value != "home") {
+                return Usage("--mode must be info or home");
+            }
+            o.mode = value;
+        } else if (key == "--valid-days") {
+            char* end = nullptr;
+            const long n = std::strtol(value.c_str(), &end, 10);
+            if (value.empty() || *end != '\0' || n < 0 || n > 3660) {
+                return Usage("--valid-days must be a number of days from 0 to 3660");
+            }
+            o.valid_days = static_cast<int>(n);
         } else if (key == "--info-count") {
             char* end = nullptr;
             const long n = std::strtol(value.c_str(), &end, 10);

@@ -79,6 +79,14 @@ bool CreateDirectoryTree(const std::wstring& dir) {
     return false;
 }
 
+// The folder the setup was started in, as the platform gives it (no trailing backslash
+// but for a drive's root).
+std::wstring CurrentDirectory() {
+    wchar_t path[MAX_PATH] = {};
+    const DWORD n = GetCurrentDirectoryW(MAX_PATH, path);
+    return n == 0 || n >= MAX_PATH ? std::wstring() : std::wstring(path, n);
+}
+
 void Tell(bool silent, const wchar_t* text) {
     if (!silent) {
         MessageBoxW(nullptr, text, L"演示安装程序", MB_OK);
@@ -104,7 +112,8 @@ int Run() {
              now.wSecond);
     if (!AppendLog(dir, std::wstring(L"started ") + stamp) || !AppendLog(dir, L"command_line=" + command_line) ||
         !AppendLog(dir, std::wstring(L"silent=") + (switches.silent ? L"1" : L"0")) ||
-        !AppendLog(dir, std::wstring(L"run=") + (switches.run ? L"1" : L"0")) || !AppendLog(dir, L"dir=" + dir)) {
+        !AppendLog(dir, std::wstring(L"run=") + (switches.run ? L"1" : L"0")) || !AppendLog(dir, L"dir=" + dir) ||
+        !AppendLog(dir, L"cwd=" + CurrentDirectory())) {
         return kLogNotWritten;
     }
 

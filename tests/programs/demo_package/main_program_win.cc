@@ -27,7 +27,23 @@ std::wstring LogPath() {
     return folder.empty() ? L"started.log" : folder + L"\\started.log";
 }
 
+// Appends the folder the program was started in to "cwd.log" beside it, one line a start.
+void RecordCurrentDirectory() {
+    wchar_t cwd[MAX_PATH] = {};
+    const DWORD n = GetCurrentDirectoryW(MAX_PATH, cwd);
+    const std::string line = installer::WideToUtf8(std::wstring(cwd, n < MAX_PATH ? n : 0) + L"\r\n");
+    const std::wstring folder = installer::win::ExecutableFolder();
+    installer::win::ScopedFileHandle file(CreateFileW((folder.empty() ? L"cwd.log" : folder + L"\\cwd.log").c_str(),
+                                                      FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    if (file) {
+        WriteFile(file.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    }
+}
+
 bool RecordStart() {
+    RecordCurrentDirectory();
     SYSTEMTIME now;
     GetLocalTime(&now);
     wchar_t stamp[64];

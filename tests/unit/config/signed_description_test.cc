@@ -43,6 +43,9 @@ TEST(IsPastExpiry, TheLastDayIsStillGood) {
     EXPECT_FALSE(IsPastExpiry(last, Date(2026, 11, 30)));
 }
 
+// The identity lines a signed description carries, for the checks that look past them.
+const std::string kIdentity = "Mode=info\nProduct=demo\nSerial=7\nExpires=2026-12-31\n";
+
 std::string Description(const std::string& info_extra, const std::string& file0, const std::string& file1 = "") {
     std::string text = "[Info]\nFileCount=" + std::string(file1.empty() ? "1" : "2") + "\n" + info_extra;
     text += "[File0]\nFileTitle=T\n" + file0;
@@ -52,35 +55,147 @@ std::string Description(const std::string& info_extra, const std::string& file0,
     return text;
 }
 
-SignedDescriptionCheck Check(const std::string& text, CivilDate today = Date(2026, 12, 8)) {
-    return CheckSignedDescription(IniFile::Parse(text), today);
+SignedDescriptionContext Context(CivilDate today = Date(2026, 12, 8)) {
+    SignedDescriptionContext context;
+    context.today = today;
+    context.product = L"demo";
+    context.home_mode = false;
+    context.serial_floor = 5;
+    context.highest_seen = 0;
+    return context;
+}
+
+SignedDescriptionCheck Check(const std::string& text, const SignedDescriptionContext& context = Context()) {
+    return CheckSignedDescription(IniFile::Parse(text), context).check;
+}
+
+SignedDescriptionCheck CheckOn(const std::string& text, CivilDate today) {
+    return Check(text, Context(today));
+}
+
+// `kIdentity` with one line replaced (or removed, when `line` is empty).
+std::string IdentityWith(const std::string& key, const std::string& line) {
+    std::string text;
+    size_t start = 0;
+    while (start < kIdentity.size()) {
+        const size_t end = kIdentity.find('\n', start);
+        const std::string current = kIdentity.substr(start, end - start);
+        text += current.rfind(key + "=", 0) == 0 ? (line.empty() ? "" : line + "\n") : current + "\n";
+        start = end + 1;
+    }
+    return text;
 }
 
 const std::string kWhole = std::string("FileSha256=") + kDigest + "\nFileSize=3000\n";
 
 TEST(CheckSignedDescription, WholeFileKeysAreRequiredInEveryChoosableSection) {
-    EXPECT_EQ(Check(Description("", kWhole)), SignedDescriptionCheck::kAccepted);
-    EXPECT_EQ(Check(Description("", kWhole, kWhole)), SignedDescriptionCheck::kAccepted);
-    EXPECT_EQ(Check(Description("", "FileSize=3000\n")), SignedDescriptionCheck::kWholeFileKeysMissing);
-    EXPECT_EQ(Check(Description("", std::string("FileSha256=") + kDigest + "\n")),
+    EXPECT_EQ(Check(Description(kIdentity, kWhole)), SignedDescriptionCheck::kAccepted);
+    EXPECT_EQ(Check(Description(kIdentity, kWhole, kWhole)), SignedDescriptionCheck::kAccepted);
+    EXPECT_EQ(Check(Description(kIdentity, "FileSize=3000\n")), SignedDescriptionCheck::kWholeFileKeysMissing);
+    EXPECT_EQ(Check(Description(kIdentity, std::string("FileSha256=") + kDigest + "\n")),
               SignedDescriptionCheck::kWholeFileKeysMissing);
-    EXPECT_EQ(Check(Description("", std::string("FileSha256=") + kDigest + "\nFileSize=3 KB\n")),
+    EXPECT_EQ(Check(Description(kIdentity, std::string("FileSha256=") + kDigest + "\nFileSize=3 KB\n")),
               SignedDescriptionCheck::kWholeFileKeysMissing);
-    EXPECT_EQ(Check(Description("", "FileSha256=abc\nFileSize=3000\n")), SignedDescriptionCheck::kWholeFileKeysMissing);
+    EXPECT_EQ(Check(Description(kIdentity, "FileSha256=abc\nFileSize=3000\n")),
+              SignedDescriptionCheck::kWholeFileKeysMissing);
     // The second file lacks them: the weighted choice may pick it.
-    EXPECT_EQ(Check(Description("", kWhole, "FileTitle=U\n")), SignedDescriptionCheck::kWholeFileKeysMissing);
+    EXPECT_EQ(Check(Description(kIdentity, kWhole, "FileTitle=U\n")), SignedDescriptionCheck::kWholeFileKeysMissing);
     // FileCount 0 still falls back to File0, which must then carry them too.
-    EXPECT_EQ(Check("[Info]\nFileCount=0\n[File0]\n"), SignedDescriptionCheck::kWholeFileKeysMissing);
+    EXPECT_EQ(Check("[Info]\nFileCount=0\n" + kIdentity + "[File0]\n"), SignedDescriptionCheck::kWholeFileKeysMissing);
 }
 
-TEST(CheckSignedDescription, ExpiryIsOptionalButNeverIgnored) {
-    EXPECT_EQ(Check(Description("Expires=2026-12-08\n", kWhole)), SignedDescriptionCheck::kAccepted);
-    EXPECT_EQ(Check(Description("Expires=2026-12-07\n", kWhole)), SignedDescriptionCheck::kExpired);
-    EXPECT_EQ(Check(Description("Expires=2026-12-07\n", kWhole), Date(2026, 12, 6)), SignedDescriptionCheck::kAccepted);
-    EXPECT_EQ(Check(Description("Expires=next year\n", kWhole)), SignedDescriptionCheck::kExpiryMalformed);
-    EXPECT_EQ(Check(Description("Expires=\n", kWhole)), SignedDescriptionCheck::kExpiryMalformed);
-    // Expiry is looked at first: an expired description is told as such whatever else it lacks.
-    EXPECT_EQ(Check(Description("Expires=2020-01-01\n", "")), SignedDescriptionCheck::kExpired);
+TEST(CheckSignedDescription, ExpiryIsRequiredAndNeverIgnored) {
+    EXPECT_EQ(CheckOn(Description(IdentityWith("Expires", "Expires=2026-12-08"), kWhole), Date(2026, 12, 8)),
+              SignedDescriptionCheck::kAccepted);
+    EXPECT_EQ(CheckOn(Description(IdentityWith("Expires", "Expires=2026-12-07"), kWhole), Date(2026, 12, 8)),
+              SignedDescriptionCheck::kExpired);
+    EXPECT_EQ(CheckOn(Description(IdentityWith("Expires", "Expires=2026-12-07"), kWhole), Date(2026, 12, 6)),
+              SignedDescriptionCheck::kAccepted);
+    EXPECT_EQ(Check(Description(IdentityWith("Expires", "Expires=next year"), kWhole)),
+              SignedDescriptionCheck::kExpiryMalformed);
+    EXPECT_EQ(Check(Description(IdentityWith("Expires", "Expires="), kWhole)),
+              SignedDescriptionCheck::kExpiryMalformed);
+    EXPECT_EQ(Check(Description(IdentityWith("Expires", ""), kWhole)), SignedDescriptionCheck::kExpiryMissing);
+    // Expiry is looked at before the files: an expired description is told as such whatever else it lacks.
+    EXPECT_EQ(Check(Description(IdentityWith("Expires", "Expires=2020-01-01"), "")), SignedDescriptionCheck::kExpired);
+}
+
+TEST(CheckSignedDescription, ModeAndProductMustBeTheOnesAskedFor) {
+    // home.ini's signed pair served as info.ini, and the other way round.
+    EXPECT_EQ(Check(Description(IdentityWith("Mode", "Mode=home"), kWhole)), SignedDescriptionCheck::kModeMismatch);
+    SignedDescriptionContext home = Context();
+    home.home_mode = true;
+    EXPECT_EQ(Check(Description(kIdentity, kWhole), home), SignedDescriptionCheck::kModeMismatch);
+    EXPECT_EQ(Check(Description(IdentityWith("Mode", "Mode=home"), kWhole), home), SignedDescriptionCheck::kAccepted);
+    for (const char* line : {"", "Mode=", "Mode=Info", "Mode=both", "Mode=info,home"}) {
+        EXPECT_EQ(Check(Description(IdentityWith("Mode", line), kWhole)), SignedDescriptionCheck::kModeMismatch)
+            << line;
+    }
+    // Another product signed with the same key.
+    for (const char* line : {"", "Product=", "Product=other", "Product=Demo", "Product=demo2"}) {
+        EXPECT_EQ(Check(Description(IdentityWith("Product", line), kWhole)), SignedDescriptionCheck::kProductMismatch)
+            << line;
+    }
+    // The publisher tool, which knows no build, takes any product and either mode, but not none.
+    SignedDescriptionContext tool = Context();
+    tool.product.reset();
+    tool.home_mode.reset();
+    EXPECT_EQ(Check(Description(IdentityWith("Product", "Product=other"), kWhole), tool),
+              SignedDescriptionCheck::kAccepted);
+    EXPECT_EQ(Check(Description(IdentityWith("Mode", "Mode=home"), kWhole), tool), SignedDescriptionCheck::kAccepted);
+    EXPECT_EQ(Check(Description(IdentityWith("Product", ""), kWhole), tool), SignedDescriptionCheck::kProductMismatch);
+    EXPECT_EQ(Check(Description(IdentityWith("Mode", ""), kWhole), tool), SignedDescriptionCheck::kModeMismatch);
+}
+
+TEST(CheckSignedDescription, SerialOnlyGoesUp) {
+    SignedDescriptionContext context = Context();
+    context.serial_floor = 5;
+    context.highest_seen = 9;
+    auto with_serial = [&](const std::string& line) {
+        return CheckSignedDescription(IniFile::Parse(Description(IdentityWith("Serial", line), kWhole)), context);
+    };
+    EXPECT_EQ(with_serial("Serial=9").check, SignedDescriptionCheck::kAccepted) << "the same one again is taken";
+    EXPECT_EQ(with_serial("Serial=10").serial, 10);
+    EXPECT_EQ(with_serial("Serial=10").check, SignedDescriptionCheck::kAccepted);
+    EXPECT_EQ(with_serial("Serial=8").check, SignedDescriptionCheck::kSerialOlderThanSeen);
+    EXPECT_EQ(with_serial("Serial=8").serial, 8);
+    EXPECT_EQ(with_serial("Serial=4").check, SignedDescriptionCheck::kSerialBelowFloor);
+    context.highest_seen = 0;
+    EXPECT_EQ(with_serial("Serial=5").check, SignedDescriptionCheck::kAccepted) << "the floor itself is taken";
+    EXPECT_EQ(with_serial("Serial=4").check, SignedDescriptionCheck::kSerialBelowFloor);
+    for (const char* line : {"", "Serial=", "Serial=-7", "Serial=+7", "Serial=07", "Serial=7.0", "Serial=7 8",
+                             "Serial=1e9", "Serial=1000000000000000", "Serial=99999999999999999999"}) {
+        EXPECT_EQ(with_serial(line).check, SignedDescriptionCheck::kSerialMalformed) << line;
+    }
+    EXPECT_EQ(with_serial("Serial=999999999999999").check, SignedDescriptionCheck::kAccepted);
+}
+
+TEST(SerialRecord, ReadsBackWhatItWritesAndTakesDamageAsNothingSeen) {
+    for (int64_t serial : {int64_t{0}, int64_t{1}, int64_t{20261208}, kMaxDescriptionSerial}) {
+        EXPECT_EQ(ParseSerialRecord(FormatSerialRecord(serial)), serial);
+    }
+    EXPECT_EQ(ParseSerialRecord("42"), 42);
+    EXPECT_EQ(ParseSerialRecord("42\n"), 42);
+    for (const char* damaged : {"", "\r\n", "-5\r\n", "4 2", "42x",
+                                "\xff\xfe"
+                                "4",
+                                "9999999999999999"}) {
+        EXPECT_EQ(ParseSerialRecord(damaged), 0) << damaged;
+    }
+}
+
+TEST(CivilDateArithmetic, AddsDaysAcrossMonthsYearsAndLeapDays) {
+    auto add = [](CivilDate date, int days) { return FormatCivilDate(AddDays(date, days)); };
+    EXPECT_EQ(add(Date(2026, 12, 8), 0), L"2026-12-08");
+    EXPECT_EQ(add(Date(2026, 12, 8), 30), L"2027-01-07");
+    EXPECT_EQ(add(Date(2028, 2, 28), 1), L"2028-02-29");
+    EXPECT_EQ(add(Date(2027, 2, 28), 1), L"2027-03-01");
+    EXPECT_EQ(add(Date(2026, 1, 31), 365), L"2027-01-31");
+    EXPECT_EQ(add(Date(2028, 1, 1), 366), L"2029-01-01");
+    // Whatever it writes, the date reader takes back.
+    CivilDate back;
+    ASSERT_TRUE(ParseCivilDate(add(Date(2026, 12, 8), 1000), back));
+    EXPECT_EQ(FormatCivilDate(back), L"2029-09-03");
 }
 
 }  // namespace
