@@ -22,6 +22,7 @@ BlockScheduler::BlockScheduler(DownloadPolicy policy) : policy_(policy) {
     policy_.workers_per_mirror = std::max(1, policy_.workers_per_mirror);
     policy_.mirror_failure_limit = std::max(1, policy_.mirror_failure_limit);
     policy_.max_run_blocks = std::max(1, policy_.max_run_blocks);
+    policy_.workers_per_mirror = std::min(policy_.workers_per_mirror, kMaxConnectionsPerMirror);
 }
 
 SchedulerActions BlockScheduler::Begin(int32_t mirror_count,
@@ -107,6 +108,7 @@ SchedulerActions BlockScheduler::Arrived(int64_t id,
         transfer->first_arrival = now;
     }
     transfer->last_arrival = now;
+    Measure(*transfer, info, now);
     if (final) {
         LearnRunTarget(*transfer, info.first_byte_ms);
         Take(id);
@@ -127,6 +129,7 @@ SchedulerActions BlockScheduler::Arrived(int64_t id,
         if (final) {
             StartNext(mirror, true, now);
         }
+        FillWindow(mirror, now);
         out_ = nullptr;
         return actions;
     }
@@ -157,10 +160,12 @@ SchedulerActions BlockScheduler::Arrived(int64_t id,
         }
         ++(short_body ? source.report.network_failures : source.report.check_failures);
         const Failure kind = short_body || range_ignored ? Failure::kNetwork : Failure::kCheck;
+        source.ignores_ranges = range_ignored;
         HandleFailedAttempt(mirror, index, kind, !short_body, false, range_ignored, 0, now);
         out_ = nullptr;
         return actions;
     }
+    source.ignores_ranges = range_ignored;
     if (range_ignored) {
         // The bytes were right (block 0), but no later block can be.
         source.demoted = true;
@@ -210,6 +215,7 @@ SchedulerActions BlockScheduler::Arrived(int64_t id,
     if (was_on_probation) {
         StartNext(mirror, true, now);  // back to its full number of transfers
     }
+    FillWindow(mirror, now);
     out_ = nullptr;
     return actions;
 }
@@ -326,6 +332,60 @@ DownloadReport BlockScheduler::Report() const {
     return report;
 }
 
+void BlockScheduler::Measure(Transfer& transfer, const ArrivalInfo& info, SchedulerTime now) {
+    Mirror& m = mirrors_[transfer.mirror];
+    if (transfer.arrived >= 2 && m.last_arrival >= 0) {
+        // In the middle of a body the mirror's link is busy: the time since its previous
+        // block (from any of its transfers) is what a block costs there now.
+        const double interval = static_cast<double>(now - m.last_arrival);
+        m.block_ms = m.block_ms < 0 ? interval : 0.75 * m.block_ms + 0.25 * interval;
+    } else if (transfer.arrived == 1) {
+        // The first block of an answer: the wait before it, less the block's own time.
+        double wait = static_cast<double>(now - transfer.requested) - std::max(0.0, m.block_ms);
+        if (m.block_ms < 0 && info.first_byte_ms >= 0) {
+            wait = info.first_byte_ms;
+        }
+        wait = std::max(0.0, wait);
+        m.round_trip_ms = m.round_trip_ms < 0 ? wait : 0.75 * m.round_trip_ms + 0.25 * wait;
+    }
+    m.last_arrival = now;
+    m.report.round_trip_ms = m.round_trip_ms < 0 ? -1 : static_cast<int32_t>(m.round_trip_ms);
+    m.report.bytes_per_s = m.block_ms <= 0 ? -1 : static_cast<int64_t>(kBlockStride * 1000.0 / m.block_ms);
+}
+
+int32_t BlockScheduler::WindowBlocks(int32_t mirror) const {
+    const Mirror& m = mirrors_[mirror];
+    if (m.block_ms <= 0 || m.round_trip_ms < 0) {
+        return 0;
+    }
+    return static_cast<int32_t>(std::ceil(2.0 * m.round_trip_ms / m.block_ms)) + 1;
+}
+
+int32_t BlockScheduler::Outstanding(int32_t mirror) const {
+    int32_t blocks = 0;
+    for (const Transfer& t : active_) {
+        if (t.mirror == mirror && !t.cancelled) {
+            blocks += t.end - t.next;
+        }
+    }
+    return blocks;
+}
+
+void BlockScheduler::FillWindow(int32_t mirror, SchedulerTime now) {
+    Mirror& m = mirrors_[mirror];
+    if (stopped_ || m.refused || m.demoted || m.failures_in_row > 0) {
+        return;
+    }
+    const int32_t window = WindowBlocks(mirror);
+    while (m.active < kMaxConnectionsPerMirror && Outstanding(mirror) < window) {
+        const int32_t block = LowestIdleBlock(mirror);
+        if (block < 0 || FailedOn(blocks_[block], mirror)) {
+            return;
+        }
+        StartTransfer(mirror, block, 0, RunLength(mirror, block, now), now);
+    }
+}
+
 bool BlockScheduler::FailedOn(const Block& block, int32_t mirror) const {
     return block.answer_failed_on[mirror] || block.net_failed_on[mirror];
 }
@@ -389,11 +449,31 @@ int32_t BlockScheduler::LowestIdleBlock(int32_t avoid_mirror) const {
 int32_t BlockScheduler::RunLength(int32_t mirror, int32_t first, SchedulerTime now) const {
     const int32_t idle = static_cast<int32_t>(
         std::count_if(blocks_.begin(), blocks_.end(), [](const Block& b) { return b.state == State::kIdle; }));
-    int32_t slots = 0;
-    for (int32_t m = 0; m < static_cast<int32_t>(mirrors_.size()); ++m) {
-        slots += Capacity(m, now);
+    // The idle blocks are shared by rate, so that the mirrors finish together: each
+    // usable mirror's share is its measured rate's part of all (equal while unknown),
+    // spread over its transfers.
+    double known = 0.0;
+    int32_t known_count = 0;
+    for (const Mirror& m : mirrors_) {
+        if (m.block_ms > 0) {
+            known += 1.0 / m.block_ms;
+            ++known_count;
+        }
     }
-    const int32_t share = std::max(1, idle / std::max(1, slots));
+    const double typical = known_count > 0 ? known / known_count : 1.0;
+    auto rate = [&](int32_t m) { return mirrors_[m].block_ms > 0 ? 1.0 / mirrors_[m].block_ms : typical; };
+    double total = 0.0;
+    for (int32_t m = 0; m < static_cast<int32_t>(mirrors_.size()); ++m) {
+        if (Capacity(m, now) > 0) {
+            total += rate(m);
+        }
+    }
+    const double part = total > 0.0 ? rate(mirror) / total : 1.0;
+    // Without a measured window the mirror's transfers split its share; with one, its runs
+    // overlap on other connections and each may take the whole share.
+    const int32_t transfers =
+        WindowBlocks(mirror) > 0 ? 1 : std::max(1, std::max(Capacity(mirror, now), mirrors_[mirror].active));
+    const int32_t share = std::max(1, static_cast<int32_t>(idle * part / transfers));
     const int32_t wanted = std::min({mirrors_[mirror].run_target, share, policy_.max_run_blocks});
     int32_t length = 1;
     while (length < wanted && first + length < static_cast<int32_t>(blocks_.size())) {
@@ -645,7 +725,9 @@ void BlockScheduler::KeepGoing(SchedulerTime now) {
         const SchedulerTime deadline = last_verified_ + policy_.outage_budget_ms;
         for (int32_t m = 0; m < static_cast<int32_t>(mirrors_.size()); ++m) {
             const Mirror& mirror = mirrors_[m];
-            if (mirror.refused) {
+            // A mirror that ignores ranges (a captive portal, a server without ranges) is
+            // tried again only beside others that deliver, as it always was.
+            if (mirror.refused || mirror.ignores_ranges) {
                 continue;
             }
             SchedulerTime wake = mirror.rest_until;

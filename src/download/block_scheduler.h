@@ -43,6 +43,10 @@ inline constexpr int32_t kBlockErrorTransfer = 4;      // the transfer failed (n
 inline constexpr int32_t kBlockErrorHttpStatus = 5;    // the mirror answered 4xx/5xx
 inline constexpr int32_t kBlockErrorRangeIgnored = 6;  // the mirror answered 200: it ignores ranges
 
+// Connections one mirror gets at most, however far it is: mirrors are often partners'
+// servers, and a few kept-alive connections fill a far link already.
+inline constexpr int32_t kMaxConnectionsPerMirror = 4;
+
 // Longest rest a mirror's Retry-After may ask for.
 inline constexpr int32_t kMaxRetryAfterMs = 60000;
 
@@ -80,6 +84,8 @@ struct MirrorReport {
     int32_t check_failures = 0;        // blocks whose bytes failed their size or digest check
     int32_t certificate_failures = 0;  // connections refused for the server's certificate
     int32_t rests = 0;                 // times it was set aside (demoted, resting or refused)
+    int32_t round_trip_ms = -1;        // measured from its answers; -1 before one is known
+    int64_t bytes_per_s = -1;          // measured while its link is busy; -1 before one is known
 };
 
 // A snapshot of the whole download.
@@ -197,11 +203,17 @@ class BlockScheduler {
         int32_t failures_in_row = 0;
         int32_t checks_in_row = 0;  // of those, bytes that failed their check
         Failure last_failure = Failure::kNone;
-        bool refused = false;  // never asked again (404, certificate, another file's bytes)
-        bool demoted = false;  // resting until rest_until, then on probation
+        bool refused = false;         // never asked again (404, certificate, another file's bytes)
+        bool ignores_ranges = false;  // answered a ranged request with the whole file (200)
+        bool demoted = false;         // resting until rest_until, then on probation
         SchedulerTime rest_until = 0;
         int32_t run_target = 1;  // blocks the next run asks for, before the tail's limit
         int32_t verified = 0;
+        // Measured from its transfers: the time between blocks while its link is busy
+        // (all its transfers together) and the time before an answer's first block.
+        double block_ms = -1.0;
+        double round_trip_ms = -1.0;
+        SchedulerTime last_arrival = -1;
         MirrorReport report;
     };
     struct Transfer {
@@ -217,6 +229,15 @@ class BlockScheduler {
     };
 
     bool FailedOn(const Block& block, int32_t mirror) const;
+    void Measure(Transfer& transfer, const ArrivalInfo& info, SchedulerTime now);
+    // Blocks a mirror should have asked for and not yet received so that its link never
+    // idles for a round trip: its rate times its round trip, with a margin; 0 before both
+    // are measured.
+    int32_t WindowBlocks(int32_t mirror) const;
+    int32_t Outstanding(int32_t mirror) const;
+    // Sends further runs on other connections (up to kMaxConnectionsPerMirror) while the
+    // mirror's outstanding blocks are below its window.
+    void FillWindow(int32_t mirror, SchedulerTime now);
     int64_t StartTransfer(int32_t mirror, int32_t block, int32_t delay_ms, int32_t run_blocks, SchedulerTime now);
     void StartNext(int32_t mirror, bool allow_duplicate, SchedulerTime now);
     int32_t PickBlockToDuplicate(int32_t mirror) const;

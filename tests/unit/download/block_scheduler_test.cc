@@ -143,6 +143,8 @@ TEST(BlockSchedulerTest, MirrorsThatPushBackRestOrAreRefusedAndTheReasonFollowsT
     const ScriptedAnswer untrusted = Refuse(TransferError::kCertificate);
     ScriptedAnswer other_file;
     other_file.wrong_bytes = true;
+    ScriptedAnswer whole_file;  // a 200 with the whole file: the first block is right, no other
+    whole_file.ignores_range = true;
     const Row rows[] = {
         {"every mirror 404",
          {Always(not_found), Always(not_found), Always(not_found)},
@@ -212,6 +214,8 @@ TEST(BlockSchedulerTest, MirrorsThatPushBackRestOrAreRefusedAndTheReasonFollowsT
          DownloadFailure::kAllMirrorsFailed,
          120000 + 10000,
          200},
+        {"ignores ranges, alone", {Always(whole_file)}, DownloadFailure::kAllMirrorsFailed, 1000, 2},
+        {"ignores ranges, beside a good mirror", {Always(whole_file), Good()}, std::nullopt, 5000, 2},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -323,18 +327,22 @@ TEST(BlockSchedulerTest, NetworkFailuresAreForgottenOnceTheMirrorDeliversAgain) 
     policy.max_retry_delay_ms = 200;
     const ScriptedOutcome out = RunScripted(policy, {mirror}, SizesOf(150 * kBlockStride));
     EXPECT_TRUE(out.complete) << Name(out.failure);
-    int failed_in_outage = static_cast<int>(out.block_errors.size());
-    EXPECT_GE(failed_in_outage, 5);
-    int single_after = 0;
+    EXPECT_GE(out.block_errors.size(), 5u);
+    // Once the mirror is back and long runs have started again, no block is asked for
+    // alone: the blocks that failed during the outage are part of the runs.
     int32_t longest_after = 0;
+    int single_after_runs = 0;
+    bool runs_again = false;
     for (const auto& r : out.requests) {
-        if (r.at >= 3500) {
-            single_after += r.run == 1;
-            longest_after = std::max(longest_after, r.run);
+        if (r.at < 3500) {
+            continue;
         }
+        single_after_runs += runs_again && r.run == 1;
+        runs_again = runs_again || r.run > 1;
+        longest_after = std::max(longest_after, r.run);
     }
     EXPECT_GE(longest_after, 8);
-    EXPECT_LE(single_after, 4) << "the outage's marks cut the rest into single blocks";
+    EXPECT_LE(single_after_runs, 1) << "the outage's marks cut the rest into single blocks";
 }
 
 TEST(BlockSchedulerTest, TheTailIsDuplicatedAndRunsWhoseBlocksArrivedElsewhereAreCancelled) {
@@ -355,6 +363,63 @@ TEST(BlockSchedulerTest, TheTailIsDuplicatedAndRunsWhoseBlocksArrivedElsewhereAr
     EXPECT_GE(cancelled_slow, 1);
     EXPECT_EQ(out.report.blocks_done, 30);
     EXPECT_EQ(out.progress.size(), 29u);
+}
+
+}  // namespace
+}  // namespace installer
+
+namespace installer {
+namespace {
+
+// Share of the link a download used: the time the mirrors' links needed at their rates,
+// over the time it took.
+double ShareOfLink(const ScriptedOutcome& out, const std::vector<ScriptedMirror>& mirrors, int32_t blocks) {
+    double rate = 0.0;
+    for (const auto& m : mirrors) {
+        rate += 1.0 / m.block_ms;
+    }
+    return blocks / rate / static_cast<double>(out.end_ms);
+}
+
+TEST(BlockSchedulerTest, TheWindowGrowsWithDistanceStaysBoundedAndTheMirrorsFinishTogether) {
+    struct Row {
+        int32_t round_trip_ms;
+        std::vector<int32_t> block_ms;  // per mirror: 20 ms is 10 MB/s, 51 ms 4 MB/s
+        double min_share;
+    };
+    const Row rows[] = {
+        {0, {20, 20, 20}, 0.97},   {40, {20, 20, 20}, 0.95},  {80, {20, 20, 20}, 0.95},
+        {160, {20, 20, 20}, 0.90}, {160, {51, 51, 51}, 0.94}, {80, {51, 102, 410}, 0.95},
+    };
+    const int32_t blocks = 480;  // 96 MiB
+    for (const Row& row : rows) {
+        std::vector<ScriptedMirror> mirrors;
+        for (int32_t ms : row.block_ms) {
+            ScriptedMirror m;
+            m.round_trip_ms = row.round_trip_ms;
+            m.block_ms = ms;
+            mirrors.push_back(m);
+        }
+        const ScriptedOutcome out = RunScripted({}, mirrors, SizesOf(int64_t{blocks} * kBlockStride));
+        const double share = ShareOfLink(out, mirrors, blocks);
+        SCOPED_TRACE(::testing::Message()
+                     << row.round_trip_ms << " ms, block " << row.block_ms[2] << " ms: share " << share);
+        EXPECT_TRUE(out.complete) << Name(out.failure);
+        EXPECT_GE(share, row.min_share);
+        SchedulerTime first_done = out.end_ms;
+        for (int32_t m = 0; m < 3; ++m) {
+            EXPECT_LE(out.max_connections.at(m), kMaxConnectionsPerMirror);
+            EXPECT_EQ(out.On(m).at(0).run, 1);
+            first_done = std::min(first_done, out.last_block_at.at(m));
+        }
+        // The mirrors finish close together: within two round trips and two blocks.
+        const int32_t slowest_block = *std::max_element(row.block_ms.begin(), row.block_ms.end());
+        EXPECT_LE(out.end_ms - first_done, 2 * (row.round_trip_ms + slowest_block));
+        if (row.round_trip_ms >= 80) {
+            EXPECT_GT(out.max_connections.at(0), 2) << "the window did not grow with the distance";
+        }
+        EXPECT_GE(out.report.mirrors[0].round_trip_ms, row.round_trip_ms - 1);
+    }
 }
 
 }  // namespace

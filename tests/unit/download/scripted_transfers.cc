@@ -53,6 +53,9 @@ class Loop {
             }
             const SchedulerTime now = event.at;
             if (event.arrival) {
+                if (event.final && !running.ended) {
+                    --connections_[running.mirror];
+                }
                 running.ended = running.ended || event.final;
                 ++running.delivered;
                 BlockCheck check = BlockCheck::kUnchecked;
@@ -66,6 +69,9 @@ class Loop {
                 }
                 Apply(scheduler_.Arrived(event.id, event.index, event.final, check, event.info, now), now);
             } else {
+                if (!running.ended) {
+                    --connections_[running.mirror];
+                }
                 running.ended = true;
                 Apply(scheduler_.Failed(event.id, event.index, event.failure, now), now);
             }
@@ -92,6 +98,7 @@ class Loop {
             Running& running = running_[id];
             if (!running.ended) {
                 running.ended = true;
+                --connections_[running.mirror];
                 Event event;
                 event.at = now;
                 event.id = id;
@@ -117,6 +124,8 @@ class Loop {
     void Send(const TransferStart& start, SchedulerTime at) {
         outcome_.requests.push_back(ScriptedRequest{at, start.mirror, start.block, start.run_blocks, start.id});
         running_[start.id] = Running{start.mirror, start.block, 0, false};
+        int& connections = ++connections_[start.mirror];
+        outcome_.max_connections[start.mirror] = std::max(outcome_.max_connections[start.mirror], connections);
         const ScriptedMirror& mirror = mirrors_[static_cast<size_t>(start.mirror)];
         const ScriptedAnswer answer =
             mirror.answer ? mirror.answer(at, start.block, start.run_blocks) : ScriptedAnswer{};
@@ -133,9 +142,26 @@ class Loop {
             Push(event);
             return;
         }
+        if (answer.ignores_range) {
+            // The body is the file from byte 0: the run's first block holds block 0's bytes
+            // and the transfer stops after it.
+            Event event;
+            event.at = first_byte + mirror.block_ms;
+            event.id = start.id;
+            event.index = start.block;
+            event.final = true;
+            event.info.count = sizes_[static_cast<size_t>(start.block)];
+            event.info.http_status = 200;
+            event.info.first_byte_ms = mirror.round_trip_ms;
+            event.wrong_bytes = start.block != 0;
+            Push(event);
+            return;
+        }
         const int64_t begin = static_cast<int64_t>(start.block) * kBlockStride;
         const int64_t asked = static_cast<int64_t>(start.run_blocks) * kBlockStride + 1;
         const int64_t body = answer.file_size >= 0 ? std::min(asked, answer.file_size - begin) : -1;
+        SchedulerTime& link_free = link_free_[start.mirror];
+        SchedulerTime ready = first_byte;
         for (int32_t k = 0; k < start.run_blocks; ++k) {
             const int32_t block = start.block + k;
             const int64_t offset = static_cast<int64_t>(block) * kBlockStride;
@@ -146,7 +172,9 @@ class Loop {
                 ends_here = true;
             }
             Event event;
-            event.at = first_byte + static_cast<SchedulerTime>(k + 1) * mirror.block_ms;
+            ready = std::max(ready, link_free) + mirror.block_ms;
+            link_free = ready;
+            event.at = ready;
             event.id = start.id;
             event.index = block;
             event.final = ends_here;
@@ -168,6 +196,8 @@ class Loop {
     const std::vector<int32_t>& sizes_;
     std::priority_queue<Event, std::vector<Event>, std::greater<Event>> queue_;
     std::map<int64_t, Running> running_;
+    std::map<int32_t, int> connections_;          // mirror -> transfers running there
+    std::map<int32_t, SchedulerTime> link_free_;  // mirror -> when its link has sent all it was asked
     ScriptedOutcome outcome_;
     int64_t seq_ = 0;
     bool ended_ = false;

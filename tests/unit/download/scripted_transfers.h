@@ -20,14 +20,17 @@ struct ScriptedAnswer {
     TransferError error = TransferError::kNone;  // kNone: the body comes
     int32_t http_status = 206;                   // with kHttpStatus: the error status
     int32_t retry_after_s = 0;
-    bool wrong_bytes = false;  // the body is another file's: every block fails its digest
-    int64_t file_size = -1;    // the mirror's file ends there (a clean, declared short answer)
-    bool cut = false;          // the connection ends in the middle of the run's first block
+    bool wrong_bytes = false;    // the body is another file's: every block fails its digest
+    int64_t file_size = -1;      // the mirror's file ends there (a clean, declared short answer)
+    bool cut = false;            // the connection ends in the middle of the run's first block
+    bool ignores_range = false;  // answers 200 with the file from its start (one block is read)
 };
 
+// A mirror's link carries one block at a time whichever transfer it belongs to, so more
+// connections add no bandwidth, only overlap of the round trips.
 struct ScriptedMirror {
     int32_t round_trip_ms = 10;  // request to the answer's first byte
-    int32_t block_ms = 5;        // each block of a body
+    int32_t block_ms = 5;        // each block on the mirror's link
     // The answer to a request sent at `at` for `run` blocks from `block`; a body by default.
     std::function<ScriptedAnswer(SchedulerTime at, int32_t block, int32_t run)> answer;
 };
@@ -51,6 +54,7 @@ struct ScriptedOutcome {
     std::set<int64_t> cancelled;                     // transfers the scheduler cancelled
     std::map<int32_t, int> verified_from;            // mirror -> blocks it delivered that were checked good
     std::map<int32_t, SchedulerTime> last_block_at;  // mirror -> when its last checked block arrived
+    std::map<int32_t, int> max_connections;          // mirror -> most transfers running there at once
     DownloadReport report;
 
     // Requests on `mirror`, oldest first.
