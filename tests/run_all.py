@@ -112,7 +112,13 @@ def main():
     # A short run of each fuzz target; scripts/fuzz with more seconds runs them longer.
     stage("fuzz targets (7 s each)", ["scripts/fuzz", "7"])
 
-    env = dict(os.environ, INSTALLER_ROOT=ROOT)
+    # Tests that Wine itself failed under are run once more in a fresh session; each such
+    # re-run is written here and counted in the summary.
+    rerun_log = os.path.join(ROOT, "build", "wine-reruns.txt")
+    os.makedirs(os.path.dirname(rerun_log), exist_ok=True)
+    if os.path.exists(rerun_log):
+        os.remove(rerun_log)
+    env = dict(os.environ, INSTALLER_ROOT=ROOT, INSTALLER_WINE_RERUN_LOG=rerun_log)
     if os.path.isdir(os.path.join(ROOT, "build/win64")):
         count_unittest("integration tests", "tests/integration", env)
 
@@ -121,6 +127,12 @@ def main():
         count_unittest("shipped 32-bit installer under Wine", "tests/shipped", env)
 
     print()
+    reruns = []
+    if os.path.exists(rerun_log):
+        with open(rerun_log, encoding="utf-8") as f:
+            reruns = [line.strip() for line in f if line.strip()]
+    print(f"Wine re-runs (Wine itself failed, test run once more): {len(reruns)}"
+          + "".join(f"\n  {name}" for name in reruns))
     if problems:
         print("failed: " + "; ".join(problems))
     print(f"{passed} passed, {failed} failed")

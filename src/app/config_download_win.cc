@@ -16,7 +16,7 @@
 #include "config/package_description.h"
 #include "config/publisher_key.h"
 #include "config/signed_description.h"
-#include "identity/sha256.h"
+#include "base/sha256.h"
 #include "win/code_page_win.h"
 #include "win/ecdsa_verify_win.h"
 #include "win/internet_handle_win.h"

@@ -5,6 +5,7 @@
 #include <cwchar>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace installer {
 namespace {
@@ -14,6 +15,34 @@ constexpr int kRandRange = 32767;
 // The description is at most 10,240 bytes, so it cannot name more files or mirrors
 // than this; a larger count would only make us read defaults for millions of keys.
 constexpr int kMaxListed = 1024;
+
+// 19 digits always fit in int64_t; a package that large could not be downloaded anyway.
+constexpr size_t kMaxSizeDigits = 19;
+
+// The text without the blanks the INI reader may leave around a value.
+std::string_view Trimmed(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+std::optional<int64_t> ParseSize(std::string_view text) {
+    if (text.empty() || text.size() > kMaxSizeDigits) {
+        return std::nullopt;
+    }
+    int64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
 
 std::wstring Numbered(const wchar_t* stem, int n) {
     return stem + std::to_wstring(n);
@@ -66,6 +95,21 @@ int ChooseWeightedFile(std::vector<double> weights, int draw) {
         lower = upper;
     }
     return 0;
+}
+
+PackageIntegrity ParsePackageIntegrity(const std::optional<std::string>& sha256_text,
+                                       const std::optional<std::string>& size_text) {
+    PackageIntegrity integrity;
+    if (!sha256_text) {
+        return integrity;
+    }
+    integrity.required = true;
+    integrity.well_formed = ParseSha256Hex(Trimmed(*sha256_text), integrity.sha256);
+    if (size_text) {
+        integrity.size = ParseSize(Trimmed(*size_text));
+        integrity.well_formed = integrity.well_formed && integrity.size.has_value();
+    }
+    return integrity;
 }
 
 PackageIntegrity ReadPackageIntegrity(const IProfileReader& ini, const std::wstring& section) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,12 @@ bool HasPackageFiles(const IProfileReader& ini);
 // Picks a setup file by weight from the draw `draw` (taken modulo 32,767). A draw on a
 // boundary, a draw of 0, a zero total and an empty list give file 0.
 int ChooseWeightedFile(std::vector<double> weights, int draw);
+
+// Reads the whole-file keys from their text values (nullopt = the key is missing).
+// "FileSha256" must be 64 hexadecimal digits; "FileSize" 1 to 19 decimal digits. Without
+// "FileSha256" nothing is required and "FileSize" is not looked at. Never fails.
+PackageIntegrity ParsePackageIntegrity(const std::optional<std::string>& sha256_text,
+                                       const std::optional<std::string>& size_text);
 
 // Reads "FileSha256" and "FileSize" of `section` (see ParsePackageIntegrity). Never fails.
 PackageIntegrity ReadPackageIntegrity(const IProfileReader& ini, const std::wstring& section);

@@ -52,8 +52,9 @@ enum class DownloadFailureCause {
 };
 
 enum class FlowActionKind {
-    // Hide 1013, 1020, 1014, 1015, 1017, 1016, 1019 and 1011; show 1012, 1000, 1007 and
-    // 1018; disable the close button 1021; start timer 9994 with 10 ms; invalidate and
+    // Hide the licence box and link, the folder box, Browse, both options, the custom link
+    // and Install now; show the picture, the progress bar, its text and caption; disable
+    // the close button; start the slide timer with 10 ms; invalidate and
     // update the window. The flow's stage is already kInstall.
     kEnterInstallStage,
     // Send statistics report `report_type`. `report_on_thread`: on a thread of its own,
@@ -64,23 +65,24 @@ enum class FlowActionKind {
     // messages and showing `SetupWaitProgress`, then call `OnSetupFinished` with the
     // outcome. Only one run per flow.
     kRunSetup,
-    // Progress bar 1000 at `percent` and text 1007 = ProgressText(percent).
+    // The progress bar at `percent` and its text = ProgressText(percent).
     kShowProgress,
-    // Stop timer 9994; progress bar 100; hide 1000, 1007 and 1018; show the Start now
-    // button 1024; hide 1011; invalidate and update; enable the close button 1021.
+    // Stop the slide timer; progress bar at 100; hide the progress bar, its text and
+    // caption; show Start now; hide Install now; invalidate and update; enable the close
+    // button.
     kEnterFinishStage,
     // The Install stage ends without an installation (setup or download failed): stop
-    // timer 9994; hide 1000, 1007 and 1018; invalidate and update; enable the close
-    // button 1021. The stage stays kInstall; Start now is not shown.
+    // slide timer; hide the progress bar, its text and caption; invalidate and update;
+    // enable the close button. The stage stays kInstall; Start now is not shown.
     kStopInstallStage,
-    // Enable (`enabled`) or disable the Install now button 1011.
+    // Enable (`enabled`) or disable the Install now button.
     kEnableInstallButton,
     // Modal message box with `text` and an OK button.
     kShowMessage,
-    // Show `text` (the new installation directory) in the edit box 1014.
+    // Show `text` (the new installation directory) in the folder box.
     kShowInstallDir,
     // The slide show moved on: invalidate (with erase) and update the window, start
-    // timer 9994 again with `delay_ms`. The picture is "Install<slide()>.jpg".
+    // slide timer again with `delay_ms`. The picture is "Install<slide()>.jpg".
     kShowNextSlide,
     // Open `path` (the installed "\Main.exe") with the shell; when that fails, show
     // `text` in a message box. The action that follows runs in either case.
@@ -131,11 +133,11 @@ class InstallFlow {
   public:
     explicit InstallFlow(InstallFlowSettings settings);
 
-    // Install now (1011). Welcome: switch to the Install stage and send report 2; when
+    // Install now. Welcome: switch to the Install stage and send report 2; when
     // the package is ready, also run the setup. Ignored while the licence box is
     // unchecked or after the download failed (the button is disabled then).
     FlowActions OnInstallPressed();
-    // Timer 9998: the package is complete. Runs the setup if Install now was pressed.
+    // The download-complete timer: the package is complete. Runs the setup if Install now was pressed.
     FlowActions OnDownloadComplete();
     // The manager's progress (percent 0..99). Shown scaled to 85 only in the Install
     // stage while the download runs; ignored before Install now and afterwards.
@@ -147,23 +149,23 @@ class InstallFlow {
     // the Finish stage. Otherwise a message with the reason, the Install stage ends, no
     // report, and Main.exe is never started.
     FlowActions OnSetupFinished(SetupOutcome outcome);
-    // Close button 1021. Finish stage: start Main.exe when run-now is checked (and the
+    // The close button. Finish stage: start Main.exe when run-now is checked (and the
     // setup succeeded), then end. Welcome: end. Install stage: only once it has stopped
     // after a failure (the button is disabled before). Never while the setup runs.
     FlowActions OnClosePressed();
     // The dialog's cancel (Esc, Alt+F4): ends the dialog in any stage without starting
     // anything, except while the setup runs (the window waits for it then).
     FlowActions OnCancelRequested();
-    // Start now 1024: in the Finish stage after a successful setup, start Main.exe and end.
+    // Start now: in the Finish stage after a successful setup, start Main.exe and end.
     FlowActions OnStartNowPressed();
-    // Licence box 1013: enables or disables Install now (stays disabled after a failed download).
+    // The licence box: enables or disables Install now (stays disabled after a failed download).
     FlowActions OnLicenceToggled(bool checked);
     FlowActions OnRunNowToggled(bool checked);
     FlowActions OnStartAtBootToggled(bool checked);
     // Browse picked `folder` (its file-system path). Welcome stage only. An empty path
     // (a virtual folder without one) changes nothing.
     FlowActions OnFolderChosen(const std::wstring& folder);
-    // Timer 9994: next picture of the slide show (Install stage only).
+    // The slide timer: next picture of the slide show (Install stage only).
     FlowActions OnSlideTimer();
 
     InstallStage stage() const { return stage_; }

@@ -1,10 +1,10 @@
-// The installer window: initialisation, painting, commands, the hand-over of download
-// events to the window thread, and the setup run.
+// The installer window: initialisation, painting, commands, and the hand-over of download
+// events to the window thread. Its layout at a display scale and the setup run live in
+// window_scale_win and setup_launch_win.
 #include "dialog/online_install_dlg_win.h"
 
 #include <windows.h>
 #include <commctrl.h>
-#include <objbase.h>
 #include <shellapi.h>
 #include <shlobj.h>
 #include <shlwapi.h>
@@ -17,13 +17,12 @@
 #include "dialog/licence_address.h"
 #include "dialog/resource.h"
 #include "dialog/package_naming.h"
-#include "download/package_integrity.h"
-#include "download/package_verify.h"
 #include "identity/install_report_win.h"
 #include "skin/background_win.h"
 #include "skin/mem_dc_win.h"
 #include "skin/skin_manager_win.h"
 #include "skin/skin_scale.h"
+#include "win/com_ptr_win.h"
 #include "win/dpi_win.h"
 #include "win/gdi_win.h"
 #include "win/message_filter_win.h"
@@ -83,98 +82,14 @@ int64_t PackageBytes(const std::vector<BlockInfo>& blocks) {
     return total;
 }
 
-DialogBaseUnits BaseUnitsOf(HWND dialog) {
-    RECT units{0, 0, 4, 8};
-    if (!::MapDialogRect(dialog, &units)) {
-        return {};
-    }
-    return {units.right, units.bottom};
-}
-
-RECT ChildRectInParent(HWND parent, HWND child) {
-    RECT r{};
-    ::GetWindowRect(child, &r);
-    ::MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
-    return r;
-}
-
-// Reads up to `length` bytes at `offset` of the locked package: the count read (short
-// at the end of the file), or -1 when the platform fails.
-int64_t ReadAt(HANDLE file, int64_t offset, uint8_t* buffer, int32_t length) {
-    LARGE_INTEGER position;
-    position.QuadPart = offset;
-    if (!::SetFilePointerEx(file, position, nullptr, FILE_BEGIN)) {
-        return -1;
-    }
-    DWORD n = 0;
-    if (!::ReadFile(file, buffer, static_cast<DWORD>(length), &n, nullptr)) {
-        return -1;
-    }
-    return n;
-}
-
-// CreateProcessW's error for a program whose manifest requires elevation; MinGW's
-// <winerror.h> does not name it.
-constexpr DWORD kErrorElevationRequired = 740;
-
-// Splits a command line of the form `"path" arguments` (as SetupCommandLine builds it) into
-// the unquoted path and the arguments without their leading spaces. False when it does not
-// start with a quoted path.
-bool SplitQuotedCommand(const std::wstring& command_line, std::wstring* path, std::wstring* arguments) {
-    if (command_line.size() < 2 || command_line[0] != L'"') {
-        return false;
-    }
-    const size_t close = command_line.find(L'"', 1);
-    if (close == std::wstring::npos || close == 1) {
-        return false;
-    }
-    *path = command_line.substr(1, close - 1);
-    const size_t rest = command_line.find_first_not_of(L' ', close + 1);
-    *arguments = rest == std::wstring::npos ? std::wstring() : command_line.substr(rest);
-    return true;
-}
-
-// Starts `command_line` hidden through the shell's "runas" verb, which shows the consent
-// prompt. Returns the process handle (owned by the caller), or null with `*error` set:
-// ERROR_CANCELLED when the user declines.
-HANDLE StartElevated(HWND owner, const std::wstring& command_line, DWORD* error) {
-    std::wstring path;
-    std::wstring arguments;
-    if (!SplitQuotedCommand(command_line, &path, &arguments)) {
-        *error = ERROR_BAD_FORMAT;
-        return nullptr;
-    }
-    // The shell may hand the verb to an extension: it wants COM on this thread.
-    const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
-    SHELLEXECUTEINFOW info{};
-    info.cbSize = sizeof(info);
-    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
-    info.hwnd = owner;
-    info.lpVerb = L"runas";
-    info.lpFile = path.c_str();
-    info.lpParameters = arguments.empty() ? nullptr : arguments.c_str();
-    info.nShow = SW_HIDE;
-    const BOOL started = ::ShellExecuteExW(&info);
-    *error = started ? ERROR_SUCCESS : ::GetLastError();
-    if (SUCCEEDED(com)) {
-        ::CoUninitialize();
-    }
-    if (started && info.hProcess == nullptr) {
-        // Started, but through something that gives no process to wait for: the outcome
-        // could not be known, so it must not be reported as a success.
-        *error = ERROR_INVALID_HANDLE;
-    }
-    return started ? info.hProcess : nullptr;
-}
-
 }  // namespace
 
 COnlineInstallDlg::COnlineInstallDlg(CBlockDownloadMgr& manager,
                                      const IProfileReader& description,
                                      std::wstring argument)
     : manager_(manager), description_(description), argument_(std::move(argument)) {
-    m_hIcon = static_cast<HICON>(
-        ::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_INSTALLER), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
+    icon_.Set(static_cast<HICON>(
+        ::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_INSTALLER), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE)));
     // The only seeding in the program; the description request drew its number before.
     std::srand(static_cast<unsigned>(std::time(nullptr)));
     manager_.SetSink(this);
@@ -213,11 +128,11 @@ void COnlineInstallDlg::OnDownloadFailed(CBlockDownloadMgr*, DownloadFailure rea
 // --- Initialisation ---
 
 bool COnlineInstallDlg::OnInitDialog() {
-    CaptureBaseLayout();
+    scale_.Capture(hwnd());
     win::KeepOwnLayoutOnDpiChange(hwnd());
     BindControls();
-    ::SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
-    ::SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+    ::SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_.Get()));
+    ::SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_.Get()));
 
     package_ = ReadPackageDescription(description_, [] { return std::rand(); });
 
@@ -247,64 +162,9 @@ bool COnlineInstallDlg::OnInitDialog() {
     return true;
 }
 
-void COnlineInstallDlg::CaptureBaseLayout() {
-    template_font_ = reinterpret_cast<HFONT>(::SendMessageW(hwnd(), WM_GETFONT, 0, 0));
-    template_font_dpi_ = win::WindowDpi(hwnd());
-    const DialogBaseUnits created = BaseUnitsOf(hwnd());
-    DialogBaseUnits base;
-    if (win::ScopedFont font_at_96(win::FontForDpi(template_font_, template_font_dpi_, kBaseDpi)); font_at_96) {
-        const SIZE units = win::DialogBaseUnitsOf(font_at_96.Get());
-        base = {units.cx, units.cy};
-    }
-    auto at_base_dpi = [&](const SkinRect& r) {
-        if (base.x > 0 && created.x > 0) {
-            return RemapDialogRect(r, created, base);
-        }
-        // Without font measures: the created layout shrunk in proportion.
-        return SkinRect{RoundedMulDiv(r.left, kBaseDpi, template_font_dpi_),
-                        RoundedMulDiv(r.top, kBaseDpi, template_font_dpi_),
-                        RoundedMulDiv(r.right, kBaseDpi, template_font_dpi_),
-                        RoundedMulDiv(r.bottom, kBaseDpi, template_font_dpi_)};
-    };
-    RECT client{};
-    ::GetClientRect(hwnd(), &client);
-    const SkinRect window = at_base_dpi(ToSkinRect(client));
-    base_window_size_ = {window.width(), window.height()};
-    base_layout_.clear();
-    for (HWND child = ::GetWindow(hwnd(), GW_CHILD); child != nullptr; child = ::GetWindow(child, GW_HWNDNEXT)) {
-        base_layout_.emplace_back(child, at_base_dpi(ToSkinRect(ChildRectInParent(hwnd(), child))));
-    }
-}
-
 void COnlineInstallDlg::ApplyDpi(int dpi, const POINT* position) {
     dpi_ = dpi;
-    // The font the children have now is deleted only once they all have the new one.
-    const win::ScopedFont previous_font(scaled_font_.Take());
-    HFONT font = template_font_;
-    if (dpi != template_font_dpi_) {
-        scaled_font_.Set(win::FontForDpi(template_font_, template_font_dpi_, dpi));
-        if (scaled_font_) {
-            font = scaled_font_.Get();
-        }
-    }
-    // The border is painted, so the window is as large as its client area plus whatever
-    // frame the system adds.
-    RECT window{};
-    RECT client{};
-    ::GetWindowRect(hwnd(), &window);
-    ::GetClientRect(hwnd(), &client);
-    const SkinSize size = ScaleForDpi(base_window_size_, dpi);
-    const int width = size.width + (window.right - window.left) - client.right;
-    const int height = size.height + (window.bottom - window.top) - client.bottom;
-    const POINT at = position != nullptr ? *position : POINT{window.left, window.top};
-    ::SetWindowPos(hwnd(), nullptr, at.x, at.y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
-    for (const auto& [child, base] : base_layout_) {
-        const SkinRect r = ScaleForDpi(base, dpi);
-        ::SetWindowPos(child, nullptr, r.left, r.top, r.width(), r.height(), SWP_NOZORDER | SWP_NOACTIVATE);
-        if (font != nullptr) {
-            ::SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-        }
-    }
+    scale_.Apply(hwnd(), dpi, position);
     for (CLrButton* button : {&m_browseButton, &m_installButton, &m_startButton, &m_closeButton, &m_minButton}) {
         button->SetDpi(dpi);
     }
@@ -377,7 +237,7 @@ std::optional<LRESULT> COnlineInstallDlg::HandleMessage(UINT message, WPARAM wpa
             Paint();
             return 0;
         case WM_QUERYDRAGICON:
-            return reinterpret_cast<LRESULT>(m_hIcon);
+            return reinterpret_cast<LRESULT>(icon_.Get());
         case WM_TIMER:
             OnTimer(wparam);
             return std::nullopt;  // the default handling sees every timer too
@@ -446,8 +306,7 @@ void COnlineInstallDlg::OnTimer(UINT_PTR id) {
         case kDownloadCompleteTimerId: {
             ::KillTimer(hwnd(), kDownloadCompleteTimerId);
             // Hold the finished package so that it cannot be replaced before it runs.
-            package_lock_.Set(::CreateFileW(flow_->package_path().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+            setup_launch_.Lock(flow_->package_path());
             Apply(flow_->OnDownloadComplete());
             break;
         }
@@ -530,7 +389,7 @@ void COnlineInstallDlg::OnCancel() {
 void COnlineInstallDlg::OnBrowse() {
     // The folder browser wants COM on this thread; keep it only for the call, so that
     // the statistics report can initialise COM its own way afterwards.
-    const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    const win::ScopedComApartment com(COINIT_APARTMENTTHREADED);
     wchar_t display_name[MAX_PATH] = {};
     BROWSEINFOW info{};
     info.hwndOwner = hwnd();
@@ -546,9 +405,6 @@ void COnlineInstallDlg::OnBrowse() {
             Apply(flow_->OnFolderChosen(path));
         }
     }
-    if (SUCCEEDED(com)) {
-        ::CoUninitialize();
-    }
 }
 
 // --- Painting ---
@@ -561,7 +417,7 @@ void COnlineInstallDlg::Paint() {
         ::GetClientRect(hwnd(), &client);
         const int x = (client.right - ::GetSystemMetrics(SM_CXICON) + 1) / 2;
         const int y = (client.bottom - ::GetSystemMetrics(SM_CYICON) + 1) / 2;
-        ::DrawIcon(paint.Get(), x, y, m_hIcon);
+        ::DrawIcon(paint.Get(), x, y, icon_.Get());
         return;
     }
     RECT client{};
@@ -727,95 +583,9 @@ void COnlineInstallDlg::ApplyOne(const FlowAction& action) {
 }
 
 void COnlineInstallDlg::RunSetup(const FlowAction& action) {
-    SetupOutcome outcome;
-    // Check every block again through the handle that keeps the package locked, so
-    // that what runs is exactly what was verified.
-    if (!package_lock_) {
-        package_lock_.Set(::CreateFileW(action.path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
-    }
-    const HANDLE file = package_lock_.Get();
-    const ReadAtFn read_at = [file](int64_t offset, uint8_t* buffer, int32_t length) {
-        return ReadAt(file, offset, buffer, length);
-    };
-    // Then the whole file, when the description gives its SHA-256: blocks that each match
-    // their MD5 can still be, together, not the file that was published.
-    const bool intact = package_lock_ && VerifyPackageBlocks(read_at, package_.blocks) &&
-                        WholeFilePasses(CheckWholeFile(read_at, package_.integrity));
-    if (!intact) {
-        outcome.kind = SetupOutcome::Kind::kPackageInvalid;
-        package_lock_.Close();
-    } else {
-        outcome = RunPackage(action.command_line);
-    }
+    const SetupOutcome outcome = setup_launch_.Run(hwnd(), action.path, action.command_line, package_.blocks,
+                                                   package_.integrity, [this](int percent) { ShowProgress(percent); });
     Apply(flow_->OnSetupFinished(outcome));
-}
-
-SetupOutcome COnlineInstallDlg::RunPackage(const std::wstring& command_line) {
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_HIDE;
-    PROCESS_INFORMATION process{};
-    std::wstring mutable_command = command_line;  // CreateProcessW may write into it
-    process_started_ = true;
-    const BOOL created = ::CreateProcessW(nullptr, mutable_command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                          &startup, &process);
-    DWORD create_error = created ? ERROR_SUCCESS : ::GetLastError();
-    win::ScopedKernelHandle process_handle(created ? process.hProcess : nullptr);
-    win::ScopedKernelHandle thread_handle(created ? process.hThread : nullptr);
-    if (!created && create_error == kErrorElevationRequired) {
-        // The setup's manifest asks for administrator rights, which CreateProcessW cannot
-        // give: ask the user through the shell, with the same path and arguments. The
-        // package stays locked until the elevated process exists.
-        process_handle.Set(StartElevated(hwnd(), command_line, &create_error));
-    }
-    // The image is mapped now (or nothing started): the lock has done its work.
-    package_lock_.Close();
-    SetupOutcome outcome;
-    if (!process_handle) {
-        outcome.kind = SetupOutcome::Kind::kCouldNotStart;
-        outcome.code = create_error;
-        return outcome;
-    }
-    outcome.kind = SetupOutcome::Kind::kExited;
-    outcome.code = WaitWithProgress(process_handle.Get());
-    return outcome;
-}
-
-DWORD COnlineInstallDlg::WaitWithProgress(HANDLE process) {
-    SetupWaitProgress progress;
-    bool quit_seen = false;
-    int quit_code = 0;
-    for (;;) {
-        MSG msg;
-        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            if (msg.message == WM_QUIT) {
-                quit_seen = true;
-                quit_code = static_cast<int>(msg.wParam);
-                continue;
-            }
-            if (win::PreTranslateForControl(&msg)) {
-                continue;
-            }
-            ::TranslateMessage(&msg);
-            ::DispatchMessageW(&msg);
-        }
-        if (::WaitForSingleObject(process, 10) != WAIT_TIMEOUT) {
-            break;
-        }
-        if (const std::optional<int> percent = progress.OnWaitTimeout()) {
-            ShowProgress(*percent);
-        }
-    }
-    if (quit_seen) {
-        ::PostQuitMessage(quit_code);
-    }
-    DWORD exit_code = 0;
-    if (!::GetExitCodeProcess(process, &exit_code)) {
-        exit_code = ::GetLastError();
-    }
-    return exit_code;
 }
 
 void COnlineInstallDlg::StartMainProgram(const FlowAction& action) {

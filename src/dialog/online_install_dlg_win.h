@@ -11,8 +11,9 @@
 
 #include "base/profile_reader.h"
 #include "config/package_description.h"
-#include "dialog/dialog_layout.h"
 #include "dialog/install_flow.h"
+#include "dialog/setup_launch_win.h"
+#include "dialog/window_scale_win.h"
 #include "download/block_download_mgr.h"
 #include "download/download_event.h"
 #include "skin/lr_button_win.h"
@@ -55,10 +56,8 @@ class COnlineInstallDlg final : public win::DialogWindow, public IDownloadEvent,
 
   private:
     void BindControls();
-    // Notes where every control lies at 96 DPI, from where the template put it.
-    void CaptureBaseLayout();
-    // Lays the window and its controls out at `dpi` and redraws; the window's top-left
-    // corner goes to `position` when given.
+    // Lays the window and its controls out at `dpi`, skins the buttons for it and redraws;
+    // the window's top-left corner goes to `position` when given.
     void ApplyDpi(int dpi, const POINT* position);
     void SkinButtons();
     void Paint();
@@ -78,32 +77,22 @@ class COnlineInstallDlg final : public win::DialogWindow, public IDownloadEvent,
     // Runs the setup hidden and waits for it while the window stays alive; feeds the
     // outcome back into the flow.
     void RunSetup(const FlowAction& action);
-    SetupOutcome RunPackage(const std::wstring& command_line);
-    DWORD WaitWithProgress(HANDLE process);
     void StartMainProgram(const FlowAction& action);
     void EndDialog();
 
     CBlockDownloadMgr& manager_;
     const IProfileReader& description_;
     std::wstring argument_;
-    HICON m_hIcon = nullptr;
+    win::ScopedIcon icon_;
 
-    // The display scale the window is laid out and painted at, and its layout at 96 DPI.
+    // The display scale the window is laid out and painted at, and how it gets there.
     int dpi_ = kBaseDpi;
-    SkinSize base_window_size_;
-    std::vector<std::pair<HWND, SkinRect>> base_layout_;
-    // The template's font and the DPI it was made for; the font for dpi_ when that
-    // differs (owned).
-    HFONT template_font_ = nullptr;
-    int template_font_dpi_ = kBaseDpi;
-    win::ScopedFont scaled_font_;
+    WindowScale scale_;
 
     PackageDescription package_;
     std::unique_ptr<InstallFlow> flow_;
-    // Held from the moment the package is complete until its setup has started, so
-    // that nobody can replace the verified bytes in the shared folder.
-    win::ScopedFileHandle package_lock_;
-    bool process_started_ = false;
+    // Holds the package from the moment it is complete until its setup has started.
+    SetupLaunch setup_launch_;
 
     CMyLabel m_progressText;
     CMyLabel m_label1004;

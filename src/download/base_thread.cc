@@ -35,7 +35,11 @@ void CBaseThread::Entry(CBaseThread* self) {
     if (self == nullptr) {
         return;
     }
-    self->Run();
+    try {
+        self->Run();
+    } catch (...) {
+        // A thread must not end the process: what could not run is over all the same.
+    }
     self->OnExit();
     self->exited_.store(true, std::memory_order_release);
 }

@@ -7,7 +7,7 @@
 #include <new>
 #include <system_error>
 
-#include "identity/md5.h"
+#include "base/md5.h"
 
 namespace installer {
 namespace {

@@ -56,7 +56,13 @@ void CBlockDownloadThread::Run() {
         result_ = RangeResult{};
         result_.error = TransferError::kCancelled;
     } else {
-        ok = DownloadRange(url_, offset_);
+        try {
+            ok = DownloadRange(url_, offset_);
+        } catch (...) {
+            // Out of memory on the way: a failed attempt, which the manager hands on.
+            result_ = RangeResult{};
+            result_.error = TransferError::kOther;
+        }
     }
     transfer_ended_ = true;
     const int32_t index = block_index_ + blocks_reported_;

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "identity/md5.h"
+#include "base/md5.h"
 
 namespace installer {
 

@@ -1,4 +1,4 @@
-// Parsing of the whole-file keys and the streaming whole-file check.
+// The streaming whole-file check of a finished package.
 #include "download/package_integrity.h"
 
 #include <algorithm>
@@ -7,52 +7,9 @@
 namespace installer {
 namespace {
 
-// 19 digits always fit in int64_t; a package that large could not be downloaded anyway.
-constexpr size_t kMaxSizeDigits = 19;
-
 constexpr int32_t kChunk = 1 << 20;
 
-// The text without the blanks the INI reader may leave around a value.
-std::string_view Trimmed(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
-
-std::optional<int64_t> ParseSize(std::string_view text) {
-    if (text.empty() || text.size() > kMaxSizeDigits) {
-        return std::nullopt;
-    }
-    int64_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') {
-            return std::nullopt;
-        }
-        value = value * 10 + (c - '0');
-    }
-    return value;
-}
-
 }  // namespace
-
-PackageIntegrity ParsePackageIntegrity(const std::optional<std::string>& sha256_text,
-                                       const std::optional<std::string>& size_text) {
-    PackageIntegrity integrity;
-    if (!sha256_text) {
-        return integrity;
-    }
-    integrity.required = true;
-    integrity.well_formed = ParseSha256Hex(Trimmed(*sha256_text), integrity.sha256);
-    if (size_text) {
-        integrity.size = ParseSize(Trimmed(*size_text));
-        integrity.well_formed = integrity.well_formed && integrity.size.has_value();
-    }
-    return integrity;
-}
 
 WholeFileCheck CheckWholeFile(const ReadAtFn& read_at, const PackageIntegrity& integrity) {
     if (!integrity.required) {

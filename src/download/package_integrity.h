@@ -1,7 +1,7 @@
 // The whole-file check of a finished package: its size and SHA-256 as the package
-// description gives them ("FileSize", "FileSha256"), read through any reader, e.g. the
-// handle that keeps the package locked until it runs. Descriptions without the digest
-// keep the block check alone.
+// description gives them ("FileSize", "FileSha256", read by config/package_description),
+// read through any reader, e.g. the handle that keeps the package locked until it runs.
+// Descriptions without the digest keep the block check alone.
 #pragma once
 
 #include <cstdint>
@@ -9,7 +9,7 @@
 #include <string>
 
 #include "download/package_verify.h"
-#include "identity/sha256.h"
+#include "base/sha256.h"
 
 namespace installer {
 
@@ -20,12 +20,6 @@ struct PackageIntegrity {
     Sha256Digest sha256{};        // "FileSha256", when required and well formed
     std::optional<int64_t> size;  // "FileSize", when present and well formed (only with the digest)
 };
-
-// Reads the whole-file keys from their text values (nullopt = the key is missing).
-// "FileSha256" must be 64 hexadecimal digits; "FileSize" 1 to 19 decimal digits. Without
-// "FileSha256" nothing is required and "FileSize" is not looked at. Never fails.
-PackageIntegrity ParsePackageIntegrity(const std::optional<std::string>& sha256_text,
-                                       const std::optional<std::string>& size_text);
 
 enum class WholeFileCheck {
     kNotRequired,     // no digest in the description: nothing to check

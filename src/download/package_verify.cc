@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "identity/md5.h"
+#include "base/md5.h"
 
 namespace installer {
 

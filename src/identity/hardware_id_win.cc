@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "identity/adapter_choice.h"
-#include "identity/com_ptr_win.h"
+#include "win/com_ptr_win.h"
 #include "win/code_page_win.h"
 
 namespace installer {

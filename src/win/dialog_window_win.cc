@@ -93,7 +93,12 @@ INT_PTR CALLBACK DialogWindow::DialogProc(HWND hwnd, UINT message, WPARAM wparam
         self = reinterpret_cast<DialogWindow*>(lparam);
         self->hwnd_ = hwnd;
         ::SetWindowLongPtrW(hwnd, DWLP_USER, lparam);
-        return self->OnInitDialog() ? TRUE : FALSE;
+        try {
+            return self->OnInitDialog() ? TRUE : FALSE;
+        } catch (...) {
+            self->EndModalLoop(IDABORT);  // as below: the window could not be set up
+            return FALSE;
+        }
     }
     self = reinterpret_cast<DialogWindow*>(::GetWindowLongPtrW(hwnd, DWLP_USER));
     if (self == nullptr) {
@@ -104,7 +109,16 @@ INT_PTR CALLBACK DialogWindow::DialogProc(HWND hwnd, UINT message, WPARAM wparam
         ::SetWindowLongPtrW(hwnd, DWLP_USER, 0);
         return FALSE;
     }
-    const std::optional<LRESULT> result = self->HandleMessage(message, wparam, lparam);
+    std::optional<LRESULT> result;
+    try {
+        result = self->HandleMessage(message, wparam, lparam);
+    } catch (...) {
+        // Nothing may unwind into the system's dialog manager (it would end the process
+        // with the system's crash dialog): a handler that could not finish (out of memory)
+        // ends the dialog instead, as closing it would.
+        self->EndModalLoop(IDABORT);
+        return FALSE;
+    }
     if (!result) {
         return FALSE;
     }

@@ -102,12 +102,21 @@ struct BcryptKeyTraits {
     static void Close(Handle h) { ::BCryptDestroyKey(h); }
 };
 
+// Icons loaded from resources at a size of the caller's (LoadImage without LR_SHARED),
+// destroyed with DestroyIcon.
+struct IconTraits {
+    using Handle = HICON;
+    static Handle Invalid() { return nullptr; }
+    static void Close(Handle h) { ::DestroyIcon(h); }
+};
+
 using ScopedKernelHandle = ScopedHandle<KernelHandleTraits>;
 using ScopedFileHandle = ScopedHandle<FileHandleTraits>;
 using ScopedBitmap = ScopedHandle<GdiObjectTraits<HBITMAP>>;
 using ScopedFont = ScopedHandle<GdiObjectTraits<HFONT>>;
 using ScopedBrush = ScopedHandle<GdiObjectTraits<HBRUSH>>;
 using ScopedMemoryDc = ScopedHandle<MemoryDcTraits>;
+using ScopedIcon = ScopedHandle<IconTraits>;
 using ScopedBcryptAlgorithm = ScopedHandle<BcryptAlgorithmTraits>;
 using ScopedBcryptKey = ScopedHandle<BcryptKeyTraits>;
 

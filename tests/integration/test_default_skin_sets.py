@@ -1,4 +1,4 @@
-"""tools/skin/make_default_skin.py: the larger image sets for 150 % and 200 % screens.
+"""src/skin/make_default_skin.py: the larger image sets for 150 % and 200 % screens.
 
 The generator runs once into a temporary folder. Every image skin.ini names must have its
 "@1.5x" and "@2x" copies, each frame scaled to exactly int(v * s + 0.5) pixels, drawn from
@@ -18,7 +18,7 @@ import unittest
 from PIL import Image, ImageChops, ImageStat
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-SCRIPT = os.path.join(ROOT, "tools", "skin", "make_default_skin.py")
+SCRIPT = os.path.join(ROOT, "src", "skin", "make_default_skin.py")
 SCALES = {"1.5": 1.5, "2": 2}  # file name label -> scale
 BAND = (40, 112, 186)  # the band's lower colour: the step images are shown over it
 

@@ -10,10 +10,10 @@ import unittest
 
 from PIL import Image
 
-from tests.harness.installer import InstallerTestCase, Sandbox, block_table, config_server, simple_description
-from tests.harness.nginx import Nginx
-from tests.harness.stage_look import (blown_up, control_box, first_frame, mean_difference,
-                                      picture_difference, skin_image, step_looks)
+from harness.driver import WINDOW_WAIT
+from harness.installer import InstallerTestCase, Sandbox, block_table, config_server, simple_description
+from harness.nginx import Nginx
+from harness.stage_look import blown_up, control_box, first_frame, mean_difference, picture_difference, skin_image, step_looks
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 ARTIFACTS = os.path.join(ROOT, "artifacts", "display_scale")
@@ -71,7 +71,7 @@ class DisplayScaleTest(InstallerTestCase):
         process = self.wine.start(sandbox.exe, "setup_1001_77", timeout=240,
                                   env={"DEMO_SETUP_SECONDS": "2", "DEMO_MAIN_NO_WINDOW": "1"})
         self.addCleanup(process.kill)
-        hwnd = self.driver.wait(title=TITLE, exe=EXE, timeout=40)["hwnd"]
+        hwnd = self.driver.wait(title=TITLE, exe=EXE, timeout=WINDOW_WAIT)["hwnd"]
         return process, hwnd
 
     def park_mouse(self, hwnd, scale):

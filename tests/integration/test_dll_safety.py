@@ -11,9 +11,11 @@ import tempfile
 import unittest
 import xml.etree.ElementTree as ElementTree
 
-from tests.harness.driver import Driver, DriverNotFound
-from tests.harness.installer import TINY_PACKAGE, INSTALLER_EXE, Sandbox, config_server, simple_description
-from tests.harness.wine import DLL_OVERRIDES, WineTestCase, to_windows_path, win32_build_dir, win64_exe
+from harness.driver import Driver, DriverNotFound, WINDOW_WAIT
+from harness.installer import INSTALLER_EXE, Sandbox, TINY_PACKAGE, config_server, simple_description
+from harness.builds import win32_build_dir, win64_exe
+from harness.wine import DLL_OVERRIDES, to_windows_path
+from harness.wine_test_case import WineTestCase
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 CANARY = os.path.join("tests", "win", "canary", "canary.dll")
@@ -137,7 +139,7 @@ class DllSafetyTest(WineTestCase):
             # The window means the description came through WinINet, the statistics report
             # read the adapter address, and the skin was drawn with GDI+ and AlphaBlend.
             try:
-                window = Driver(self.wine).wait(title="植入检查", exe="online_installer.exe", timeout=30)
+                window = Driver(self.wine).wait(title="植入检查", exe="online_installer.exe", timeout=WINDOW_WAIT)
             except DriverNotFound:
                 self.fail(f"no window; planted DLLs loaded: {self.canaries_loaded()}")
             self.assertGreater(window["rect"][2] - window["rect"][0], 300)
@@ -157,7 +159,7 @@ class DllSafetyTest(WineTestCase):
             p = self.wine.start(self.sandbox.exe, "setup_7_8", cwd=self.cwd, env=self.env, timeout=90)
             self.processes.append(p)
             try:
-                Driver(self.wine).wait(title="签名植入检查", exe="online_installer.exe", timeout=30)
+                Driver(self.wine).wait(title="签名植入检查", exe="online_installer.exe", timeout=WINDOW_WAIT)
             except DriverNotFound:
                 self.fail(f"no window; planted DLLs loaded: {self.canaries_loaded()}")
             self.assertEqual(self.canaries_loaded(), [])
@@ -181,7 +183,7 @@ class BuiltInstallerTest(unittest.TestCase):
         # kernel32 and msvcrt.
         if shutil.which(OBJDUMP) is None:
             self.skipTest(f"{OBJDUMP} is missing")
-        driver = win64_exe(os.path.join("tools", "test_driver", "test_driver.exe"))
+        driver = win64_exe(os.path.join("tests", "programs", "test_driver", "test_driver.exe"))
         check = subprocess.run(["/usr/bin/python3", CHECK_IMPORTS, "--objdump", OBJDUMP, driver],
                                capture_output=True, text=True)
         self.assertEqual(check.returncode, 1, check.stdout)

@@ -7,7 +7,7 @@ import subprocess
 import tempfile
 import unittest
 
-from tests.harness.wine import host_tool
+from harness.builds import host_tool
 
 BLOCK = 204800
 

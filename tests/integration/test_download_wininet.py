@@ -8,9 +8,10 @@ import tempfile
 import time
 import unittest
 
-from tests.harness.fault_server import FaultServer
-from tests.harness.nginx import Nginx
-from tests.harness.wine import REPO, WineSession, to_windows_path, win64_exe
+from harness.fault_server import FaultServer
+from harness.nginx import Nginx
+from harness.builds import REPO, win64_exe
+from harness.wine import WineSession, to_windows_path
 
 BLOCK = 204800
 PREFIX = os.path.join(REPO, "build", "wineprefix-download")

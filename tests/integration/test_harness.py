@@ -1,13 +1,16 @@
 """The Wine harness and the Windows test driver, checked on the driver's sample window."""
 import os
+import tempfile
 import time
 import unittest
 
 from PIL import Image
 
-from tests.harness.driver import SAMPLE_EXE, Driver, DriverNotFound, child
-from tests.harness.wine import READY_MARK, WineSession, WineTestCase, processes_in_prefix, win64_exe
-from tests.harness.xvfb import Xvfb
+from harness.driver import Driver, DriverNotFound, SAMPLE_EXE, child
+from harness.builds import win64_exe
+from harness.wine import READY_MARK, WineFailure, WineSession, processes_in_prefix
+from harness.wine_test_case import WineTestCase
+from harness.xvfb import Xvfb
 
 SAMPLE = "driver_sample.exe"
 BACKGROUND = (0x30, 0x90, 0xD0)
@@ -71,6 +74,73 @@ class WineSessionLifeTest(unittest.TestCase):
             self.assertIsNotNone(process.wait(30), "the watchdog did not end the program")
             self.assertTrue(process.timed_out)
             self.assertLess(time.monotonic() - started, 30)
+
+
+class WineRerunTest(unittest.TestCase):
+    """A test that Wine itself failed under runs once more in a fresh session, and only such a
+    test; the re-run is written to the log the summary counts."""
+
+    class FakeSession:
+        def close(self):
+            pass
+
+    def run_case(self, outcomes):
+        """Runs one test whose n-th attempt does `outcomes[n]` ("pass", "fail" or "wine")."""
+        attempts = []
+        sessions = []
+        fake = self.FakeSession
+
+        class Case(WineTestCase):
+            @classmethod
+            def open_session(cls):
+                sessions.append(fake())
+                return sessions[-1]
+
+            def test_it(self):
+                attempts.append(self.wine)
+                outcome = outcomes[len(attempts) - 1]
+                if outcome == "wine":
+                    raise WineFailure("wine client error: recvmsg: connection reset by peer")
+                self.assertEqual(outcome, "pass")
+
+        result = unittest.TestResult()
+        with tempfile.NamedTemporaryFile("r", suffix=".txt") as log:
+            saved = os.environ.get("INSTALLER_WINE_RERUN_LOG")
+            os.environ["INSTALLER_WINE_RERUN_LOG"] = log.name
+            try:
+                unittest.TestSuite([Case("test_it")]).run(result)
+            finally:
+                if saved is None:
+                    del os.environ["INSTALLER_WINE_RERUN_LOG"]
+                else:
+                    os.environ["INSTALLER_WINE_RERUN_LOG"] = saved
+            logged = log.read().split()
+        return result, attempts, sessions, logged
+
+    def test_a_wine_failure_is_run_once_more_in_a_fresh_session(self):
+        result, attempts, sessions, logged = self.run_case(["wine", "pass"])
+        self.assertTrue(result.wasSuccessful(), result.errors)
+        self.assertEqual(result.testsRun, 1)
+        self.assertEqual(len(attempts), 2)
+        self.assertIsNot(attempts[0], attempts[1])  # the second attempt had a session of its own
+        self.assertEqual(len(logged), 1)
+        self.assertTrue(logged[0].endswith("test_it"))
+
+    def test_at_most_once_and_then_it_counts(self):
+        result, attempts, _, logged = self.run_case(["wine", "wine", "pass"])
+        self.assertEqual(len(attempts), 2)
+        self.assertEqual(len(result.errors), 1)
+        self.assertIn("WineFailure", result.errors[0][1])
+        self.assertEqual(len(logged), 1)
+
+    def test_an_ordinary_failure_or_success_is_run_once(self):
+        for outcome, failures in (("fail", 1), ("pass", 0)):
+            result, attempts, sessions, logged = self.run_case([outcome, "pass"])
+            self.assertEqual(len(attempts), 1, outcome)
+            self.assertEqual(len(sessions), 1, outcome)
+            self.assertEqual(len(result.failures), failures, outcome)
+            self.assertEqual(result.testsRun, 1, outcome)
+            self.assertEqual(logged, [], outcome)
 
 
 class WineRunTest(WineTestCase):

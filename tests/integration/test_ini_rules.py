@@ -11,10 +11,12 @@ import os
 import tempfile
 import unittest
 
-from tests.harness.wine import WineTestCase, to_windows_path, win64_exe
+from harness.builds import win64_exe
+from harness.wine import to_windows_path
+from harness.wine_test_case import WineTestCase
 
-DESCRIPTION_READ = os.path.join("tools", "ini_dump", "description_read.exe")
-INI_DUMP = os.path.join("tools", "ini_dump", "ini_dump.exe")
+DESCRIPTION_READ = os.path.join("tests", "programs", "ini_dump", "description_read.exe")
+INI_DUMP = os.path.join("tests", "programs", "ini_dump", "ini_dump.exe")
 DEFAULT = "<default>"
 INT_DEFAULT = -77
 

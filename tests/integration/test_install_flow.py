@@ -7,10 +7,10 @@ import threading
 import time
 import unittest
 
-from tests.harness.installer import (InstallerTestCase, Sandbox, block_table, config_server, simple_description,
-                                     stats_requests)
-from tests.harness.nginx import Nginx
-from tests.harness.stage_look import filled_share, picture_difference, step_looks
+from harness.driver import WINDOW_WAIT
+from harness.installer import InstallerTestCase, Sandbox, block_table, config_server, simple_description, stats_requests
+from harness.nginx import Nginx
+from harness.stage_look import filled_share, picture_difference, step_looks
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 ARTIFACTS = os.path.join(ROOT, "artifacts", "install_flow")
@@ -83,7 +83,7 @@ class InstallFlowTest(InstallerTestCase):
         environment.update(env or {})
         process = self.wine.start(self.sandbox.exe, "setup_1001_77", timeout=240, env=environment)
         self.addCleanup(process.kill)
-        window = self.driver.wait(title=TITLE, exe=EXE, timeout=40)
+        window = self.driver.wait(title=TITLE, exe=EXE, timeout=WINDOW_WAIT)
         return server, process, window["hwnd"]
 
     def package_file(self):

@@ -8,9 +8,9 @@ import subprocess
 import tempfile
 import unittest
 
-from tests.harness.installer import (InstallerTestCase, Sandbox, block_table, blocks_requested, config_server,
-                                     stats_requests)
-from tests.harness.nginx import Nginx
+from harness.driver import WINDOW_WAIT
+from harness.installer import InstallerTestCase, Sandbox, block_table, blocks_requested, config_server, stats_requests
+from harness.nginx import Nginx
 from tests.integration.test_download_publish import parse_ini, publish_tool
 
 EXE = "online_installer.exe"
@@ -123,7 +123,7 @@ class InstallerWholeFileTest(InstallerTestCase):
         process = self.wine.start(self.sandbox.exe, "setup_1001_77", timeout=240,
                                   env={"DEMO_SETUP_SECONDS": "1", "DEMO_MAIN_NO_WINDOW": "1"})
         self.addCleanup(process.kill)
-        window = self.driver.wait(title=TITLE, exe=EXE, timeout=40)
+        window = self.driver.wait(title=TITLE, exe=EXE, timeout=WINDOW_WAIT)
         return server, process, window["hwnd"]
 
     def expect_refusal(self, ini_bytes):

@@ -13,9 +13,9 @@ import time
 import unittest
 import urllib.request
 
-from tests.harness.nginx import NGINX, free_port
-from tests.harness.process import end_process
-from tests.harness.wine import REPO, host_tool
+from harness.nginx import NGINX, free_port
+from harness.process import end_process
+from harness.builds import REPO, host_tool
 
 BLOCK = 204800
 

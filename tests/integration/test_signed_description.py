@@ -16,11 +16,11 @@ import tempfile
 import time
 import unittest
 
-from tests.harness.driver import Driver, child
-from tests.harness.installer import (InstallerTestCase, Sandbox, block_table, blocks_requested, config_server,
-                                     stats_requests)
-from tests.harness.nginx import Nginx
-from tests.harness.wine import REPO, WineTestCase, win64_exe
+from harness.driver import Driver, WINDOW_WAIT, child
+from harness.installer import InstallerTestCase, Sandbox, block_table, blocks_requested, config_server, stats_requests
+from harness.nginx import Nginx
+from harness.builds import REPO, win64_exe
+from harness.wine_test_case import WineTestCase
 from tests.integration.test_download_publish import publish_tool
 
 EXE = "online_installer.exe"
@@ -298,7 +298,7 @@ class SignedInstallerTest(InstallerTestCase):
         server.put("oemini/home.ini.sig", openssl_sign(TEST_PRIVATE_KEY, genuine))
         process = self.wine.start(self.sandbox.exe, "x_5_7_homepg", timeout=90)
         self.addCleanup(process.kill)
-        hwnd = self.driver.wait(title=TITLE, exe=EXE, timeout=40)["hwnd"]
+        hwnd = self.driver.wait(title=TITLE, exe=EXE, timeout=WINDOW_WAIT)["hwnd"]
         self.driver.press(hwnd, CLOSE, wait_ms=200)
         self.assertEqual(process.wait(30), 0)
         with open(self.sandbox.path("home.ini"), "rb") as f:
@@ -315,7 +315,7 @@ class SignedInstallerTest(InstallerTestCase):
             sig = f.read()
         server = self.serve(ini, sig)
         process = self.start(server)
-        window = self.driver.wait(title=TITLE, exe=EXE, timeout=40)
+        window = self.driver.wait(title=TITLE, exe=EXE, timeout=WINDOW_WAIT)
         hwnd = window["hwnd"]
         self.driver.press(hwnd, INSTALL_NOW, wait_ms=200)
         self.wait_until(lambda: (child(self.driver.window(hwnd), START_NOW) or {}).get("visible"), timeout=150,
@@ -343,7 +343,7 @@ class UnsignedBuildTest(WineTestCase):
         with config_server(ini) as server:
             process = self.wine.start(sandbox.exe, "setup_1001_77", timeout=90)
             self.addCleanup(process.kill)
-            driver.wait(title=TITLE, exe=EXE, timeout=40)
+            driver.wait(title=TITLE, exe=EXE, timeout=WINDOW_WAIT)
             requests = server.requests()
         self.assertTrue(any(r.startswith("GET /oemini/info.ini?id=") for r in requests), requests)
         self.assertFalse([r for r in requests if ".sig" in r], requests)
@@ -358,7 +358,7 @@ class LicenceLinkTest(WineTestCase):
         sandbox = Sandbox()
         self.addCleanup(sandbox.cleanup)
         program = sandbox.path("evil.exe")
-        shutil.copy2(win64_exe(os.path.join("tools", "demo_package", "payload", "Main.exe")), program)
+        shutil.copy2(win64_exe(os.path.join("tests", "programs", "demo_package", "payload", "Main.exe")), program)
         doc_url = doc_url_for("Z:" + program.replace("/", "\\"))
         with tempfile.TemporaryDirectory(prefix="licence-") as tmp:
             ini = write_description(tmp, bytes(3000), ["http://127.0.0.1:9/none.exe"])
@@ -368,7 +368,7 @@ class LicenceLinkTest(WineTestCase):
         with config_server(ini):
             process = self.wine.start(sandbox.exe, "setup_1001_77", timeout=90, env={"DEMO_MAIN_NO_WINDOW": "1"})
             self.addCleanup(process.kill)
-            hwnd = driver.wait(title=TITLE, exe=EXE, timeout=40)["hwnd"]
+            hwnd = driver.wait(title=TITLE, exe=EXE, timeout=WINDOW_WAIT)["hwnd"]
             driver.mouse_click(hwnd, LICENCE_LINK, x=10, y=6)
             time.sleep(5)  # Main.exe writes its log line at once when it starts
             self.assertTrue(process.running(), "the installer goes on")

@@ -15,18 +15,19 @@ import unittest
 
 from PIL import Image
 
-from tests.harness.driver import Driver, child
-from tests.harness.wine import WineTestCase, win64_build_dir, win64_exe
+from harness.driver import Driver, WINDOW_WAIT, child
+from harness.builds import win64_build_dir, win64_exe
+from harness.wine_test_case import WineTestCase
 
-GALLERY = os.path.join("tools", "skin", "skin_gallery.exe")
-CHECKS = os.path.join("tools", "skin", "skin_checks.exe")
+GALLERY = os.path.join("tools", "skin_gallery", "skin_gallery.exe")
+CHECKS = os.path.join("tests", "programs", "skin_checks", "skin_checks.exe")
 TITLE = "晴川音乐播放器"
 WHITE = (255, 255, 255)
 TOLERANCE = 6  # the display and GDI round colours a little
 
 
 def skin_folder():
-    return os.path.join(win64_build_dir(), "tools", "skin", "skin", "Default")
+    return os.path.join(win64_build_dir(), "tools", "skin_gallery", "skin", "Default")
 
 
 def artifact_folder():
@@ -72,7 +73,7 @@ class GalleryCase(WineTestCase):
     def start_gallery(self, exe, *args):
         process = self.wine.start(exe, *args)
         self.addCleanup(process.close)
-        self.window = self.driver.wait(title=TITLE, exe=os.path.basename(exe), timeout=30)
+        self.window = self.driver.wait(title=TITLE, exe=os.path.basename(exe), timeout=WINDOW_WAIT)
         self.hwnd = self.window["hwnd"]
         self.park_mouse()
         return process

@@ -2,12 +2,11 @@
 description download and its failures, up to the window."""
 import os
 import stat
-import time
 import unittest
 
-from tests.harness.driver import Driver, DriverNotFound
-from tests.harness.installer import Sandbox, config_server, simple_description, stats_requests
-from tests.harness.wine import WineTestCase
+from harness.driver import Driver, WINDOW_WAIT
+from harness.installer import Sandbox, config_server, simple_description, stats_requests
+from harness.wine_test_case import WineTestCase
 
 ARTIFACTS = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))),
                          "artifacts", "startup")
@@ -35,7 +34,7 @@ class StartupTest(WineTestCase):
     def test_good_description_opens_the_window(self):
         with config_server(simple_description(title="演示软件")) as server:
             p = self.start("setup_1001_9876543210")
-            window = self.driver.wait(title="演示软件", exe=EXE, timeout=30)
+            window = self.driver.wait(title="演示软件", exe=EXE, timeout=WINDOW_WAIT)
             os.makedirs(ARTIFACTS, exist_ok=True)
             shot = self.driver.screenshot(window["hwnd"], os.path.join(ARTIFACTS, "welcome.png"), settle=1.0)
             left, top, right, bottom = shot["rect"]
@@ -52,7 +51,7 @@ class StartupTest(WineTestCase):
     def test_window_drags_by_its_top_band_minimises_and_hides(self):
         with config_server(simple_description(title="窗口")):
             self.start()
-            window = self.driver.wait(title="窗口", exe=EXE, timeout=30)
+            window = self.driver.wait(title="窗口", exe=EXE, timeout=WINDOW_WAIT)
             hwnd = window["hwnd"]
             left, top, right, _ = window["rect"]
             band_bottom = next(c for c in window["children"] if c["id"] == 1023)["rect"][3]
@@ -94,12 +93,12 @@ class StartupTest(WineTestCase):
     def test_second_instance_of_a_mode_ends_at_once_and_home_mode_runs_beside(self):
         with config_server(simple_description(title="第一个"), simple_description(title="主页版")) as server:
             self.start("setup_1_2")
-            self.driver.wait(title="第一个", exe=EXE, timeout=30)
+            self.driver.wait(title="第一个", exe=EXE, timeout=WINDOW_WAIT)
             second = self.start("setup_3_4")
             self.assertEqual(second.wait(30), 0, "the second installer of the mode must end by itself")
             self.assertTrue(self.driver.no_msgbox(exe=EXE, within=1.0), self.driver.list(exe=EXE))
             home = self.start("x_5_7_homepg")
-            self.driver.wait(title="主页版", exe=EXE, timeout=30)
+            self.driver.wait(title="主页版", exe=EXE, timeout=WINDOW_WAIT)
             self.assertTrue(home.running())
             requests = server.requests()
             self.assertEqual(sum(r.startswith("GET /oemini/info.ini") for r in requests), 1, requests)
@@ -114,7 +113,7 @@ class StartupTest(WineTestCase):
         os.chmod(self.sandbox.path("info.ini"), stat.S_IRUSR)
         with config_server(simple_description(title="替换")):
             self.start()
-            self.driver.wait(title="替换", exe=EXE, timeout=30)
+            self.driver.wait(title="替换", exe=EXE, timeout=WINDOW_WAIT)
         with open(self.sandbox.path("info.ini"), "rb") as f:
             self.assertEqual(f.read(), simple_description(title="替换"))
 
@@ -127,7 +126,7 @@ class StartupTest(WineTestCase):
         self.assertGreater(body.index("很长".encode("utf-8")), 10240)
         with config_server(body):
             self.start()
-            self.driver.wait(title="很长", exe=EXE, timeout=30)
+            self.driver.wait(title="很长", exe=EXE, timeout=WINDOW_WAIT)
         with open(self.sandbox.path("info.ini"), "rb") as f:
             self.assertEqual(f.read(), body)
 

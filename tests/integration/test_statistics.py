@@ -1,87 +1,26 @@
 """The install statistics report under Wine, with nginx as the statistics server (its
-access log is the record) and a silent Python server for a server that never answers.
+access log is the record) and the fault server's silent mode for a server that never answers.
 
 report_probe.exe runs the installer's own report code; the installer tests at the end
 run the real installer and are skipped until its window exists.
 """
 import os
 import re
-import subprocess
-import sys
-import threading
 import time
 import unittest
 import urllib.parse
 
-from tests.harness.nginx import Nginx, free_port
-from tests.harness.wine import WineTestCase, win64_build_dir, win64_exe
+from harness.driver import WINDOW_WAIT
+from harness.nginx import Nginx, free_port
+from harness.fault_server import FaultServer
+from harness.builds import win64_build_dir, win64_exe
+from harness.wine_test_case import WineTestCase
 
-PROBE = os.path.join("tools", "report_probe", "report_probe.exe")
+PROBE = os.path.join("tests", "programs", "report_probe", "report_probe.exe")
 STATS_PATH = "/api/InstallData.ashx"
 # The caller's bound on one report (kReportWaitMs) and the slack allowed for Wine.
 REPORT_WAIT_S = 5.0
 SLACK_S = 1.5
-
-SILENT_SERVER = r"""
-import socket, sys, threading
-server = socket.socket()
-server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-server.bind((sys.argv[1], int(sys.argv[2])))
-server.listen(16)
-print(server.getsockname()[1], flush=True)
-held = []
-def hold(conn):
-    data = b""
-    while b"\r\n\r\n" not in data:
-        chunk = conn.recv(4096)
-        if not chunk:
-            return
-        data += chunk
-    # Report what arrived, then never answer.
-    print(data.split(b"\r\n", 1)[0].decode("latin-1"), flush=True)
-while True:
-    conn, _ = server.accept()
-    held.append(conn)
-    threading.Thread(target=hold, args=(conn,), daemon=True).start()
-"""
-
-
-class SilentServer:
-    """A server that accepts connections, reads the request and never answers.
-    Runs as its own process, ended by its pid."""
-
-    def __init__(self, host="127.0.0.1", port=0):
-        self.host = host
-        self.port = port
-
-    def __enter__(self):
-        self.process = subprocess.Popen([sys.executable, "-c", SILENT_SERVER, self.host, str(self.port)],
-                                        stdout=subprocess.PIPE, stdin=subprocess.DEVNULL, text=True)
-        line = self.process.stdout.readline()
-        if not line:
-            self.process.wait(10)
-            self.process.stdout.close()
-            raise RuntimeError(f"the silent server could not listen on {self.host}:{self.port}")
-        self.port = int(line)
-        self.lines = []
-        self.reader = threading.Thread(target=self._read, daemon=True)
-        self.reader.start()
-        return self
-
-    def _read(self):
-        for line in self.process.stdout:
-            self.lines.append(line.strip())
-
-    def url(self):
-        return f"http://{self.host}:{self.port}"
-
-    def __exit__(self, *exc):
-        self.process.kill()
-        self.process.wait(10)
-        self.reader.join(5)
-        self.process.stdout.close()
-        return False
-
 
 def parse_probe(text):
     """The probe's "key=value" lines as a list of pairs, in order."""
@@ -217,9 +156,9 @@ class ReportProbeTest(WineTestCase):
         self.assertLess(int(values(pairs, "elapsed_ms")[0]), REPORT_WAIT_S * 1000)
 
     def test_server_that_never_answers_delays_by_at_most_the_bound(self):
-        with SilentServer() as silent:
+        with FaultServer(None, "silent") as silent:
             start = time.monotonic()
-            pairs = self.run_probe("send", "--type", "1,0", "--arg", "x_3_4", "--base", silent.url())
+            pairs = self.run_probe("send", "--type", "1,0", "--arg", "x_3_4", "--base", silent.url(""))
             wall = time.monotonic() - start
             self.assertEqual(values(pairs, "outcome"), ["abandoned", "abandoned"])
             for elapsed in values(pairs, "elapsed_ms"):
@@ -229,10 +168,11 @@ class ReportProbeTest(WineTestCase):
             self.assertLess(wall, 2 * REPORT_WAIT_S + 10)
             # Both requests did reach the server in full.
             deadline = time.monotonic() + 5
-            while len(silent.lines) < 2 and time.monotonic() < deadline:
+            while len(silent.request_lines()) < 2 and time.monotonic() < deadline:
                 time.sleep(0.1)
-            self.assertEqual(len(silent.lines), 2, silent.lines)
-            for line, report_type in zip(silent.lines, ("1", "0")):
+            lines = silent.request_lines()
+            self.assertEqual(len(lines), 2, lines)
+            for line, report_type in zip(lines, ("1", "0")):
                 self.assertRegex(line, rf"^GET {re.escape(STATS_PATH)}\?partnerid=3&partnersubid=4&mac=&phs="
                                        rf"{self.wine_serial}&type={report_type} HTTP/1\.1$")
 
@@ -284,8 +224,8 @@ class InstallerReportTest(WineTestCase):
     """The reports the real installer sends at start-up, on "立即安装" and after the setup."""
 
     def setUp(self):
-        from tests.harness.driver import Driver
-        from tests.harness.installer import Sandbox
+        from harness.driver import Driver
+        from harness.installer import Sandbox
         self.sandbox = Sandbox()
         self.addCleanup(self.sandbox.cleanup)
         self.driver = Driver(self.wine)
@@ -296,34 +236,34 @@ class InstallerReportTest(WineTestCase):
         return process
 
     def test_start_up_sends_one_type1_report_with_the_partner_numbers(self):
-        from tests.harness.installer import config_server, simple_description, stats_requests
+        from harness.installer import config_server, simple_description, stats_requests
         with config_server(simple_description(title="演示软件")) as server:
             self.start("setup_1001_9876543210")
-            self.driver.wait(title="演示软件", exe="online_installer.exe", timeout=30)
+            self.driver.wait(title="演示软件", exe="online_installer.exe", timeout=WINDOW_WAIT)
             reports = stats_requests(server)
             self.assertEqual([(r["type"], r["partnerid"], r["partnersubid"], r["mac"]) for r in reports],
                              [("1", "1001", "9876543210", "")])
             self.assertEqual(reports[0]["phs"], "WINEHDISK")
 
     def test_home_mode_sends_no_report(self):
-        from tests.harness.installer import config_server, simple_description, stats_requests
+        from harness.installer import config_server, simple_description, stats_requests
         with config_server(home_description=simple_description(title="演示软件")) as server:
             self.start("x_5_7_homepg")
-            self.driver.wait(title="演示软件", exe="online_installer.exe", timeout=30)
+            self.driver.wait(title="演示软件", exe="online_installer.exe", timeout=WINDOW_WAIT)
             time.sleep(2.0)
             self.assertTrue(any(r.startswith("GET /oemini/home.ini") for r in server.requests()), server.requests())
             self.assertEqual(stats_requests(server), [])
 
     def test_install_press_and_setup_run_send_type2_then_type0(self):
-        from tests.harness.installer import block_table, config_server, demo_setup, server_address, \
-            simple_description, stats_requests
+        from harness.builds import server_address
+        from harness.installer import block_table, config_server, demo_setup, simple_description, stats_requests
         setup = demo_setup()
         host, port = server_address()
         description = simple_description(title="演示软件", blocks=block_table(setup),
                                          urls=[f"http://{host}:{port}/pkg/demo_setup.exe"])
         with config_server(description, extra_files={"pkg/demo_setup.exe": setup}) as server:
             self.start("setup_1001_9876543210")
-            window = self.driver.wait(title="演示软件", exe="online_installer.exe", timeout=30)
+            window = self.driver.wait(title="演示软件", exe="online_installer.exe", timeout=WINDOW_WAIT)
             self.driver.press(window["hwnd"], 1011)
             self.wait_until(lambda: [r["type"] for r in stats_requests(server)] == ["1", "2", "0"], timeout=90,
                             message="reports 1, 2 and 0")
@@ -332,7 +272,8 @@ class InstallerReportTest(WineTestCase):
                                  ("1001", "9876543210", "WINEHDISK"))
 
     def test_silent_statistics_server_delays_start_up_by_at_most_the_bound(self):
-        from tests.harness.installer import server_address, simple_description
+        from harness.builds import server_address
+        from harness.installer import simple_description
         stats = server_address("INSTALLER_STATS_BASE_URL")
         config = server_address("INSTALLER_CONFIG_BASE_URL")
         if stats == config:
@@ -340,13 +281,13 @@ class InstallerReportTest(WineTestCase):
         server = Nginx(files={"oemini/info.ini": simple_description(title="演示软件")}, address=config[0],
                        port=config[1]).start()
         self.addCleanup(server.cleanup)
-        with SilentServer(*stats) as silent:
+        with FaultServer(None, "silent", address=stats[0], port=stats[1]) as silent:
             start = time.monotonic()
             self.start("setup_1001_9876543210")
             self.driver.wait(title="演示软件", exe="online_installer.exe", timeout=60)
             # Wine's own start of the program takes a few seconds as well.
             self.assertLess(time.monotonic() - start, REPORT_WAIT_S + 15)
-            self.assertTrue(any("type=1" in line for line in silent.lines), silent.lines)
+            self.assertTrue(any("type=1" in line for line in silent.request_lines()), silent.request_lines())
 
 
 if __name__ == "__main__":

@@ -11,12 +11,11 @@ import os
 import time
 import unittest
 
-from tests.harness.driver import DriverNotFound, child
-from tests.harness.installer import (INSTALLER_EXE, InstallerTestCase, Sandbox, block_table, config_server, simple_description,
-                                     stats_requests)
-from tests.harness.nginx import Nginx
-from tests.harness.wine import (DLL_OVERRIDES, WINE_LOADER, WINE_LOADER_32, is_pe32, loader_for,
-                                win32_build_dir, win32_exe, win64_exe)
+from harness.driver import DriverNotFound, child
+from harness.installer import INSTALLER_EXE, InstallerTestCase, Sandbox, block_table, config_server, simple_description, stats_requests
+from harness.nginx import Nginx
+from harness.builds import win32_build_dir, win32_exe, win64_exe
+from harness.wine import DLL_OVERRIDES, WINE_LOADER, WINE_LOADER_32, is_pe32, loader_for
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 ARTIFACTS = os.path.join(os.environ.get("INSTALLER_ARTIFACTS") or os.path.join(ROOT, "artifacts"), "shipped_win32")
@@ -39,7 +38,7 @@ class LoaderChoiceTest(unittest.TestCase):
 
     def test_each_program_gets_its_loader(self):
         shipped = win32_exe(INSTALLER_EXE)
-        driver = win64_exe(os.path.join("tools", "test_driver", "test_driver.exe"))
+        driver = win64_exe(os.path.join("tests", "programs", "test_driver", "test_driver.exe"))
         self.assertEqual(loader_for(shipped), WINE_LOADER_32)
         self.assertEqual(loader_for(driver), WINE_LOADER)
         self.assertEqual(loader_for("regedit"), WINE_LOADER)

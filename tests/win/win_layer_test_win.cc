@@ -15,19 +15,11 @@
 #include "win/ecdsa_verify_win.h"
 #include "win/private_profile_win.h"
 #include "win/scoped_handle.h"
+#include "check_count.h"
 
 namespace {
 
-int g_failures = 0;
-int g_checks = 0;
-
-void Check(bool ok, const char* what) {
-    ++g_checks;
-    if (!ok) {
-        ++g_failures;
-        std::printf("FAILED: %s\n", what);
-    }
-}
+using installer::win_checks::Check;
 
 bool IsOpen(HANDLE h) {
     DWORD flags = 0;
@@ -147,6 +139,5 @@ int wmain(int argc, wchar_t** argv) {
     TestDialogLoop();
     TestProfileReader(dir);
     TestEcdsaVerify();
-    std::printf("%d checks, %d failed\n", g_checks, g_failures);
-    return g_failures;
+    return installer::win_checks::Summary();
 }

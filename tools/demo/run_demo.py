@@ -16,17 +16,17 @@ import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-sys.path.insert(0, ROOT)
 
-from tests.harness.driver import Driver, DriverNotFound, child  # noqa: E402
-from tests.harness.installer import Sandbox, config_server, stats_requests  # noqa: E402
-from tests.harness.nginx import Nginx  # noqa: E402
-from tests.harness.wine import WineSession, win64_exe  # noqa: E402
+from harness.driver import Driver, child
+from harness.installer import Sandbox, config_server, stats_requests
+from harness.nginx import Nginx
+from harness.builds import win64_exe
+from harness.wine import WineSession
 
 ARTIFACTS = os.path.join(ROOT, "artifacts", "demo")
 PUBLISH_TOOL = os.path.join(ROOT, "build", "host-release", "tools", "publish", "publish_tool")
 STATS_REPORT = os.path.join(ROOT, "build", "host-release", "tools", "stats_report", "stats_report")
-SETUP_EXE = os.path.join("tools", "demo_package", "demo_setup.exe")
+SETUP_EXE = os.path.join("tests", "programs", "demo_package", "demo_setup.exe")
 EXE = "online_installer.exe"
 TITLE = "演示软件"
 SUB_DIR = "DemoSoft"

@@ -37,8 +37,8 @@
 #include "base/text.h"
 #include "download/block_info.h"
 #include "download/package_integrity.h"
-#include "identity/md5.h"
-#include "identity/sha256.h"
+#include "base/md5.h"
+#include "base/sha256.h"
 #if PUBLISH_TOOL_SIGNING
 #include "signing_openssl.h"
 #endif

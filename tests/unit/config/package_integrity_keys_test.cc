@@ -1,8 +1,10 @@
-// The whole-file keys as the package description carries them in the chosen section.
+// The whole-file keys: their text rules, and as the package description carries them in the
+// chosen section.
 #include <gtest/gtest.h>
 
 #include "config/package_description.h"
 #include "base/ini_file.h"
+#include "base/sha256.h"
 
 namespace installer {
 namespace {
@@ -12,6 +14,47 @@ constexpr char kAbcSha[] = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410
 PackageDescription Read(const std::string& text, int draw = 0) {
     const IniFile ini = IniFile::Parse(text);
     return ReadPackageDescription(ini, [draw] { return draw; });
+}
+
+TEST(PackageIntegrityKeys, WithoutDigestNothingIsRequired) {
+    const PackageIntegrity none = ParsePackageIntegrity(std::nullopt, std::nullopt);
+    EXPECT_FALSE(none.required);
+    EXPECT_TRUE(none.well_formed);
+    // A size alone changes nothing, even a malformed one: older descriptions keep working.
+    const PackageIntegrity size_only = ParsePackageIntegrity(std::nullopt, std::string("nonsense"));
+    EXPECT_FALSE(size_only.required);
+    EXPECT_TRUE(size_only.well_formed);
+    EXPECT_FALSE(size_only.size.has_value());
+}
+
+TEST(PackageIntegrityKeys, WellFormedKeys) {
+    const std::string hex = "E3B0C44298FC1C149AFBF4C8996FB92427AE41E4649B934CA495991B7852B855";
+    PackageIntegrity p = ParsePackageIntegrity(hex, std::string("5000000000"));  // beyond 32 bits
+    EXPECT_TRUE(p.required && p.well_formed);
+    EXPECT_EQ(p.sha256, Sha256::Of(nullptr, 0));
+    ASSERT_TRUE(p.size.has_value());
+    EXPECT_EQ(*p.size, 5000000000LL);
+    p = ParsePackageIntegrity(" " + hex + "\t", std::string(" 0 "));
+    EXPECT_TRUE(p.well_formed);
+    EXPECT_EQ(p.size, 0);
+    p = ParsePackageIntegrity(hex, std::nullopt);
+    EXPECT_TRUE(p.required && p.well_formed);
+    EXPECT_FALSE(p.size.has_value());
+}
+
+TEST(PackageIntegrityKeys, MalformedKeysCanNeverPass) {
+    const std::string hex = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
+    for (const std::string& sha : {std::string(), hex.substr(1), hex + "0", "z" + hex.substr(1), hex.substr(0, 32)}) {
+        const PackageIntegrity p = ParsePackageIntegrity(sha, std::nullopt);
+        EXPECT_TRUE(p.required) << sha;
+        EXPECT_FALSE(p.well_formed) << sha;
+    }
+    for (const std::string& size : {std::string(), std::string("-1"), std::string("+5"), std::string("0x10"),
+                                    std::string("12a"), std::string("1 2"), std::string("99999999999999999999")}) {
+        const PackageIntegrity p = ParsePackageIntegrity(hex, size);
+        EXPECT_TRUE(p.required) << size;
+        EXPECT_FALSE(p.well_formed) << size;
+    }
 }
 
 TEST(PackageDescriptionIntegrity, OlderDescriptionRequiresNothing) {

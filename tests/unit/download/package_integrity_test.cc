@@ -1,4 +1,4 @@
-// The whole-file keys and the whole-file check, alone and after the block check.
+// The whole-file check, alone and after the block check.
 #include "download/package_integrity.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "download/package_verify.h"
-#include "identity/md5.h"
+#include "base/md5.h"
 
 namespace installer {
 namespace {
@@ -49,53 +49,22 @@ struct Reader {
 };
 
 PackageIntegrity Expect(const std::vector<uint8_t>& data, bool with_size) {
-    return ParsePackageIntegrity(Sha256Hex(Sha256::Of(data.data(), data.size())),
-                                 with_size ? std::optional<std::string>(std::to_string(data.size())) : std::nullopt);
-}
-
-TEST(PackageIntegrityKeys, WithoutDigestNothingIsRequired) {
-    const PackageIntegrity none = ParsePackageIntegrity(std::nullopt, std::nullopt);
-    EXPECT_FALSE(none.required);
-    EXPECT_TRUE(none.well_formed);
-    // A size alone changes nothing, even a malformed one: older descriptions keep working.
-    const PackageIntegrity size_only = ParsePackageIntegrity(std::nullopt, std::string("nonsense"));
-    EXPECT_FALSE(size_only.required);
-    EXPECT_TRUE(size_only.well_formed);
-    EXPECT_FALSE(size_only.size.has_value());
-}
-
-TEST(PackageIntegrityKeys, WellFormedKeys) {
-    const std::string hex = "E3B0C44298FC1C149AFBF4C8996FB92427AE41E4649B934CA495991B7852B855";
-    PackageIntegrity p = ParsePackageIntegrity(hex, std::string("5000000000"));  // beyond 32 bits
-    EXPECT_TRUE(p.required && p.well_formed);
-    EXPECT_EQ(p.sha256, Sha256::Of(nullptr, 0));
-    ASSERT_TRUE(p.size.has_value());
-    EXPECT_EQ(*p.size, 5000000000LL);
-    p = ParsePackageIntegrity(" " + hex + "\t", std::string(" 0 "));
-    EXPECT_TRUE(p.well_formed);
-    EXPECT_EQ(p.size, 0);
-    p = ParsePackageIntegrity(hex, std::nullopt);
-    EXPECT_TRUE(p.required && p.well_formed);
-    EXPECT_FALSE(p.size.has_value());
-}
-
-TEST(PackageIntegrityKeys, MalformedKeysCanNeverPass) {
-    const std::string hex = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
-    for (const std::string& sha : {std::string(), hex.substr(1), hex + "0", "z" + hex.substr(1), hex.substr(0, 32)}) {
-        const PackageIntegrity p = ParsePackageIntegrity(sha, std::nullopt);
-        EXPECT_TRUE(p.required) << sha;
-        EXPECT_FALSE(p.well_formed) << sha;
+    PackageIntegrity integrity;
+    integrity.required = true;
+    integrity.sha256 = Sha256::Of(data.data(), data.size());
+    if (with_size) {
+        integrity.size = static_cast<int64_t>(data.size());
     }
-    for (const std::string& size : {std::string(), std::string("-1"), std::string("+5"), std::string("0x10"),
-                                    std::string("12a"), std::string("1 2"), std::string("99999999999999999999")}) {
-        const PackageIntegrity p = ParsePackageIntegrity(hex, size);
-        EXPECT_TRUE(p.required) << size;
-        EXPECT_FALSE(p.well_formed) << size;
-    }
-    // A malformed key refuses even the file it would otherwise describe.
+    return integrity;
+}
+
+TEST(WholeFileCheck, MalformedKeysRefuseEvenTheFileTheyWouldDescribe) {
+    PackageIntegrity malformed;
+    malformed.required = true;
+    malformed.well_formed = false;
     const std::vector<uint8_t> empty;
     Reader reader{&empty};
-    EXPECT_EQ(CheckWholeFile(reader.Fn(), ParsePackageIntegrity(hex, std::string("x"))), WholeFileCheck::kMalformedKey);
+    EXPECT_EQ(CheckWholeFile(reader.Fn(), malformed), WholeFileCheck::kMalformedKey);
     EXPECT_FALSE(WholeFilePasses(WholeFileCheck::kMalformedKey));
 }
 

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "identity/md5.h"
+#include "base/md5.h"
 
 namespace installer {
 namespace {

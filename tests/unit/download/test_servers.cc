@@ -21,7 +21,7 @@
 #include <thread>
 
 #include "base/text.h"
-#include "identity/md5.h"
+#include "base/md5.h"
 #include "download/package_verify.h"
 
 extern char** environ;
@@ -206,11 +206,11 @@ void FaultServer::Launch() {
     if (pipe(fds) != 0) {
         return;
     }
-    pid_ = Spawn(
-        {"/usr/bin/python3", INSTALLER_SOURCE_DIR "/tests/harness/fault_server.py", "--file", file_, "--mode", mode_,
-         "--faults", std::to_string(options_.faults), "--delay-ms", std::to_string(options_.delay_ms), "--block",
-         std::to_string(options_.block), "--port", std::to_string(port_), "--log", dir_.File("requests.log")},
-        fds[1]);
+    pid_ =
+        Spawn({"/usr/bin/python3", INSTALLER_SOURCE_DIR "/harness/fault_server.py", "--file", file_, "--mode", mode_,
+               "--faults", std::to_string(options_.faults), "--delay-ms", std::to_string(options_.delay_ms), "--block",
+               std::to_string(options_.block), "--port", std::to_string(port_), "--log", dir_.File("requests.log")},
+              fds[1]);
     close(fds[1]);
     char buf[32] = {};
     size_t got = 0;

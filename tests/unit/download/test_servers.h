@@ -66,7 +66,7 @@ class NginxServer {
     pid_t pid_ = -1;
 };
 
-// What else a fault server does besides its mode (see tests/harness/fault_server.py).
+// What else a fault server does besides its mode (see harness/fault_server.py).
 struct FaultOptions {
     int faults = 1;
     int delay_ms = 0;  // every answer held back that long: a far mirror
@@ -74,7 +74,7 @@ struct FaultOptions {
     int port = 0;      // 0: a free one
 };
 
-// tests/harness/fault_server.py in a mode: "ok", "reset", "stall", "silent", "flaky",
+// harness/fault_server.py in a mode: "ok", "reset", "stall", "silent", "flaky",
 // "corrupt". It logs every request's Range header.
 class FaultServer {
   public:

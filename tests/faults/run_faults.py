@@ -1,0 +1,840 @@
+#!/usr/bin/env python3
+"""The fault matrix: the real installer under Wine, one fault per row, each in a fresh
+sandbox, driven by the test driver. For every row it records what a person would see
+(message box texts, the stage the window reached, whether the setup ran, whether Main.exe
+started) and how long it took, prints a table (fault | expected | seen | time | ok) and
+exits non-zero when any row is not ok. Every row has a deadline: a row that outlives it
+is ended (its programs and servers by process id) and counts as a hang.
+
+Two win64 trees are used: one whose configuration and statistics servers share an
+address, and one whose statistics server has an address of its own (for the hanging
+statistics server). Both are given on the command line; scripts/faults builds them. The
+rows of signed descriptions run the first tree's installer linked with the test publisher
+key (online_installer_test_key.exe): whatever an attacker changes, their program is never
+requested and never run.
+"""
+import argparse
+import hashlib
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import traceback
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+
+from harness.driver import Driver, DriverError, DriverNotFound, child
+from harness.fault_server import FaultServer
+from harness.builds import server_address
+from harness.fault_server import BLOCK
+from harness.installer import Sandbox, block_table, blocks_requested, config_server, demo_setup, remove_old_packages, simple_description
+from harness.nginx import Nginx
+from harness.wine import WineSession
+
+EXE = "online_installer.exe"
+TITLE = "演示软件"
+SUB_DIR = "DemoSoft"
+ARGUMENT = "setup_1001_77"
+INSTALL_NOW, PROGRESS, CLOSE, START_NOW = 1011, 1000, 1021, 1024
+DOWNLOAD_FAILED = "下载安装包失败，请检查网络后重试。"
+NO_FILES = "下载配置文件失败 ，请重试！！"
+TOO_LONG = "配置文件超过 1 MB，不是有效的安装包描述，请联系软件发布者。"
+NETWORK = ("网络故障！程序将关闭，请稍候继续安装。", "网络连接超时，请检查网络连接！")
+CORRUPT = "安装包已损坏或被改动，请重新运行安装程序。"
+DAMAGED = "安装包在各个下载服务器上都未通过校验，可能已损坏或被改动，请稍后重试。"
+SERVER_REFUSED = "下载服务器暂时不提供该安装包，请稍后重试或联系软件发布者。"
+UNRESOLVABLE = "http://no-such-host.invalid/DemoSoft.exe"
+LICENCE_LINK = 1020
+TEST_PRIVATE_KEY = os.path.join(ROOT, "tests", "keys", "test_only_publisher_private.pem")
+SIGNATURE_MISSING = "无法取得安装包描述的发布者签名。为安全起见，安装已停止，请稍后重试或联系软件发布者。"
+SIGNATURE_INVALID = "安装包描述的发布者签名无效，可能已被篡改。为安全起见，安装已停止。"
+EXPIRED = "安装包描述已过期。为安全起见，安装已停止，请从软件发布者处获取最新的安装程序。"
+ROW_TIMEOUT = 240.0
+
+
+def say(text):
+    print(f"[faults] {text}", flush=True)
+
+
+class RowHung(RuntimeError):
+    pass
+
+
+class Observation:
+    """What a person saw in one run of the installer."""
+
+    def __init__(self):
+        self.messages = []
+        self.stage = "none"
+        self.setup_ran = False
+        self.main_started = False
+        self.window_closed = None
+        self.exit_code = None
+        self.window_after = None  # seconds from start to the window
+        self.notes = []
+
+    def summary(self):
+        parts = []
+        if self.messages:
+            parts.append("msg: " + " / ".join(f"\"{m}\"" for m in self.messages))
+        else:
+            parts.append("no msg")
+        parts.append(f"stage {self.stage}")
+        parts.append("setup ran" if self.setup_ran else "no setup")
+        if self.main_started:
+            parts.append("Main.exe started")
+        if self.window_closed is not None:
+            parts.append("window closed" if self.window_closed else "WINDOW STAYS")
+        if self.exit_code is not None:
+            parts.append(f"exit {self.exit_code}")
+        parts += self.notes
+        return "; ".join(parts)
+
+
+class Matrix:
+    def __init__(self, session, main_build, stats_build):
+        self.wine = session
+        self.main_build = main_build
+        self.stats_build = stats_build
+        self.driver = None
+        self.cleanups = []
+        self.processes = []
+        self.deadline = 0.0
+        os.environ["INSTALLER_WIN64_BUILD"] = main_build
+        self.setup = demo_setup()
+        self.install_root = os.path.join(session.prefix, "drive_c", "Program Files", SUB_DIR)
+        self.documents = os.path.join(session.prefix, "drive_c", "users", "Public", "Documents")
+        self.window_baseline = None
+
+    # Row plumbing.
+
+    def use_build(self, build):
+        os.environ["INSTALLER_WIN64_BUILD"] = build
+        self.driver = Driver(self.wine, exe=os.path.join(self.main_build, "tests", "programs", "test_driver", "test_driver.exe"))
+
+    def defer(self, fn, *args):
+        self.cleanups.append((fn, args))
+
+    def check_time(self):
+        if time.monotonic() > self.deadline:
+            raise RowHung("row deadline passed")
+
+    def end_row(self):
+        for p in self.processes:
+            p.kill()
+        self.processes = []
+        while self.cleanups:
+            fn, args = self.cleanups.pop()
+            try:
+                fn(*args)
+            except Exception as e:  # a failed cleanup must not stop the others
+                say(f"cleanup {getattr(fn, '__name__', fn)} failed: {e}")
+        # Programs of ours that outlived their row (the setup, Main.exe) end with the wineserver.
+        for p in list(self.wine.processes):
+            p.close()
+        self.wine.processes = []
+
+    def fresh_state(self):
+        shutil.rmtree(self.install_root, ignore_errors=True)
+        remove_old_packages(self.wine.prefix)
+
+    # Servers.
+
+    def mirror(self, **options):
+        server = Nginx(files={"DemoSoft.exe": self.setup}, **options).start()
+        self.defer(server.cleanup)
+        return server.url("/DemoSoft.exe")
+
+    def fault_mirror(self, mode):
+        path = os.path.join(self.wine_tmp, "DemoSoft.exe")
+        if not os.path.exists(path):
+            with open(path, "wb") as f:
+                f.write(self.setup)
+        server = FaultServer(path, mode).start()
+        self.defer(server.stop)
+        return server.url("/DemoSoft.exe")
+
+    def description(self, urls, blocks=None):
+        return simple_description(title=TITLE, file_dir=SUB_DIR, blocks=blocks or block_table(self.setup), urls=urls)
+
+    def serve_config(self, body):
+        server = config_server(body).start()
+        self.defer(server.cleanup)
+        return server
+
+    # The installer and what it shows.
+
+    def start_installer(self, sandbox, timeout=None):
+        env = {"DEMO_SETUP_SECONDS": "1", "DEMO_MAIN_NO_WINDOW": "1"}
+        process = self.wine.start(sandbox.exe, ARGUMENT, timeout=timeout or ROW_TIMEOUT, env=env)
+        self.processes.append(process)
+        return process
+
+    def new_sandbox(self):
+        sandbox = Sandbox()
+        self.defer(sandbox.cleanup)
+        return sandbox
+
+    def find_window(self, obs, process, started, timeout=40.0):
+        """The installer's main window, collecting message boxes shown before it."""
+        end = time.monotonic() + timeout
+        while time.monotonic() < end:
+            self.check_time()
+            if not process.running():
+                obs.exit_code = process.returncode
+                return None
+            try:
+                box = self.driver.msgbox(exe=EXE, timeout=0.3)
+                obs.messages.append(box.get("text", ""))
+                self.driver.msgbox_press("OK", exe=EXE)
+                continue
+            except DriverNotFound:
+                pass
+            for w in self.driver.list(exe=EXE):
+                if TITLE in (w.get("title") or "") and child(w, INSTALL_NOW) is not None:
+                    obs.window_after = time.monotonic() - started
+                    obs.stage = "welcome"
+                    return w["hwnd"]
+            time.sleep(0.2)
+        obs.notes.append("no window")
+        return None
+
+    def control(self, hwnd, control_id):
+        try:
+            return child(self.driver.window(hwnd), control_id)
+        except DriverNotFound:
+            return None
+
+    def follow(self, obs, process, hwnd, timeout=150.0):
+        """After 立即安装: waits for the finish stage or a message; presses OK / closes."""
+        end = time.monotonic() + timeout
+        while time.monotonic() < end:
+            self.check_time()
+            if not process.running():
+                obs.exit_code = process.returncode
+                obs.window_closed = True
+                obs.notes.append("ended by itself")
+                return
+            try:
+                box = self.driver.msgbox(exe=EXE, timeout=0.3)
+            except DriverNotFound:
+                box = None
+            if box is not None:
+                obs.messages.append(box.get("text", ""))
+                try:
+                    self.driver.msgbox_press("OK", exe=EXE)
+                except DriverNotFound as e:
+                    obs.notes.append(f"OK not pressed: {e}")
+                self.close_window(obs, process, hwnd)
+                return
+            start = self.control(hwnd, START_NOW)
+            if start and start.get("visible"):
+                obs.stage = "finish"
+                self.read_install_log(obs)
+                self.driver.press(hwnd, START_NOW, wait_ms=200)
+                obs.exit_code = process.wait(30)
+                obs.window_closed = obs.exit_code is not None
+                self.wait_main(obs)
+                return
+            progress = self.control(hwnd, PROGRESS)
+            if progress and progress.get("visible"):
+                obs.stage = "install"
+            time.sleep(0.3)
+        obs.notes.append(f"nothing after {timeout:.0f} s")
+        try:
+            windows = self.driver.list(exe=EXE, hidden_too=True)
+            shown = [(w.get("title"), w.get("class"), w.get("visible")) for w in windows]
+            obs.notes.append(f"windows then: {shown}")
+        except DriverError:
+            pass
+
+    def close_window(self, obs, process, hwnd):
+        end = time.monotonic() + 15
+        while time.monotonic() < end:
+            c = self.control(hwnd, CLOSE)
+            if c is None or c.get("enabled"):
+                break
+            time.sleep(0.3)
+        if process.running():
+            try:
+                self.driver.press(hwnd, CLOSE, wait_ms=200)
+            except DriverError:
+                pass
+        obs.exit_code = process.wait(30)
+        obs.window_closed = obs.exit_code is not None
+        self.read_install_log(obs)
+
+    def read_install_log(self, obs):
+        path = os.path.join(self.install_root, "install.log")
+        if os.path.exists(path):
+            obs.setup_ran = True
+            with open(path, encoding="utf-8", errors="replace") as f:
+                log = dict(line.split("=", 1) for line in f.read().splitlines() if "=" in line)
+            if log.get("exit_code") != "0":
+                obs.notes.append(f"setup exit {log.get('exit_code')}")
+
+    def wait_main(self, obs, timeout=20):
+        path = os.path.join(self.install_root, "started.log")
+        end = time.monotonic() + timeout
+        while time.monotonic() < end:
+            if os.path.exists(path):
+                obs.main_started = True
+                return
+            time.sleep(0.3)
+
+    def installed_package_ok(self, obs):
+        """The package file left in Public Documents matches the published setup."""
+        for name in os.listdir(self.documents):
+            if name.lower().endswith(".exe"):
+                with open(os.path.join(self.documents, name), "rb") as f:
+                    same = hashlib.md5(f.read()).digest() == hashlib.md5(self.setup).digest()
+                if not same:
+                    obs.notes.append(f"package {name} differs from the published one")
+                return same
+        return False
+
+    def install_run(self, urls, blocks=None):
+        """One whole run: description with `urls`, press 立即安装, follow to the end."""
+        obs = Observation()
+        self.serve_config(self.description(urls, blocks))
+        sandbox = self.new_sandbox()
+        started = time.monotonic()
+        process = self.start_installer(sandbox)
+        hwnd = self.find_window(obs, process, started)
+        if hwnd is None:
+            return obs
+        self.press_install(obs, process, hwnd)
+        return obs
+
+    def press_install(self, obs, process, hwnd):
+        """Presses 立即安装 and follows; a download that already failed on the Welcome page
+        (its message came before the window was found) leaves the button disabled: close."""
+        if obs.messages:
+            button = self.control(hwnd, INSTALL_NOW)
+            enabled = bool(button and button.get("enabled"))
+            obs.notes.append("msg on Welcome, 立即安装 " + ("STILL ENABLED" if enabled else "disabled"))
+            if not enabled:
+                self.close_window(obs, process, hwnd)
+                return
+        self.driver.press(hwnd, INSTALL_NOW, wait_ms=200)
+        self.follow(obs, process, hwnd)
+
+    # Judgements.
+
+    @staticmethod
+    def installed(obs):
+        return (not obs.messages and obs.stage == "finish" and obs.setup_ran and obs.main_started
+                and obs.window_closed is True and obs.exit_code == 0 and not any("setup exit" in n for n in obs.notes))
+
+    @staticmethod
+    def failed_clearly(obs, text=DOWNLOAD_FAILED):
+        return obs.messages == [text] and not obs.setup_ran and obs.window_closed is True and not obs.main_started
+
+    # Rows. Each returns (expected, seen, ok).
+
+    def row_good(self):
+        obs = self.install_run([self.mirror()])
+        if self.installed(obs) and obs.window_after is not None:
+            self.window_baseline = obs.window_after
+            obs.notes.append(f"window after {obs.window_after:.1f} s")
+        return "correct installation", obs.summary(), self.installed(obs)
+
+    def mirror_row(self, make_faulty, beside_good, alone_text=DOWNLOAD_FAILED, alone_within_s=None):
+        """`alone_text`: the message a mirror alone ends with; `alone_within_s`: how soon."""
+        urls = [make_faulty()]
+        if beside_good:
+            urls.append(self.mirror())
+        started = time.monotonic()
+        obs = self.install_run(urls)
+        took = time.monotonic() - started
+        if beside_good:
+            ok = self.installed(obs) and self.installed_package_ok(obs)
+            return "correct installation", obs.summary(), ok
+        expected = "server-refused msg" if alone_text == SERVER_REFUSED else "download-failed msg"
+        ok = self.failed_clearly(obs, alone_text)
+        if alone_within_s is not None:
+            expected += f" within {alone_within_s} s"
+            obs.notes.append(f"ended after {took:.1f} s")
+            ok = ok and took < alone_within_s + (self.window_baseline or 0)
+        return expected + ", window closes", obs.summary(), ok
+
+    def row_wrong_digest(self):
+        blocks = block_table(self.setup)
+        size, digest = blocks[1]
+        blocks[1] = (size, "0" * 32 if digest != "0" * 32 else "1" * 32)
+        obs = self.install_run([self.mirror(), self.mirror()], blocks=blocks)
+        return "damaged-package msg, no setup", obs.summary(), self.failed_clearly(obs, DAMAGED)
+
+    def startup_run(self, body=None, serve=True, server=None, program=None):
+        """Starts the installer with `body` served as its description (or on `server`, a
+        configuration server not yet started; nothing served when not `serve`), `program` in
+        its place in the sandbox when given, and finds its window."""
+        obs = Observation()
+        if server is None and serve:
+            server = config_server(body)
+        if server is not None:
+            server.start()
+            self.defer(server.cleanup)
+        sandbox = self.new_sandbox()
+        if program is not None:
+            shutil.copy2(program, sandbox.exe)
+        started = time.monotonic()
+        process = self.start_installer(sandbox)
+        hwnd = self.find_window(obs, process, started)
+        if hwnd is None:
+            obs.exit_code = process.wait(30)
+            obs.window_closed = obs.exit_code is not None
+        return obs, process, hwnd, sandbox
+
+    def row_config_down(self):
+        obs, _, hwnd, _ = self.startup_run(serve=False)
+        ok = (hwnd is None and len(obs.messages) == 2 and obs.messages[0] in NETWORK and obs.messages[1] == NO_FILES
+              and obs.exit_code == 0)
+        return "network msg, then config msg; ends", obs.summary(), ok
+
+    def row_config_garbage(self):
+        garbage = bytes((i * 131 + 17) % 256 for i in range(4000))
+        obs, _, hwnd, _ = self.startup_run(garbage)
+        ok = hwnd is None and obs.messages == [NO_FILES] and obs.exit_code == 0
+        return "config msg; ends", obs.summary(), ok
+
+    def long_description_run(self, body):
+        obs, process, hwnd, sandbox = self.startup_run(body)
+        with open(sandbox.path("info.ini"), "rb") as f:
+            stored = f.read()
+        obs.notes.append(f"{len(body)} B sent, {len(stored)} B stored")
+        if hwnd is not None:
+            self.press_install(obs, process, hwnd)
+        return obs, stored
+
+    def row_config_long_tail(self):
+        url = self.mirror()
+        padding = b"; " + b"x" * 200 + b"\r\n"
+        body = self.description([url]) + padding * 60 + b"[Late]\r\nKey=1\r\n"
+        obs, stored = self.long_description_run(body)
+        return "whole description stored; installs", obs.summary(), stored == body and self.installed(obs)
+
+    def row_config_long_mirrors_late(self):
+        # The mirror list stands beyond 10,240 bytes: read it, or the download has no address.
+        url = self.mirror()
+        text = self.description([url]).decode("utf-8")
+        head, _, tail = text.partition("urlCount=")
+        padding = "; " + "x" * 200 + "\r\n"
+        body = (head + padding * 60 + "urlCount=" + tail).encode("utf-8")
+        obs, stored = self.long_description_run(body)
+        return "whole description stored; installs", obs.summary(), stored == body and self.installed(obs)
+
+    def row_config_over_cap(self):
+        url = self.mirror()
+        padding = b"; " + b"x" * 1000 + b"\r\n"
+        body = self.description([url]) + padding * 1500  # about 1.5 MiB
+        obs, stored = self.long_description_run(body)
+        ok = obs.messages == [TOO_LONG] and stored == b"" and not obs.setup_ran and obs.exit_code == 0
+        return "over-1-MiB msg; nothing stored; ends", obs.summary(), ok
+
+    def row_stats_hang(self):
+        self.use_build(self.stats_build)
+        try:
+            host, port = server_address()
+            stats_host, stats_port = server_address("INSTALLER_STATS_BASE_URL")
+            silent = FaultServer(None, "silent", address=stats_host, port=stats_port).start()
+            self.defer(silent.stop)
+            url = self.mirror()
+            server = Nginx(files={"oemini/info.ini": self.description([url])}, port=port, address=host).start()
+            self.defer(server.cleanup)
+            obs = Observation()
+            sandbox = self.new_sandbox()
+            started = time.monotonic()
+            process = self.start_installer(sandbox)
+            hwnd = self.find_window(obs, process, started)
+            if hwnd is not None:
+                self.driver.press(hwnd, INSTALL_NOW, wait_ms=200)
+                self.follow(obs, process, hwnd)
+            delay = None
+            if obs.window_after is not None and self.window_baseline is not None:
+                delay = obs.window_after - self.window_baseline
+                obs.notes.append(f"window after {obs.window_after:.1f} s (+{delay:.1f} s)")
+            obs.notes.append(f"{len(silent.request_lines())} stats requests held")
+            ok = self.installed(obs) and delay is not None and delay <= 6.5
+            return "start-up +<=5 s; correct installation", obs.summary(), ok
+        finally:
+            self.use_build(self.main_build)
+
+    def install_on_small_tmpfs(self, options):
+        """A whole installation with the package folder on a 256 KiB tmpfs mounted with `options`."""
+        os.makedirs(self.documents, exist_ok=True)
+        subprocess.run(["mount", "-t", "tmpfs", "-o", f"{options},size=256k", "tmpfs", self.documents], check=True)
+        self.defer(subprocess.run, ["umount", "-l", self.documents])
+        obs = self.install_run([self.mirror()])
+        return "cannot-write msg with size, no setup", obs.summary(), self.failed_clearly(obs, self.cannot_write_text())
+
+    def row_disk_full(self):
+        return self.install_on_small_tmpfs("rw")
+
+    def row_read_only_folder(self):
+        # Read-only for everyone, root included: the package file cannot even be created.
+        return self.install_on_small_tmpfs("ro")
+
+    def cannot_write_text(self):
+        """The message for this package, its size rounded up as the installer rounds it."""
+        n, mib, gib = len(self.setup), 1 << 20, 1 << 30
+        if n < mib:
+            size = f"{-(-n // 1024)} KB"
+        else:
+            unit = mib if n < gib else gib
+            tenths = -(-n * 10 // unit)
+            size = f"{tenths // 10}.{tenths % 10} {'MB' if unit == mib else 'GB'}"
+        return f"安装包无法保存：磁盘空间不足或文件夹不可写入。请确保系统盘至少有 {size} 可用空间后重试。"
+
+    def paced_download(self, obs, limit_rate):
+        """Starts the installer on one paced mirror, presses 立即安装 and returns once the
+        mirror has answered twice: (mirror, sandbox, process), the process None when the
+        window did not come."""
+        web = Nginx(files={"DemoSoft.exe": self.setup}, limit_rate=limit_rate).start()
+        self.defer(web.cleanup)
+        self.serve_config(self.description([web.url("/DemoSoft.exe")]))
+        sandbox = self.new_sandbox()
+        started = time.monotonic()
+        process = self.start_installer(sandbox)
+        hwnd = self.find_window(obs, process, started)
+        if hwnd is None:
+            return web, sandbox, None, None
+        self.driver.press(hwnd, INSTALL_NOW, wait_ms=200)
+        end = time.monotonic() + 60
+        while len(web.requests()) < 2 and time.monotonic() < end:
+            self.check_time()
+            time.sleep(0.2)
+        return web, sandbox, process, hwnd
+
+    def outage_run(self, outage_seconds):
+        """The only mirror drops off the network (connections refused) after its first
+        answers; back after `outage_seconds`, or never when that is None."""
+        obs = Observation()
+        # Paced, so that the download is still going when the mirror drops off.
+        web, _, process, hwnd = self.paced_download(obs, "50k")
+        if process is None:
+            return obs
+        web.stop()
+        blocks = len(block_table(self.setup))
+        obs.notes.append(f"mirror down after {len(blocks_requested(web.entries()))} of {blocks} blocks")
+        if outage_seconds is not None:
+            end = time.monotonic() + outage_seconds
+            while time.monotonic() < end:
+                self.check_time()
+                time.sleep(0.5)
+            web.limit_rate = None
+            web.start()
+            obs.notes.append(f"back after {outage_seconds} s")
+        self.follow(obs, process, hwnd, timeout=200.0)
+        return obs
+
+    def row_outage_30s(self):
+        obs = self.outage_run(30)
+        return "correct installation", obs.summary(), self.installed(obs) and self.installed_package_ok(obs)
+
+    def row_outage_over_budget(self):
+        obs = self.outage_run(None)
+        return "download-failed msg, window closes", obs.summary(), self.failed_clearly(obs)
+
+    def row_stall_beside_good_no_timeout(self):
+        # WinINet's receive time-out is 30 s: the installation must not wait for it.
+        started = time.monotonic()
+        obs = self.install_run([self.fault_mirror("stall"), self.mirror()])
+        took = time.monotonic() - started
+        obs.notes.append(f"ended {took:.1f} s after start")
+        ok = self.installed(obs) and self.installed_package_ok(obs) and took < 30
+        return "correct installation, < 30 s", obs.summary(), ok
+
+    def row_killed_and_restarted(self):
+        obs = Observation()
+        slow, sandbox, first, _ = self.paced_download(obs, "100k")
+        if first is None:
+            return "correct installation on 2nd run", obs.summary(), False
+        time.sleep(1.0)
+        first.kill()
+        partial = [n for n in os.listdir(self.documents) if n.lower().endswith(".exe")]
+        table = block_table(self.setup)
+        kept = set()
+        if partial:
+            with open(os.path.join(self.documents, partial[0]), "rb") as f:
+                left = f.read()
+            kept = {i for i, (size, digest) in enumerate(table)
+                    if hashlib.md5(left[i * BLOCK:i * BLOCK + size]).hexdigest() == digest
+                    and len(left[i * BLOCK:i * BLOCK + size]) == size}
+        obs.notes.append(f"killed after {len(slow.requests())} requests; {len(kept)} of {len(table)} blocks on disk")
+        # The second run: the same sandbox, a fast mirror at the same place in the description.
+        slow.stop()
+        before = len(slow.entries())
+        slow.limit_rate = None
+        slow.start()
+        second_obs = Observation()
+        started = time.monotonic()
+        second = self.start_installer(sandbox)
+        hwnd = self.find_window(second_obs, second, started)
+        if hwnd is not None:
+            self.driver.press(hwnd, INSTALL_NOW, wait_ms=200)
+            self.follow(second_obs, second, hwnd)
+        asked_again = blocks_requested(slow.entries()[before:])
+        refetched = sorted(kept & asked_again)
+        obs.notes.append(f"2nd run asked for {len(asked_again)} blocks, kept ones among them: {refetched or 'none'}")
+        second_obs.notes = obs.notes + second_obs.notes
+        ok = self.installed(second_obs) and self.installed_package_ok(second_obs) and kept and not refetched
+        return ("correct installation on 2nd run; kept blocks not asked again", "2nd run: " + second_obs.summary(),
+                ok)
+
+    def row_second_instance(self):
+        obs, first, hwnd, sandbox = self.startup_run(self.description([self.mirror()]))
+        if hwnd is None:
+            return "2nd ends at once, code 0, no msg", obs.summary(), False
+        other = self.new_sandbox()
+        started = time.monotonic()
+        second = self.start_installer(other)
+        code = second.wait(30)
+        took = time.monotonic() - started
+        no_box = self.driver.no_msgbox(exe=EXE, within=1.0)
+        still = first.running()
+        seen = (f"2nd exit {code} after {took:.1f} s; " + ("no msg" if no_box else "A MESSAGE BOX") +
+                f"; first {'still runs' if still else 'ENDED'}")
+        return "2nd ends at once, code 0, no msg", seen, code == 0 and no_box and still and took < 15
+
+    # Signed descriptions (the build with the test publisher key) and the licence link.
+
+    def signed_description(self, payload, urls, info_lines=()):
+        """A description of `payload` with the whole-file keys a signed one must carry."""
+        text = simple_description(title=TITLE, file_dir=SUB_DIR, blocks=block_table(payload), urls=urls)
+        text += f"FileSha256={hashlib.sha256(payload).hexdigest()}\r\nFileSize={len(payload)}\r\n".encode()
+        for line in info_lines:
+            text = text.replace(b"[Info]\r\n", b"[Info]\r\n" + line.encode() + b"\r\n", 1)
+        return text
+
+    @staticmethod
+    def sign(body, key=TEST_PRIVATE_KEY):
+        result = subprocess.run(["openssl", "dgst", "-sha256", "-sign", key], input=body, capture_output=True,
+                                check=True, timeout=30)
+        return result.stdout
+
+    def attacker(self):
+        """The attacker's mirror with their program; returns (server, program bytes)."""
+        program = bytes(reversed(self.setup))
+        server = Nginx(files={"DemoSoft.exe": program}).start()
+        self.defer(server.cleanup)
+        return server, program
+
+    def signed_run(self, body, signature, sparse_signature=0):
+        """The signed build on `body` with `signature` (None: no .sig file; or a sparse .sig of
+        `sparse_signature` bytes), followed to its end."""
+        files = {} if signature is None else {"oemini/info.ini.sig": signature}
+        server = config_server(body, extra_files=files)
+        if sparse_signature:
+            os.truncate(server.put("oemini/info.ini.sig", b""), sparse_signature)
+        signed_build = os.path.join(self.main_build, "src", "app", "online_installer_test_key.exe")
+        obs, process, hwnd, _ = self.startup_run(server=server, program=signed_build)
+        if hwnd is not None:
+            self.press_install(obs, process, hwnd)
+        self.read_install_log(obs)
+        return obs
+
+    def attacker_row(self, make):
+        """`make(attacker_url, attacker_program)` gives (body, signature, expected message)."""
+        attacker, program = self.attacker()
+        body, signature, expected, *sparse = make(attacker.url("/DemoSoft.exe"), program)
+        obs = self.signed_run(body, signature, *sparse)
+        asked = len(attacker.requests())
+        obs.notes.append(f"attacker's mirror asked {asked} times")
+        ok = (obs.messages == [expected] and obs.stage == "none" and not obs.setup_ran and asked == 0
+              and obs.exit_code == 0)
+        return "refusal msg; attacker's program never requested or run", obs.summary(), ok
+
+    def row_signed_altered(self):
+        def make(url, program):
+            genuine = self.signed_description(self.setup, [self.mirror()])
+            return self.signed_description(program, [url]), self.sign(genuine), SIGNATURE_INVALID
+        return self.attacker_row(make)
+
+    def row_signed_missing(self):
+        return self.attacker_row(lambda url, program: (self.signed_description(program, [url]), None,
+                                                       SIGNATURE_MISSING))
+
+    def row_signed_other_key(self):
+        key = os.path.join(self.wine_tmp, "attacker_key.pem")
+        if not os.path.exists(key):
+            subprocess.run(["openssl", "genpkey", "-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:P-256", "-out",
+                            key], check=True, capture_output=True, timeout=30)
+
+        def make(url, program):
+            body = self.signed_description(program, [url])
+            return body, self.sign(body, key), SIGNATURE_INVALID
+        return self.attacker_row(make)
+
+    def row_signed_other_description(self):
+        def make(url, program):
+            other = self.signed_description(self.setup, [self.mirror()], ["Rate0=50"])
+            return self.signed_description(program, [url]), self.sign(other), SIGNATURE_INVALID
+        return self.attacker_row(make)
+
+    def row_signed_expired(self):
+        def make(url, program):
+            # Once the publisher's, now replayed: it names the attacker's mirror only to show it is never asked.
+            body = self.signed_description(program, [url], ["Expires=2020-01-31"])
+            return body, self.sign(body), EXPIRED
+        return self.attacker_row(make)
+
+    def row_signed_huge_signature(self):
+        def make(url, program):
+            return self.signed_description(program, [url]), None, SIGNATURE_INVALID, 1 << 30
+        return self.attacker_row(make)
+
+    def row_signed_good(self):
+        body = self.signed_description(self.setup, [self.mirror()])
+        obs = self.signed_run(body, self.sign(body))
+        return "correct installation", obs.summary(), self.installed(obs)
+
+    def licence_link_row(self, doc_url_for):
+        sandbox = self.new_sandbox()
+        program = sandbox.path("evil.exe")
+        shutil.copy2(os.path.join(self.main_build, "tests", "programs", "demo_package", "payload", "Main.exe"), program)
+        doc_url = doc_url_for("Z:" + program.replace("/", "\\"))
+        body = self.description([self.mirror()]).replace(b"DocUrl=http://127.0.0.1/licence.html",
+                                                         f"DocUrl={doc_url}".encode())
+        self.serve_config(body)
+        obs = Observation()
+        started = time.monotonic()
+        process = self.start_installer(sandbox)
+        hwnd = self.find_window(obs, process, started)
+        if hwnd is None:
+            return "nothing started", obs.summary(), False
+        self.driver.mouse_click(hwnd, LICENCE_LINK, x=10, y=6)
+        time.sleep(5)  # the program records its start at once
+        ran = os.path.exists(sandbox.path("started.log"))
+        obs.notes.append(f"{doc_url} {'STARTED' if ran else 'not started'}")
+        self.close_window(obs, process, hwnd)
+        return "nothing started", obs.summary(), not ran and not obs.messages and obs.exit_code == 0
+
+    def rows(self):
+        # (name, mirror maker, what a mirror alone ends with, how soon): a 404 refuses the
+        # mirror at once; a 500 makes it rest and come back until the outage budget is spent.
+        faults = [
+            ("404 pages", self.empty_mirror, SERVER_REFUSED, 5),
+            ("500 pages", lambda: self.mirror(locations="        location / { return 500; }"), SERVER_REFUSED, None),
+            ("ignores Range (max_ranges 0)", lambda: self.mirror(server_options="max_ranges 0;"), DOWNLOAD_FAILED,
+             None),
+            ("reset mid-body", lambda: self.fault_mirror("reset"), DOWNLOAD_FAILED, None),
+            ("stall mid-body", lambda: self.fault_mirror("stall"), DOWNLOAD_FAILED, None),
+            ("host does not resolve", lambda: UNRESOLVABLE, DOWNLOAD_FAILED, None),
+        ]
+        table = [("good mirror (control)", self.row_good)]
+        for name, make, text, within in faults:
+            table.append((f"mirror: {name}, beside a good one", lambda m=make: self.mirror_row(m, True)))
+            table.append((f"mirror: {name}, alone",
+                          lambda m=make, t=text, w=within: self.mirror_row(m, False, t, w)))
+        table += [
+            ("wrong digest in description", self.row_wrong_digest),
+            ("config server down", self.row_config_down),
+            ("config server sends garbage", self.row_config_garbage),
+            ("config > 10240 B (padding at end)", self.row_config_long_tail),
+            ("config > 10240 B (urls beyond it)", self.row_config_long_mirrors_late),
+            ("config > 1 MiB", self.row_config_over_cap),
+            ("statistics server hangs", self.row_stats_hang),
+            ("disk full (256 KiB tmpfs)", self.row_disk_full),
+            ("package folder read-only", self.row_read_only_folder),
+            ("killed in download, restarted", self.row_killed_and_restarted),
+            ("every mirror unreachable for 30 s mid-download", self.row_outage_30s),
+            ("every mirror unreachable beyond the budget", self.row_outage_over_budget),
+            ("mirror stalls mid-body beside a good one, timed", self.row_stall_beside_good_no_timeout),
+            ("second instance", self.row_second_instance),
+            ("signed: good signed description (control)", self.row_signed_good),
+            ("signed: altered in transit (attacker's mirror, digests), signature kept", self.row_signed_altered),
+            ("signed: signature missing", self.row_signed_missing),
+            ("signed: signature by another key", self.row_signed_other_key),
+            ("signed: signature of another description", self.row_signed_other_description),
+            ("signed: expired description", self.row_signed_expired),
+            ("signed: 1 GiB .sig", self.row_signed_huge_signature),
+            ("DocUrl: local program path", lambda: self.licence_link_row(lambda path: path)),
+            ("DocUrl: file: address", lambda: self.licence_link_row(
+                lambda path: "file:///" + path.replace("\\", "/"))),
+        ]
+        return table
+
+    def empty_mirror(self):
+        server = Nginx(files={}).start()
+        self.defer(server.cleanup)
+        return server.url("/DemoSoft.exe")
+
+    def run_row(self, name, fn, timeout):
+        """Runs one row in a thread; past `timeout` its programs and servers are ended."""
+        self.use_build(self.main_build)
+        self.fresh_state()
+        self.deadline = time.monotonic() + timeout
+        outcome = {}
+
+        def body():
+            try:
+                outcome["result"] = fn()
+            except RowHung:
+                outcome["result"] = None
+            except Exception as e:
+                outcome["error"] = f"{type(e).__name__}: {e}"
+                traceback.print_exc()
+
+        started = time.monotonic()
+        thread = threading.Thread(target=body, daemon=True)
+        thread.start()
+        thread.join(timeout + 5)
+        hung = thread.is_alive() or ("result" in outcome and outcome["result"] is None)
+        self.end_row()  # also unblocks a hung row: its programs and servers are gone
+        thread.join(30)
+        took = time.monotonic() - started
+        if hung:
+            return (name, "-", f"HANG (ended after {timeout:.0f} s)", took, False)
+        if "error" in outcome:
+            return (name, "-", "harness error: " + outcome["error"], took, False)
+        expected, seen, ok = outcome["result"]
+        return (name, expected, seen, took, bool(ok))
+
+
+def print_table(rows):
+    headers = ("fault", "expected", "seen", "time", "ok")
+    cells = [(n, e, s, f"{t:.1f} s", "ok" if ok else "FAIL") for n, e, s, t, ok in rows]
+    widths = [max(len(str(r[i])) for r in [headers] + cells) for i in range(4)]
+    line = lambda r: " | ".join(str(r[i]).ljust(widths[i]) if i < 4 else str(r[i]) for i in range(5))  # noqa: E731
+    print(line(headers))
+    print("-+-".join("-" * w for w in widths) + "-+-----")
+    for r in cells:
+        print(line(r))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--build", default=os.path.join(ROOT, "build", "faults-win64"))
+    parser.add_argument("--stats-build", default=os.path.join(ROOT, "build", "faults-stats-win64"))
+    parser.add_argument("--prefix", default=os.environ.get("INSTALLER_WINEPREFIX")
+                        or os.path.join(ROOT, "build", "wineprefix-faults"))
+    parser.add_argument("--only", action="append", help="run only rows whose name contains this (repeatable)")
+    parser.add_argument("--row-timeout", type=float, default=ROW_TIMEOUT)
+    args = parser.parse_args()
+    os.environ["INSTALLER_WINEPREFIX"] = args.prefix
+
+    results = []
+    with WineSession(prefix=args.prefix) as session:
+        matrix = Matrix(session, os.path.abspath(args.build), os.path.abspath(args.stats_build))
+        with tempfile.TemporaryDirectory(prefix="faults-") as tmp:
+            matrix.wine_tmp = tmp
+            for name, fn in matrix.rows():
+                if args.only and not any(o in name for o in args.only):
+                    continue
+                say(f"row: {name}")
+                row = matrix.run_row(name, fn, args.row_timeout)
+                say(f"  -> {'ok' if row[4] else 'FAIL'} in {row[3]:.1f} s: {row[2]}")
+                results.append(row)
+    print()
+    print_table(results)
+    failed = sum(1 for r in results if not r[4])
+    print(f"\n{len(results) - failed} of {len(results)} rows ok")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
