@@ -182,7 +182,7 @@ SchedulerActions BlockScheduler::Arrived(int64_t id,
     if (was_on_probation && source.last_failure == Failure::kNetwork) {
         // The network is back: mirrors that rest for network failures may be back too.
         for (Mirror& other : mirrors_) {
-            if (other.demoted && other.last_failure == Failure::kNetwork) {
+            if (other.demoted && other.last_failure == Failure::kNetwork && !other.ignores_ranges) {
                 other.rest_until = std::min(other.rest_until, now);
             }
         }
