@@ -538,8 +538,9 @@ REPORT_LINES = 5_000_000
 
 def write_report_log(path, lines):
     """An access log of the statistics server as nginx writes it: mostly reports (encoded,
-    raw with spaces, without identity), some other requests and some bad lines. Built
-    from one block of distinct lines repeated, so that it is quick to make."""
+    raw with spaces, without identity; finished ones with the download's figures, failure
+    reports with their reason), some other requests and some bad lines. Built from one block
+    of distinct lines repeated, so that it is quick to make."""
     import random
     rng = random.Random(14)
     block = []
@@ -551,9 +552,17 @@ def write_report_log(path, lines):
         machine = rng.randrange(40_000)
         mac = "" if machine % 5 == 0 else f"00{machine:010x}"
         kind = rng.random()
-        ptype = rng.choice((1, 1, 1, 1, 1, 2, 2, 2, 0, 0))
+        ptype = rng.choice((1, 1, 1, 1, 1, 2, 2, 2, 0, 0, 3))
+        figures = ""
+        if ptype == 0:
+            secs = 5 + rng.randrange(600)
+            figures = f"&secs={secs}&bytes={secs * rng.randrange(50_000, 5_000_000)}&kept=0&mirrors=3"
+        elif ptype == 3:
+            reason = rng.choice(("network", "proxy-login", "certificate", "server-refused", "damaged-package", "disk",
+                                 "setup-exit-code"))
+            figures = f"&reason={reason}&secs={rng.randrange(300)}&bytes={rng.randrange(10_000_000)}&kept=0&mirrors=2"
         if kind < 0.75:
-            query = f"partnerid={partner}&partnersubid={sub}&mac={mac}&phs=WD-WCC{machine:08d}&type={ptype}"
+            query = f"partnerid={partner}&partnersubid={sub}&mac={mac}&phs=WD-WCC{machine:08d}&type={ptype}{figures}"
             block.append(f'{head} "GET /api/InstallData.ashx?{query} HTTP/1.1" 200 2 {tail}')
         elif kind < 0.85:
             query = f"partnerid={partner}&partnersubid={sub}&mac={mac}&phs=  S {machine} &type={ptype}"
@@ -623,8 +632,8 @@ def report_bench():
     for name, wall, cpu, rss, _ in runs:
         print(f"  {name:30} {wall:8.2f} {cpu:7.2f} {REPORT_LINES / wall / 1e6:9.2f} {size / wall / MB:8.1f} "
               f"{rss / 1024:9.1f}")
-    print(f"  same count: awk type 1/2/0 = {by_type.get('1')}/{by_type.get('2')}/{by_type.get('0')}, "
-          f"stats_report started/asked/done = {total[1]}/{total[2]}/{total[3]}")
+    print(f"  same count: awk type 1/2/0/3 = {by_type.get('1')}/{by_type.get('2')}/{by_type.get('0')}/"
+          f"{by_type.get('3')}, stats_report started/asked/done/failed = {total[1]}/{total[2]}/{total[3]}/{total[6]}")
     return 0
 
 

@@ -12,7 +12,8 @@ Options: a given `port` (default: a free one), an `address` (127.0.0.x), extra
 `server_options` (e.g. "max_ranges 0;"), extra `locations` (full "location ... {}"
 blocks), `error_pages` ({404: "/404.html"}), `limit_rate` (e.g. "100k"), `combined_log`
 (also keep the log in nginx's combined format, as a production server would, at
-`combined_log_path`).
+`combined_log_path`), `tls` (certificate and key files: answer over TLS; `url()` then
+names https://localhost, the name a certificate carries).
 """
 import json
 import os
@@ -51,8 +52,9 @@ def free_port(address="127.0.0.1"):
 
 class Nginx:
     def __init__(self, files=None, port=None, address="127.0.0.1", server_options="", locations="",
-                 error_pages=None, limit_rate=None, root=None, start_timeout=10.0, combined_log=False):
+                 error_pages=None, limit_rate=None, root=None, start_timeout=10.0, combined_log=False, tls=None):
         self.address = address
+        self.tls = tls
         self.port = port
         self.server_options = server_options
         self.locations = locations
@@ -82,6 +84,8 @@ class Nginx:
         return path
 
     def url(self, path="/"):
+        if self.tls:
+            return f"https://localhost:{self.port}{path}"
         return f"http://{self.address}:{self.port}{path}"
 
     def _config(self):
@@ -89,6 +93,8 @@ class Nginx:
         pages = "\n".join(f"        error_page {code} {page};" for code, page in self.error_pages.items())
         rate = f"        limit_rate {self.limit_rate};" if self.limit_rate else ""
         combined = f"        access_log {self.combined_log_path} combined;" if self.combined_log_path else ""
+        tls = (f"        ssl_certificate {self.tls[0]};\n        ssl_certificate_key {self.tls[1]};"
+               if self.tls else "")
         # One JSON object per request so that tests can read fields without parsing quotes.
         log_format = ('escape=json \'{"request":"$request","status":$status,"bytes":$body_bytes_sent,'
                       '"range":"$http_range","agent":"$http_user_agent","accept":"$http_accept",'
@@ -113,8 +119,9 @@ http {{
     keepalive_requests 100000;
     log_format tests {log_format};
     server {{
-        listen {self.address}:{self.port};
+        listen {self.address}:{self.port}{" ssl" if self.tls else ""};
         server_name localhost;
+{tls}
         root {self.root};
         access_log {self.access_log} tests;
 {combined}

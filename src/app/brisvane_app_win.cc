@@ -11,12 +11,14 @@
 
 #include "app/config_download_win.h"
 #include "app/program_objects_win.h"
+#include "app/run_log_win.h"
 #include "base/ini_file.h"
 #include "dialog/online_install_dlg_win.h"
 #include "dialog/resource.h"
 #include "identity/install_report_win.h"
 #include "identity/partner_identity.h"
 #include "win/code_page_win.h"
+#include "win/support_log_win.h"
 
 namespace installer {
 namespace {
@@ -58,9 +60,11 @@ bool CBrisvaneApp::InitInstance() {
     const std::wstring argument = FirstArgument();
     SetProcessIdentity(ParsePartnerArgument(argument));
     const bool home_mode = ProcessIdentity().home_mode;
+    LogStartOfRun(argument);
 
     instance_mutex_.Set(::CreateMutexW(nullptr, FALSE, InstanceMutexName(home_mode)));
     if (!instance_mutex_ || ::GetLastError() == ERROR_ALREADY_EXISTS) {
+        win::LogFinal("outcome: another installer of this mode is running; this one ends");
         return false;  // another installer of this mode runs: end silently
     }
 
@@ -76,6 +80,9 @@ bool CBrisvaneApp::InitInstance() {
     // functions search the whole file again for every one of thousands of keys.
     const IniFile description = IniFile::Parse(description_bytes, win::AnsiToWide);
     if (!HasPackageFiles(description)) {
+        // An empty description follows a failure already logged with its cause.
+        win::LogFinal(description_bytes.empty() ? "no package description was received"
+                                                : "outcome: stopped: the package description names no setup file");
         ShowMessage(L"下载配置文件失败 ，请重试！！");
         return false;
     }
@@ -95,6 +102,9 @@ void CBrisvaneApp::ExitInstance() {
     // A report still on its way (the last one is sent just before the user can leave)
     // is what a partner is paid by: give it a moment before the hard end.
     WaitForReportsInFlight(kReportDrainMs);
+    // A run that stopped before a package was chosen still leaves its log.
+    const PartnerIdentity& identity = ProcessIdentity();
+    win::OpenProcessLogFile(L"", identity.partner, identity.sub_partner);
     instance_mutex_.Close();
     // End hard: worker threads may still be in a transfer and must not run on.
     ::TerminateProcess(::GetCurrentProcess(), 0);

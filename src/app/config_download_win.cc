@@ -17,11 +17,15 @@
 #include "config/publisher_key.h"
 #include "config/signed_description.h"
 #include "base/sha256.h"
+#include "dialog/install_flow.h"
 #include "win/code_page_win.h"
 #include "win/ecdsa_verify_win.h"
+#include "win/internet_error_win.h"
 #include "win/internet_handle_win.h"
 #include "win/module_path_win.h"
+#include "win/proxy_prompt_win.h"
 #include "win/scoped_handle.h"
+#include "win/support_log_win.h"
 
 namespace installer {
 namespace {
@@ -31,6 +35,7 @@ namespace {
 constexpr DWORD kTimeoutMs = 20000;
 
 void ShowMessage(const std::wstring& text) {
+    win::LogFinal("outcome: stopped: " + WideToUtf8(text));
     ::MessageBoxW(nullptr, text.c_str(), L"", MB_OK);
 }
 
@@ -82,6 +87,12 @@ BodyRead ReadBody(HINTERNET request, std::string& body, DWORD limit) {
 }
 
 void ShowNetworkFailure(DWORD error) {
+    win::LogEvent("package description: network error " + std::to_string(error));
+    if (win::IsCertificateError(error)) {
+        // Not an outage, and never worked around: the server is not the one it claims to be.
+        ShowMessage(kCertificateInvalidText);
+        return;
+    }
     ShowMessage(error == ERROR_INTERNET_TIMEOUT ? L"网络连接超时，请检查网络连接！"
                                                 : L"网络故障！程序将关闭，请稍候继续安装。");
 }
@@ -104,6 +115,34 @@ DWORD StatusCode(HINTERNET request) {
     return status;
 }
 
+enum class ProxyPass { kPassed, kGaveUp, kFailed };
+
+// While the system's proxy answers 407, asks for its login (once per run: a login given
+// before is sent without asking) and sends the request again with it. kGaveUp: the user
+// cancelled or every try was refused (the message is shown); kFailed: sending failed, with
+// `error` set.
+ProxyPass PassProxy(HINTERNET request, DWORD& error) {
+    uint64_t generation = 0;  // the first request went out without a login
+    // Some proxies (tinyproxy) refuse a wrong login with 401 rather than 407; the
+    // configuration server itself asks for no login.
+    for (DWORD status = StatusCode(request);
+         status == HTTP_STATUS_PROXY_AUTH_REQ || (status == HTTP_STATUS_DENIED && generation > 0);
+         status = StatusCode(request)) {
+        win::DrainBody(request);
+        const ProxyRetry login = ProcessProxyLogin().Refused(generation, &win::AskProxyLogin);
+        if (!login.retry || !win::ApplyProxyLogin(request, login.credentials)) {
+            ShowMessage(kProxyLoginText);
+            return ProxyPass::kGaveUp;
+        }
+        generation = login.generation;
+        if (!::HttpSendRequestW(request, nullptr, 0, nullptr, 0)) {
+            error = ::GetLastError();
+            return ProxyPass::kFailed;
+        }
+    }
+    return ProxyPass::kPassed;
+}
+
 // Fetches the detached signature beside the description and checks it over `body`, the
 // very bytes that are then stored and read. Shows the message and returns false when the
 // signature is missing, unreadable, longer than any signature or not the publisher's.
@@ -121,6 +160,16 @@ bool VerifyDescriptionSignature(HINTERNET session, bool home_mode, int random_id
     if (!request) {
         ShowNetworkFailure(::GetLastError());
         return false;
+    }
+    DWORD proxy_error = ERROR_SUCCESS;
+    switch (PassProxy(request.Get(), proxy_error)) {
+        case ProxyPass::kPassed:
+            break;
+        case ProxyPass::kGaveUp:
+            return false;
+        case ProxyPass::kFailed:
+            ShowNetworkFailure(proxy_error);
+            return false;
     }
     const DWORD status = StatusCode(request.Get());
     if (status != HTTP_STATUS_OK && status != HTTP_STATUS_PARTIAL_CONTENT) {
@@ -240,13 +289,30 @@ bool DownloadPackageDescription(bool home_mode, std::string& stored) {
             ShowMessage(L"打开" + JoinServerAddress(kConfigServerBase, DescriptionUrlPath(home_mode)) + L"失败！");
             return false;
         }
+        if (win::IsCertificateError(error)) {
+            ShowNetworkFailure(error);
+            return false;  // the certificate text says it all; no second message
+        }
         ShowNetworkFailure(error);
         return true;  // the empty file fails the FileCount check that follows
+    }
+    DWORD proxy_error = ERROR_SUCCESS;
+    switch (PassProxy(request.Get(), proxy_error)) {
+        case ProxyPass::kPassed:
+            break;
+        case ProxyPass::kGaveUp:
+            return false;
+        case ProxyPass::kFailed:
+            ShowNetworkFailure(proxy_error);
+            return !win::IsCertificateError(proxy_error);
     }
 
     // One network read may return less than the body: read to its end.
     std::string body;
-    switch (ReadBody(request.Get(), body, static_cast<DWORD>(kMaxDescriptionBytes))) {
+    const BodyRead read = ReadBody(request.Get(), body, static_cast<DWORD>(kMaxDescriptionBytes));
+    win::LogEvent("package description " + WideToUtf8(url) + ": status " + std::to_string(StatusCode(request.Get())) +
+                  ", " + std::to_string(body.size()) + " bytes");
+    switch (read) {
         case BodyRead::kWhole:
             break;
         case BodyRead::kFailed:
@@ -263,6 +329,8 @@ bool DownloadPackageDescription(bool home_mode, std::string& stored) {
         (!VerifyDescriptionSignature(session.Get(), home_mode, random_id, body) || !AcceptSignedDescription(body))) {
         return false;
     }
+    win::LogEvent(PublisherKeyBuiltIn() ? "package description signature: verified"
+                                        : "package description signature: not checked (no key built in)");
     DWORD written = 0;
     if (!body.empty() && (!::WriteFile(file.Get(), body.data(), static_cast<DWORD>(body.size()), &written, nullptr) ||
                           written != body.size())) {

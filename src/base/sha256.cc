@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/hex.h"
+#include "base/text.h"
 
 namespace installer {
 namespace {
@@ -138,6 +139,14 @@ bool ParseSha256Hex(std::string_view text, Sha256Digest& out) {
 
 std::string Sha256Hex(const Sha256Digest& digest) {
     return EncodeHex(digest.data(), digest.size());
+}
+
+std::string ShortDigest(std::wstring_view value) {
+    if (value.empty()) {
+        return "none";
+    }
+    const std::string utf8 = WideToUtf8(value);
+    return Sha256Hex(Sha256::Of(reinterpret_cast<const uint8_t*>(utf8.data()), utf8.size())).substr(0, 8);
 }
 
 }  // namespace installer

@@ -45,4 +45,9 @@ bool ParseSha256Hex(std::string_view text, Sha256Digest& out);
 // The digest as 64 lower-case hexadecimal digits.
 std::string Sha256Hex(const Sha256Digest& digest);
 
+// A short digest of an identity value (adapter address, disk serial) for the support log:
+// the first 8 hex digits of the SHA-256 of its UTF-8 text, enough to match a log to a
+// report and no more; "none" for an empty value.
+std::string ShortDigest(std::wstring_view value);
+
 }  // namespace installer

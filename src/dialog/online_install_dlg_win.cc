@@ -26,6 +26,7 @@
 #include "win/dpi_win.h"
 #include "win/gdi_win.h"
 #include "win/message_filter_win.h"
+#include "win/proxy_prompt_win.h"
 #include "win/subclassed_control_win.h"
 
 namespace installer {
@@ -131,6 +132,8 @@ bool COnlineInstallDlg::OnInitDialog() {
     scale_.Capture(hwnd());
     win::KeepOwnLayoutOnDpiChange(hwnd());
     BindControls();
+    // A proxy that asks for a login from now on asks over this window.
+    win::SetProxyPromptOwner(hwnd());
     ::SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_.Get()));
     ::SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_.Get()));
 
@@ -158,6 +161,7 @@ bool COnlineInstallDlg::OnInitDialog() {
     ::ShowWindow(m_customLink.hwnd(), SW_HIDE);
 
     ApplyDpi(win::WindowDpi(hwnd()), nullptr);
+    recorder_.PackageChosen(package_, settings.package_path, dpi_);
     ::SetTimer(hwnd(), kStartDownloadTimerId, kFirstTimerDelayMs, nullptr);
     return true;
 }
@@ -270,6 +274,7 @@ std::optional<LRESULT> COnlineInstallDlg::HandleMessage(UINT message, WPARAM wpa
             }
             return std::nullopt;
         case kMsgDownloadComplete:
+            recorder_.DownloadComplete();
             // The package is ready; the timer's handler marks it on this thread.
             ::SetTimer(hwnd(), kDownloadCompleteTimerId, kFirstTimerDelayMs, nullptr);
             return 0;
@@ -277,6 +282,7 @@ std::optional<LRESULT> COnlineInstallDlg::HandleMessage(UINT message, WPARAM wpa
             Apply(flow_->OnDownloadProgress(static_cast<int>(wparam)));
             return 0;
         case kMsgDownloadFailed:
+            recorder_.DownloadFailed(static_cast<DownloadFailure>(wparam));
             Apply(flow_->OnDownloadFailed(FailureCause(static_cast<DownloadFailure>(wparam))));
             return 0;
         default:
@@ -325,7 +331,9 @@ void COnlineInstallDlg::StartDownload() {
     }
     // A task that can never succeed raises its final failure from Start; a package
     // file that cannot be created (a locked old package, a full disk) is told here.
+    recorder_.DownloadStarting();
     if (!manager_.Start(package_.mirrors, package_.blocks, path)) {
+        recorder_.DownloadNotStarted();
         Apply(flow_->OnDownloadFailed(DownloadFailureCause::kCannotWrite));
     }
 }
@@ -532,6 +540,8 @@ void COnlineInstallDlg::ApplyOne(const FlowAction& action) {
         case FlowActionKind::kSendReport:
             if (action.report_on_thread) {
                 StartInstallReportThread(static_cast<ReportType>(action.report_type));
+            } else if (action.report_type == kReportSetupFinished) {
+                SendDetailedInstallReport(ReportType::kSetupFinished, recorder_.FinishedDetails(), kReportWaitMs);
             } else {
                 SendInstallReport(static_cast<uintptr_t>(action.report_type));
             }
@@ -583,14 +593,17 @@ void COnlineInstallDlg::ApplyOne(const FlowAction& action) {
 }
 
 void COnlineInstallDlg::RunSetup(const FlowAction& action) {
+    recorder_.SetupStarting(action.command_line);
     const SetupOutcome outcome = setup_launch_.Run(hwnd(), action.path, action.command_line, package_.blocks,
                                                    package_.integrity, [this](int percent) { ShowProgress(percent); });
+    recorder_.SetupEnded(outcome);
     Apply(flow_->OnSetupFinished(outcome));
 }
 
 void COnlineInstallDlg::StartMainProgram(const FlowAction& action) {
     const auto result = reinterpret_cast<INT_PTR>(
         ::ShellExecuteW(nullptr, L"open", action.path.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+    recorder_.MainProgramStarted(action.path, result > 32);
     if (result <= 32) {
         ::MessageBoxW(hwnd(), action.text.c_str(), package_.title.c_str(), MB_OK);
     }
@@ -598,6 +611,7 @@ void COnlineInstallDlg::StartMainProgram(const FlowAction& action) {
 
 void COnlineInstallDlg::EndDialog() {
     manager_.ClearSink();
+    recorder_.WindowEnded();
     EndModalLoop(IDOK);
 }
 

@@ -13,6 +13,7 @@
 #include "config/package_description.h"
 #include "dialog/install_flow.h"
 #include "dialog/setup_launch_win.h"
+#include "dialog/support_recorder_win.h"
 #include "dialog/window_scale_win.h"
 #include "download/block_download_mgr.h"
 #include "download/download_event.h"
@@ -81,6 +82,7 @@ class COnlineInstallDlg final : public win::DialogWindow, public IDownloadEvent,
     void EndDialog();
 
     CBlockDownloadMgr& manager_;
+    SupportRecorder recorder_{manager_};  // the support log and the failure reports
     const IProfileReader& description_;
     std::wstring argument_;
     win::ScopedIcon icon_;

@@ -140,10 +140,15 @@ SetupOutcome SetupLaunch::Run(HWND owner,
     const ReadAtFn read_at = [file](int64_t offset, uint8_t* buffer, int32_t length) {
         return ReadAt(file, offset, buffer, length);
     };
-    const bool intact =
-        lock_ && VerifyPackageBlocks(read_at, blocks) && WholeFilePasses(CheckWholeFile(read_at, integrity));
-    if (!intact) {
+    const bool blocks_intact = lock_ && VerifyPackageBlocks(read_at, blocks);
+    const WholeFileCheck whole = blocks_intact ? CheckWholeFile(read_at, integrity) : WholeFileCheck::kMatch;
+    if (!blocks_intact || !WholeFilePasses(whole)) {
         lock_.Close();
+        if (PackageMustBeDiscarded(whole)) {
+            // Each block still matches its MD5, so the next run would keep them all and
+            // fail here again: only a new download can mend it.
+            ::DeleteFileW(path.c_str());
+        }
         SetupOutcome outcome;
         outcome.kind = SetupOutcome::Kind::kPackageInvalid;
         return outcome;

@@ -86,6 +86,13 @@ TransferError MapError(CURLcode code) {
         case CURLE_UNSUPPORTED_PROTOCOL:
         case CURLE_URL_MALFORMAT:
             return TransferError::kBadUrl;
+        // The mirror's certificate cannot be trusted: not an outage, and never worked
+        // around by skipping the check.
+        case CURLE_PEER_FAILED_VERIFICATION:
+        case CURLE_SSL_INVALIDCERTSTATUS:
+        case CURLE_SSL_ISSUER_ERROR:
+        case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+            return TransferError::kCertificate;
         default:
             return TransferError::kNetwork;
     }
@@ -185,7 +192,7 @@ RangeResult CurlRangeTransport::FetchRange(const std::wstring& url,
     }
 
     CURL* easy = connection->easy;
-    StallWatch watch(options_.stall, Clock::now());
+    StallWatch watch(options_.stall, Clock::now(), flows_.For(url));
     BodySink sink;
     sink.easy = easy;
     sink.buffer = buffer;
@@ -202,6 +209,14 @@ RangeResult CurlRangeTransport::FetchRange(const std::wstring& url,
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_FAILONERROR, 1L);
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options_.connect_timeout_ms));
+    // Nothing at all for the receive time-out: this connection is dead whatever its mirror does.
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, std::max(1L, static_cast<long>(options_.receive_timeout_ms / 1000)));
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!options_.ca_file.empty()) {
+        curl_easy_setopt(easy, CURLOPT_CAINFO, options_.ca_file.c_str());
+    }
     curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, options_.keep_alive ? 0L : 1L);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &WriteBody);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, &sink);
@@ -262,6 +277,8 @@ RangeResult CurlRangeTransport::FetchRange(const std::wstring& url,
     } else if (finished) {
         if (code == CURLE_OK || (code == CURLE_WRITE_ERROR && sink.full)) {
             result.ok = true;
+        } else if (code == CURLE_HTTP_RETURNED_ERROR && status == 407) {
+            result.error = TransferError::kProxyAuth;  // no login for the proxy on the host
         } else {
             result.error = MapError(code);
         }

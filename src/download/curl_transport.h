@@ -13,8 +13,14 @@ namespace installer {
 
 struct CurlTransportOptions {
     int connect_timeout_ms = 10000;
-    // A transfer slower than this fails with kTimeout.
-    StallFloor stall;
+    // A transfer that receives nothing at all for this long fails with kTimeout, even
+    // while other transfers keep its mirror above the stall floor.
+    int receive_timeout_ms = 30000;
+    // A mirror slower than this, over all of its transfers, fails them with kTimeout.
+    StallFloor stall = {};
+    // Certificate authorities to trust instead of the system's (PEM file); empty: the
+    // system's store. Certificates are always verified, host name included.
+    std::string ca_file = {};
     // Reuse connections between requests (false: a new connection per block).
     bool keep_alive = true;
 };
@@ -39,6 +45,7 @@ class CurlRangeTransport final : public IRangeTransport {
     void Release(std::unique_ptr<Connection> connection);
 
     CurlTransportOptions options_;
+    MirrorFlows flows_;
     std::mutex mutex_;
     // Idle handles with their connection caches, most recently used last; a request
     // borrows one.

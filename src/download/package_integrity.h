@@ -39,4 +39,11 @@ inline bool WholeFilePasses(WholeFileCheck result) {
     return result == WholeFileCheck::kNotRequired || result == WholeFileCheck::kMatch;
 }
 
+// True when the file's bytes themselves are wrong, so that the file must go: its blocks may
+// each still match their MD5, and a later run would keep them all and fail the same way. A
+// read error or a malformed key says nothing against the bytes and keeps the file.
+inline bool PackageMustBeDiscarded(WholeFileCheck result) {
+    return result == WholeFileCheck::kSizeMismatch || result == WholeFileCheck::kDigestMismatch;
+}
+
 }  // namespace installer

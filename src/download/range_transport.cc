@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
+#include <utility>
 
 #include "base/text.h"
 #include "download/block_info.h"
@@ -64,15 +66,37 @@ bool IsNetworkFailure(TransferError error) {
     }
 }
 
+std::shared_ptr<MirrorFlow> MirrorFlows::For(const std::wstring& url) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::shared_ptr<MirrorFlow>& flow = flows_[url];
+    if (!flow) {
+        flow = std::make_shared<MirrorFlow>();
+    }
+    return flow;
+}
+
+StallWatch::StallWatch(StallFloor floor, Clock::time_point start, std::shared_ptr<MirrorFlow> flow)
+    : floor_(floor), window_start_(start), flow_(std::move(flow)) {
+    window_bytes_start_ = Counted();
+}
+
+void StallWatch::Add(int64_t bytes) {
+    bytes_ += bytes;
+    if (flow_) {
+        flow_->Add(bytes);
+    }
+}
+
 bool StallWatch::Stalled(Clock::time_point now) {
     if (now - window_start_ < floor_.window) {
         return false;
     }
-    if (bytes_ - window_bytes_start_ < floor_.min_bytes) {
+    const int64_t counted = Counted();
+    if (counted - window_bytes_start_ < floor_.min_bytes) {
         return true;
     }
     window_start_ = now;
-    window_bytes_start_ = bytes_;
+    window_bytes_start_ = counted;
     return false;
 }
 

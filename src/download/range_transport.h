@@ -3,10 +3,13 @@
 // under the transfer rate. libcurl implements it on the host, WinINet in the installer.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -43,29 +46,59 @@ struct RangeResult {
 // once are an outage, not a bad mirror.
 bool IsNetworkFailure(TransferError error);
 
-// The slowest a transfer may go: less than `min_bytes` over `window` abandons it, which
-// frees its blocks for other mirrors long before a receive time-out would.
+// The slowest a mirror may go: less than `min_bytes` over `window`, counted over every
+// transfer to that mirror, abandons its transfers, which frees their blocks for other
+// mirrors long before a receive time-out would.
 struct StallFloor {
     int64_t min_bytes = 2 * 1024 * 10;        // 2 KB/s ...
     std::chrono::milliseconds window{10000};  // ... over 10 s
 };
 
+// What one mirror has delivered so far to all of its transfers together, counted as the
+// bytes arrive. Shared by those transfers' watches; safe to use from any thread.
+class MirrorFlow {
+  public:
+    void Add(int64_t bytes) { bytes_.fetch_add(bytes, std::memory_order_relaxed); }
+    int64_t Total() const { return bytes_.load(std::memory_order_relaxed); }
+
+  private:
+    std::atomic<int64_t> bytes_{0};
+};
+
+// One MirrorFlow per mirror URL for as long as the transport lives: several transfers
+// share a slow line, so the floor judges the mirror, not each transfer's share of it.
+// Safe to use from several threads at once.
+class MirrorFlows {
+  public:
+    // The flow of `url`, made on first use; never null.
+    std::shared_ptr<MirrorFlow> For(const std::wstring& url);
+
+  private:
+    std::mutex mutex_;
+    std::map<std::wstring, std::shared_ptr<MirrorFlow>> flows_;
+};
+
 // Measures a transfer against a StallFloor in consecutive windows; the transports feed it
-// every chunk and ask it between reads. A window counts from the request, so a mirror that
-// accepts and never answers is caught too.
+// every chunk as it arrives and ask it between reads. A window counts from the request, so
+// a mirror that accepts and never answers is caught too. With a mirror's flow the window
+// is judged by what the mirror delivered to all of its transfers in it: a mirror that
+// delivers at least the floor is never cut, however its line is shared.
 class StallWatch {
   public:
     using Clock = std::chrono::steady_clock;
-    StallWatch(StallFloor floor, Clock::time_point start) : floor_(floor), window_start_(start) {}
-    void Add(int64_t bytes) { bytes_ += bytes; }
+    StallWatch(StallFloor floor, Clock::time_point start, std::shared_ptr<MirrorFlow> flow = nullptr);
+    void Add(int64_t bytes);
     // True once a whole window has passed with fewer than the floor's bytes in it.
     bool Stalled(Clock::time_point now);
     // Time until the current window ends (for a wait that should wake then).
     std::chrono::milliseconds Remaining(Clock::time_point now) const;
 
   private:
+    int64_t Counted() const { return flow_ ? flow_->Total() : bytes_; }
+
     StallFloor floor_;
     Clock::time_point window_start_;
+    std::shared_ptr<MirrorFlow> flow_;
     int64_t bytes_ = 0;
     int64_t window_bytes_start_ = 0;
 };
@@ -117,8 +150,10 @@ class IRangeTransport {
     // dropped. With `run_blocks` = 1 `on_block` is never called and the request is the
     // one-block request. Never throws. A 4xx/5xx answer gives ok = false with kHttpStatus
     // and its body unread; any other status gives ok = true with the body, which the caller
-    // judges by size and digest. A transfer under the transport's stall floor ends with
-    // kTimeout. Returns promptly with kCancelled once `cancel` is tripped. Safe to call
+    // judges by size and digest. A transfer whose mirror is under the transport's stall
+    // floor ends with kTimeout. A certificate the transport cannot trust ends with
+    // kCertificate (never retried without the check), a proxy login that was refused or
+    // not given with kProxyAuth. Returns promptly with kCancelled once `cancel` is tripped. Safe to call
     // from several threads at once.
     virtual RangeResult FetchRange(const std::wstring& url,
                                    int64_t offset,

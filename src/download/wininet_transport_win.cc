@@ -12,6 +12,9 @@
 #include <mutex>
 #include <vector>
 
+#include "win/internet_error_win.h"
+#include "win/proxy_prompt_win.h"
+
 namespace installer::win {
 namespace {
 
@@ -32,6 +35,9 @@ constexpr DWORD kCloseWaitMs = 500;
 constexpr DWORD kReadChunk = 64 * 1024;
 
 TransferError MapError(DWORD error) {
+    if (IsCertificateError(error)) {
+        return TransferError::kCertificate;
+    }
     switch (error) {
         case ERROR_INTERNET_NAME_NOT_RESOLVED:
             return TransferError::kResolve;
@@ -58,6 +64,7 @@ struct RequestState {
     DWORD step_result = 0;  // INTERNET_ASYNC_RESULT of the step that completed
     DWORD step_error = 0;
     DWORD bytes_read = 0;  // written by a pending read when it completes
+    DWORD available = 0;   // written by a pending query of the bytes that have arrived
     std::vector<uint8_t> staging = std::vector<uint8_t>(kReadChunk);
     std::wstring headers;  // kept as long as the request may use them
     std::mutex mutex;
@@ -158,6 +165,72 @@ void ReadAnswerHints(HINTERNET request, RangeResult& result) {
     }
 }
 
+// Waits until some of the body has arrived and sets `available` to how much (0 at the end
+// of the body). Reading only that much counts bytes for the stall floor as they come in:
+// a read of a whole chunk completes only once the chunk is complete, which on a slow line
+// can take longer than a window of the floor.
+CallOutcome QueryAvailable(RequestState& state, StallWatch& watch, HINTERNET request, DWORD& available) {
+    while (true) {
+        CallOutcome out;
+        ::ResetEvent(state.step_done.Get());
+        state.available = 0;
+        if (::InternetQueryDataAvailable(request, &state.available, 0, 0)) {
+            out.ok = true;
+            available = state.available;
+            return out;
+        }
+        out.error = ::GetLastError();
+        if (out.error != ERROR_IO_PENDING) {
+            return out;
+        }
+        out.step = AwaitStep(state, watch);
+        if (out.step != Step::kDone) {
+            return out;
+        }
+        if (state.step_result == 0 && state.step_error != ERROR_SUCCESS) {
+            out.error = state.step_error;
+            return out;
+        }
+        // Completed; the result value is a count on some versions and a truth value on
+        // others. Asking again answers at once now that the bytes are buffered.
+    }
+}
+
+enum class ProxyAnswer { kNone, kChallenge, kRefused };
+
+// What an answer says about the proxy login: kChallenge, the proxy asks for one (a 407 to
+// a request that did not carry it as an answer); kRefused, the login sent was refused (a
+// 407 right after a 407, or a 401 to a request that carried it while the mirror's URL
+// names no login of its own: tinyproxy refuses a wrong login with 401); kNone otherwise.
+ProxyAnswer JudgeProxyAnswer(int32_t status, int32_t previous_status, bool sent_login, bool url_has_login) {
+    if (status == HTTP_STATUS_PROXY_AUTH_REQ) {
+        return sent_login && previous_status == HTTP_STATUS_PROXY_AUTH_REQ ? ProxyAnswer::kRefused
+                                                                           : ProxyAnswer::kChallenge;
+    }
+    if (status == HTTP_STATUS_DENIED && sent_login && !url_has_login) {
+        return ProxyAnswer::kRefused;
+    }
+    return ProxyAnswer::kNone;
+}
+
+// Reads what is left of an answer the transfer will not use (a 407 page), bounded, so
+// that the request can be sent again on its connection.
+CallOutcome DrainAnswer(RequestState& state, StallWatch& watch, HINTERNET request) {
+    CallOutcome outcome;
+    outcome.ok = true;
+    for (DWORD total = 0; total < kMaxDiscard;) {
+        state.bytes_read = 0;
+        outcome = RunStep(state, watch, [&] {
+            return ::InternetReadFile(request, state.staging.data(), kReadChunk, &state.bytes_read) != FALSE;
+        });
+        if (!outcome.ok || state.bytes_read == 0) {
+            break;
+        }
+        total += state.bytes_read;
+    }
+    return outcome;
+}
+
 }  // namespace
 
 WinInetRangeTransport::WinInetRangeTransport(WinInetOptions options) : options_(options) {
@@ -188,6 +261,26 @@ RangeResult WinInetRangeTransport::FetchRange(const std::wstring& url,
                                               int32_t capacity,
                                               CancelToken& cancel,
                                               const BlockCallback& on_block) {
+    // A proxy login that was refused and then replaced by the user goes on a new request:
+    // WinINet keeps sending a request's refused login. Replacements are bounded by the
+    // prompts a run allows, so this loop ends.
+    while (true) {
+        bool login_replaced = false;
+        RangeResult result = FetchOnce(url, offset, run_blocks, buffer, capacity, cancel, on_block, login_replaced);
+        if (!login_replaced || cancel.IsCancelled()) {
+            return result;
+        }
+    }
+}
+
+RangeResult WinInetRangeTransport::FetchOnce(const std::wstring& url,
+                                             int64_t offset,
+                                             int32_t run_blocks,
+                                             uint8_t* buffer,
+                                             int32_t capacity,
+                                             CancelToken& cancel,
+                                             const BlockCallback& on_block,
+                                             bool& login_replaced) {
     RangeResult result;
     if (!session_) {
         result.error = TransferError::kOther;
@@ -259,23 +352,68 @@ RangeResult WinInetRangeTransport::FetchRange(const std::wstring& url,
     const bool hooked = cancel.SetHook([wake] { ::SetEvent(wake); });
 
     const Clock::time_point started = Clock::now();
-    StallWatch watch(options_.stall, started);
+    StallWatch watch(options_.stall, started, flows_.For(url));
     state->headers = FormatRangeHeaders(offset, run_blocks);
+    // The run's proxy login, when the user has given one, goes with every request; a 407
+    // asks for one (once for all transfers) and sends the request again with it.
+    ProxyLogin& proxy = options_.proxy_login != nullptr ? *options_.proxy_login : ProcessProxyLogin();
+    ProxyRetry login = proxy.Current();
+    if (login.retry) {
+        ApplyProxyLogin(request, login.credentials);
+    }
+    // WinINet may send a known login at once (Wine does) or only after the challenge.
+    uint64_t sent_generation = login.retry ? login.generation : 0;
+    // A 407 answers a request that did not carry the login (the first send, or one after
+    // a 401, when WinINet answers the server instead of the proxy): it is a challenge, and
+    // the request goes again with the login. Only a 407 right after a 407, or a 401 (some
+    // proxies, e.g. tinyproxy, refuse a wrong login so), refuses the login that was sent.
+    int32_t previous_status = 0;
     CallOutcome outcome;
     outcome.ok = hooked;
-    if (hooked) {
+    while (outcome.ok) {
         outcome = RunStep(*state, watch, [&] {
             return ::HttpSendRequestW(request, state->headers.c_str(), static_cast<DWORD>(-1), nullptr, 0) != FALSE;
         });
-    }
-    if (outcome.ok) {
-        result.first_byte_ms =
-            static_cast<int32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count());
+        if (!outcome.ok) {
+            break;
+        }
         DWORD status = 0;
         DWORD size = sizeof status;
         if (::HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr)) {
             result.http_status = static_cast<int32_t>(status);
         }
+        const ProxyAnswer answer =
+            JudgeProxyAnswer(result.http_status, previous_status, sent_generation > 0, user[0] != 0);
+        previous_status = result.http_status;
+        if (answer == ProxyAnswer::kNone) {
+            break;
+        }
+        outcome = DrainAnswer(*state, watch, request);
+        if (!outcome.ok) {
+            break;
+        }
+        if (answer == ProxyAnswer::kChallenge && sent_generation > 0) {
+            ApplyProxyLogin(request, login.credentials);  // the same login, now as the answer
+            continue;
+        }
+        // A challenge without a login takes the known one or asks; a refusal takes a newer
+        // one or asks again, on a new request. Either ends the transfer once the user gave up.
+        login = proxy.Refused(sent_generation, options_.proxy_prompt);
+        if (!login.retry || !ApplyProxyLogin(request, login.credentials)) {
+            outcome.ok = false;
+            result.error = TransferError::kProxyAuth;
+            break;
+        }
+        if (answer == ProxyAnswer::kRefused) {
+            login_replaced = true;
+            outcome.ok = false;
+            break;
+        }
+        sent_generation = login.generation;
+    }
+    if (outcome.ok) {
+        result.first_byte_ms =
+            static_cast<int32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count());
         if (result.http_status >= 400) {
             outcome.ok = false;
             result.error = TransferError::kHttpStatus;
@@ -304,7 +442,12 @@ RangeResult WinInetRangeTransport::FetchRange(const std::wstring& url,
             if (room == 0 && dropped >= kMaxDiscard) {
                 break;
             }
-            const DWORD want = room == 0 ? kReadChunk : std::min(room, kReadChunk);
+            DWORD available = 0;
+            outcome = QueryAvailable(*state, watch, request, available);
+            if (!outcome.ok || available == 0) {
+                break;
+            }
+            const DWORD want = std::min(available, room == 0 ? kReadChunk : std::min(room, kReadChunk));
             state->bytes_read = 0;
             outcome = RunStep(*state, watch, [&] {
                 return ::InternetReadFile(request, state->staging.data(), want, &state->bytes_read) != FALSE;

@@ -10,13 +10,36 @@
 #include <mutex>
 #include <thread>
 
+#include "base/proxy_login.h"
 #include "build_settings.h"
 #include "identity/hardware_id_win.h"
+#include "base/sha256.h"
 #include "win/internet_handle_win.h"
 #include "win/module_path_win.h"
+#include "win/support_log_win.h"
+#include "win/proxy_prompt_win.h"
 
 namespace installer {
 namespace {
+
+// A report refused by the system's proxy goes again with the login the user gave for this
+// run, if any. A report never asks for one itself: it must not hold up or disturb anyone.
+void SendAgainWithProxyLogin(HINTERNET request) {
+    DWORD status = 0;
+    DWORD size = sizeof(status);
+    if (!::HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr) ||
+        status != HTTP_STATUS_PROXY_AUTH_REQ) {
+        return;
+    }
+    const ProxyRetry login = ProcessProxyLogin().Current();
+    if (!login.retry) {
+        return;
+    }
+    win::DrainBody(request);
+    if (win::ApplyProxyLogin(request, login.credentials)) {
+        ::HttpSendRequestW(request, nullptr, 0, nullptr, 0);
+    }
+}
 
 // Counts the report requests still running on their worker threads, so that the end of
 // the process can wait for them.
@@ -56,6 +79,8 @@ struct PendingReport {
     std::wstring base;
     PartnerIdentity identity;
     int32_t type = 0;
+    bool has_details = false;
+    ReportDetails details;
 
     std::shared_ptr<ReportsInFlight> in_flight;  // counted until the request ends
 
@@ -86,14 +111,33 @@ void SetTimeout(HINTERNET session, DWORD option) {
 }
 
 // Reads the machine identity and makes the request; fills the result.
-ReportResult MakeReport(const std::wstring& base, const PartnerIdentity& identity, int32_t type) {
-    const MachineIdentity machine = ReadMachineIdentity();
+// The support log's line on one report: never the identity in clear, only its digests.
+void LogReport(int32_t type, const ReportDetails* details, const MachineIdentity& machine, const ReportResult& result) {
+    std::string line = "statistics report type " + std::to_string(type);
+    if (details != nullptr && details->has_reason) {
+        line += " (" + std::string(FailureReasonName(details->reason)) + ")";
+    }
+    line += ", adapter " + ShortDigest(machine.mac) + ", disk " + ShortDigest(machine.serial) + ": ";
+    if (result.outcome == ReportOutcome::kAnswered) {
+        line += "answered " + std::to_string(result.http_status);
+    } else {
+        line += "failed, error " + std::to_string(result.error);
+    }
+    win::LogEvent(line);
+}
+
+ReportResult MakeReportWith(const std::wstring& base,
+                            const PartnerIdentity& identity,
+                            int32_t type,
+                            const ReportDetails* details,
+                            const MachineIdentity& machine) {
     ReportFields fields;
     fields.partner = identity.partner;
     fields.sub_partner = identity.sub_partner;
     fields.mac = machine.mac;
     fields.serial = machine.serial;
     fields.type = type;
+    fields.details = details;
 
     ReportResult result;
     result.address = BuildReportAddress(base, fields);
@@ -116,6 +160,7 @@ ReportResult MakeReport(const std::wstring& base, const PartnerIdentity& identit
         result.error = ::GetLastError();
         return result;
     }
+    SendAgainWithProxyLogin(request.Get());
     DWORD status = 0;
     DWORD size = sizeof(status);
     if (::HttpQueryInfoW(request.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr)) {
@@ -125,10 +170,21 @@ ReportResult MakeReport(const std::wstring& base, const PartnerIdentity& identit
     return result;
 }
 
+ReportResult MakeReport(const std::wstring& base,
+                        const PartnerIdentity& identity,
+                        int32_t type,
+                        const ReportDetails* details) {
+    const MachineIdentity machine = ReadMachineIdentity();
+    ReportResult result = MakeReportWith(base, identity, type, details, machine);
+    LogReport(type, details, machine, result);
+    return result;
+}
+
 void RunPendingReport(const std::shared_ptr<PendingReport>& pending) {
     ReportResult result;
     try {
-        result = MakeReport(pending->base, pending->identity, pending->type);
+        result = MakeReport(pending->base, pending->identity, pending->type,
+                            pending->has_details ? &pending->details : nullptr);
     } catch (...) {
         result.outcome = ReportOutcome::kFailed;
         result.error = ERROR_OUTOFMEMORY;
@@ -155,7 +211,11 @@ MachineIdentity ReadMachineIdentity() {
     return machine;
 }
 
-ReportResult SendReport(std::wstring_view base, const PartnerIdentity& identity, int32_t type, DWORD wait_ms) {
+ReportResult SendReport(std::wstring_view base,
+                        const PartnerIdentity& identity,
+                        int32_t type,
+                        DWORD wait_ms,
+                        const ReportDetails* details) {
     ReportResult result;
     if (identity.home_mode) {
         result.outcome = ReportOutcome::kSkippedHomeMode;
@@ -166,6 +226,10 @@ ReportResult SendReport(std::wstring_view base, const PartnerIdentity& identity,
         pending->base = std::wstring(base);
         pending->identity = identity;
         pending->type = type;
+        if (details != nullptr) {
+            pending->has_details = true;
+            pending->details = *details;
+        }
         pending->in_flight = InFlight();
         pending->in_flight->Add();
         try {
@@ -196,6 +260,18 @@ uint32_t SendInstallReport(uintptr_t type) {
     }
     SendReport(kStatsServerBase, identity, static_cast<int32_t>(type), kReportWaitMs);
     return 0xFFFFFFFFu;
+}
+
+void SendDetailedInstallReport(ReportType type, const ReportDetails& details, DWORD wait_ms) {
+    const PartnerIdentity& identity = ProcessIdentity();
+    if (identity.home_mode) {
+        return;
+    }
+    bool with_details = false;
+    if (!ShouldSendReport(type, kDetailedReports, &with_details)) {
+        return;
+    }
+    SendReport(kStatsServerBase, identity, static_cast<int32_t>(type), wait_ms, with_details ? &details : nullptr);
 }
 
 bool WaitForReportsInFlight(DWORD max_ms) {

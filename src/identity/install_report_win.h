@@ -50,12 +50,25 @@ struct ReportResult {
 
 // Sends one report for `identity` to the statistics server at `base`, waiting at
 // most `wait_ms`. Sends nothing in home mode. Never throws, never ends the process.
-ReportResult SendReport(std::wstring_view base, const PartnerIdentity& identity, int32_t type, DWORD wait_ms);
+// With `details` (copied), their values follow the usual ones (BuildReportAddress). A
+// `wait_ms` of 0 waits for nothing (kAbandoned at once); the request still runs and counts
+// as in flight for WaitForReportsInFlight.
+ReportResult SendReport(std::wstring_view base,
+                        const PartnerIdentity& identity,
+                        int32_t type,
+                        DWORD wait_ms,
+                        const ReportDetails* details = nullptr);
 
 // The installer's report: the process identity, the built-in statistics server.
 // Takes the type as its pointer-sized argument and returns 0 in home mode (nothing
 // sent) or 0xFFFFFFFF after a request, whatever its outcome.
 uint32_t SendInstallReport(uintptr_t type);
+
+// The installer's report of `type` with the download's figures or the failure's reason:
+// with the build's detailed reports off (INSTALLER_DETAILED_REPORTS), a failure report is
+// not sent at all and any other goes without `details`. Waits at most `wait_ms` (0: not
+// at all). Sends nothing in home mode.
+void SendDetailedInstallReport(ReportType type, const ReportDetails& details, DWORD wait_ms);
 
 // Sends a report of `type` on a thread of its own; the thread's handle is closed
 // at once and nobody waits for it. False when the thread could not be started

@@ -1,6 +1,8 @@
 // Building the statistics request address.
 #include "identity/report_address.h"
 
+#include <iterator>
+
 #include "base/text.h"
 
 namespace installer {
@@ -17,7 +19,31 @@ void AppendParameter(std::wstring& out, std::wstring_view key, std::wstring_view
     out.append(PercentEncodeQueryValue(value));
 }
 
+constexpr std::string_view kReasonNames[kFailureReasonCount] = {
+    "network", "proxy-login", "certificate", "server-refused", "damaged-package", "disk", "setup-exit-code",
+};
+
 }  // namespace
+
+std::string_view FailureReasonName(FailureReason reason) {
+    const auto index = static_cast<size_t>(reason);
+    return index < std::size(kReasonNames) ? kReasonNames[index] : kReasonNames[0];
+}
+
+bool FailureReasonFromName(std::string_view name, FailureReason* reason) {
+    for (size_t i = 0; i < std::size(kReasonNames); ++i) {
+        if (kReasonNames[i] == name) {
+            *reason = static_cast<FailureReason>(i);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool ShouldSendReport(ReportType type, bool detailed_reports, bool* with_details) {
+    *with_details = detailed_reports;
+    return detailed_reports || type != ReportType::kFailed;
+}
 
 std::wstring PercentEncodeQueryValue(std::wstring_view value) {
     static constexpr wchar_t kDigits[] = L"0123456789ABCDEF";
@@ -48,6 +74,25 @@ std::wstring BuildReportAddress(std::wstring_view base, const ReportFields& fiel
     AppendParameter(address, L"phs", fields.serial);
     address.push_back(L'&');
     AppendParameter(address, L"type", Int64ToWide(fields.type));
+    if (const ReportDetails* details = fields.details) {
+        if (details->has_reason) {
+            const std::string_view name = FailureReasonName(details->reason);
+            address.append(L"&reason=");
+            address.append(name.begin(), name.end());
+            if (details->reason == FailureReason::kSetupExitCode) {
+                address.push_back(L'&');
+                AppendParameter(address, L"code", Int64ToWide(details->exit_code));
+            }
+        }
+        address.push_back(L'&');
+        AppendParameter(address, L"secs", Int64ToWide(details->seconds));
+        address.push_back(L'&');
+        AppendParameter(address, L"bytes", Int64ToWide(details->bytes));
+        address.push_back(L'&');
+        AppendParameter(address, L"kept", Int64ToWide(details->blocks_kept));
+        address.push_back(L'&');
+        AppendParameter(address, L"mirrors", Int64ToWide(details->mirrors_tried));
+    }
     return address;
 }
 

@@ -14,6 +14,7 @@ key (online_installer_test_key.exe): whatever an attacker changes, their program
 requested and never run.
 """
 import argparse
+import glob
 import hashlib
 import os
 import shutil
@@ -30,8 +31,11 @@ from harness.driver import Driver, DriverError, DriverNotFound, child
 from harness.fault_server import FaultServer
 from harness.builds import server_address
 from harness.fault_server import BLOCK
-from harness.installer import Sandbox, block_table, blocks_requested, config_server, demo_setup, remove_old_packages, simple_description
+from harness.installer import (Sandbox, block_table, blocks_requested, config_server, demo_setup,
+                               remove_old_packages, simple_description, stats_requests)
 from harness.nginx import Nginx
+from harness.test_ca import TestCa
+from harness.tinyproxy import Tinyproxy, system_proxy
 from harness.wine import WineSession
 
 EXE = "online_installer.exe"
@@ -53,6 +57,33 @@ SIGNATURE_MISSING = "无法取得安装包描述的发布者签名。为安全�
 SIGNATURE_INVALID = "安装包描述的发布者签名无效，可能已被篡改。为安全起见，安装已停止。"
 EXPIRED = "安装包描述已过期。为安全起见，安装已停止，请从软件发布者处获取最新的安装程序。"
 ROW_TIMEOUT = 240.0
+# What the support log's last outcome line must name for a row (by a part of its name); rows
+# not listed must only have a log.
+LOG_CAUSES = (
+    ("good mirror (control)", "outcome: installed"),
+    ("beside a good one", "outcome: installed"),
+    ("mirror: 404 pages, alone", "server-refused"),
+    ("mirror: 500 pages, alone", "server-refused"),
+    ("mirror: reset mid-body, alone", "network"),
+    ("mirror: stall mid-body, alone", "network"),
+    ("mirror: host does not resolve, alone", "network"),
+    ("wrong digest", "damaged-package"),
+    ("config server down", "outcome: stopped"),
+    ("config server sends garbage", "outcome: stopped"),
+    ("config > 1 MiB", "outcome: stopped"),
+    ("disk full", "disk"),
+    ("package folder read-only", "disk"),
+    ("beyond the budget", "network"),
+    ("signed: good", "outcome: installed"),
+    ("signed: altered", "damaged-package"),
+    ("signed: signature", "outcome: stopped"),
+    ("signed: expired", "outcome: stopped"),
+    ("signed: 1 GiB", "outcome: stopped"),
+)
+PROXY_PROMPT_TITLE = "代理服务器登录"
+PROXY_USER_EDIT, PROXY_PASSWORD_EDIT, PROMPT_OK, PROMPT_CANCEL = 101, 102, 1, 2
+CERTIFICATE_INVALID = "服务器的安全证书无效，无法安全地下载。请检查电脑的日期和时间，或联系软件发布者。"
+PROXY_LOGIN_FAILED = "代理服务器需要有效的用户名和密码，安装已停止。请向网络管理员确认登录信息后重试。"
 
 
 def say(text):
@@ -95,10 +126,11 @@ class Observation:
 
 
 class Matrix:
-    def __init__(self, session, main_build, stats_build):
+    def __init__(self, session, main_build, stats_build, https_build=None):
         self.wine = session
         self.main_build = main_build
         self.stats_build = stats_build
+        self.https_build = https_build
         self.driver = None
         self.cleanups = []
         self.processes = []
@@ -140,6 +172,43 @@ class Matrix:
     def fresh_state(self):
         shutil.rmtree(self.install_root, ignore_errors=True)
         remove_old_packages(self.wine.prefix)
+        for path in self.support_logs():
+            os.remove(path)
+
+    # The support log.
+
+    def temp_folders(self):
+        users = os.path.join(self.wine.prefix, "drive_c", "users")
+        found = []
+        for pattern in ("*/AppData/Local/Temp", "*/Temp"):
+            found += [p for p in glob.glob(os.path.join(users, pattern)) if os.path.isdir(p) and not os.path.islink(p)]
+        return found
+
+    def support_logs(self):
+        logs = []
+        for folder in self.temp_folders():
+            logs += glob.glob(os.path.join(folder, "installer-*.log"))
+        return sorted(logs, key=os.path.getmtime)
+
+    def check_log(self, name, seen, ok):
+        """Adds the support log's last outcome line (or its last line) to what the row saw;
+        the row fails without a log, or when the line does not name the cause listed for it."""
+        if name == "temporary folder read-only":
+            return seen, ok
+        logs = self.support_logs()
+        if not logs:
+            return seen + "; NO SUPPORT LOG", False
+        with open(logs[-1], encoding="utf-8", errors="replace") as f:
+            lines = [line for line in f.read().splitlines() if line.strip()]
+        outcomes = [line for line in lines if "] outcome: " in line]
+        last = (outcomes or lines or ["(empty)"])[-1]
+        seen += "; log: " + last.split("] ", 1)[-1]
+        for part, cause in LOG_CAUSES:
+            if part in name:
+                if cause not in last:
+                    return seen + f" (LOG DOES NOT SAY {cause!r})", False
+                break
+        return seen, ok
 
     # Servers.
 
@@ -478,6 +547,18 @@ class Matrix:
         # Read-only for everyone, root included: the package file cannot even be created.
         return self.install_on_small_tmpfs("ro")
 
+    def row_read_only_temp(self):
+        """The support log cannot be written: the installation goes on without it."""
+        # Read-only for everyone, root included: a read-only tmpfs over the folder.
+        for folder in self.temp_folders():
+            subprocess.run(["mount", "-t", "tmpfs", "-o", "ro,size=64k", "tmpfs", folder], check=True)
+            self.defer(subprocess.run, ["umount", "-l", folder])
+        obs = self.install_run([self.mirror()])
+        left = self.support_logs()
+        if left:
+            obs.notes.append(f"{len(left)} support log(s) written")
+        return "correct installation, no log", obs.summary(), self.installed(obs) and not left
+
     def cannot_write_text(self):
         """The message for this package, its size rounded up as the installer rounds it."""
         n, mib, gib = len(self.setup), 1 << 20, 1 << 30
@@ -713,6 +794,200 @@ class Matrix:
         self.close_window(obs, process, hwnd)
         return "nothing started", obs.summary(), not ran and not obs.messages and obs.exit_code == 0
 
+    # Networks users have: slow links, proxies with a login, a package that failed its check.
+
+    def row_slow_three_mirrors(self):
+        # 5 KB/s per connection on three mirrors (some 30 KB/s in all, a 240 kbit/s line).
+        urls = [self.mirror(limit_rate="5k") for _ in range(3)]
+        obs = Observation()
+        self.serve_config(self.description(urls))
+        sandbox = self.new_sandbox()
+        started = time.monotonic()
+        process = self.start_installer(sandbox)
+        hwnd = self.find_window(obs, process, started)
+        if hwnd is not None:
+            self.driver.press(hwnd, INSTALL_NOW, wait_ms=200)
+            self.follow(obs, process, hwnd, timeout=220)
+        obs.notes.append(f"{len(self.setup)} B in {time.monotonic() - started:.0f} s")
+        return "correct installation", obs.summary(), self.installed(obs) and self.installed_package_ok(obs)
+
+    def answer_proxy_prompts(self, obs, process, answers, timeout=60.0):
+        """Answers the proxy login prompts as they come, with (user, password) or None
+        (Cancel) in turn; returns the installer's window once it comes, else None."""
+        answers = list(answers)
+        end = time.monotonic() + timeout
+        started = time.monotonic()
+        while time.monotonic() < end:
+            self.check_time()
+            if not process.running():
+                obs.exit_code = process.returncode
+                return None
+            prompts = self.driver.list(exe=EXE, title=PROXY_PROMPT_TITLE)
+            if prompts:
+                prompt = prompts[0]["hwnd"]
+                answer = answers.pop(0) if answers else None
+                obs.notes.append(f"prompt {'answered' if answer else 'cancelled'}")
+                if answer:
+                    self.driver.set_text(prompt, PROXY_USER_EDIT, answer[0])
+                    self.driver.set_text(prompt, PROXY_PASSWORD_EDIT, answer[1])
+                    self.driver.press(prompt, PROMPT_OK, wait_ms=200)
+                else:
+                    self.driver.press(prompt, PROMPT_CANCEL, wait_ms=200)
+                self.driver.wait_gone(prompt, timeout=10)
+                continue
+            try:
+                box = self.driver.msgbox(exe=EXE, timeout=0.3)
+                obs.messages.append(box.get("text", ""))
+                self.driver.msgbox_press("OK", exe=EXE)
+                continue
+            except DriverNotFound:
+                pass
+            for w in self.driver.list(exe=EXE):
+                if TITLE in (w.get("title") or "") and child(w, INSTALL_NOW) is not None:
+                    obs.window_after = time.monotonic() - started
+                    obs.stage = "welcome"
+                    return w["hwnd"]
+            time.sleep(0.2)
+        obs.notes.append("no window")
+        return None
+
+    def proxy_run(self, login, answers):
+        proxy = Tinyproxy(login=login).start()
+        self.defer(proxy.cleanup)
+        session_proxy = system_proxy(self.wine, proxy)
+        session_proxy.__enter__()
+        self.defer(session_proxy.__exit__, None, None, None)
+        obs = Observation()
+        self.serve_config(self.description([self.mirror()]))
+        sandbox = self.new_sandbox()
+        process = self.start_installer(sandbox)
+        hwnd = self.answer_proxy_prompts(obs, process, answers)
+        if hwnd is not None:
+            self.driver.press(hwnd, INSTALL_NOW, wait_ms=200)
+            self.follow(obs, process, hwnd)
+        else:
+            obs.exit_code = process.wait(30)
+            obs.window_closed = obs.exit_code is not None
+        through = proxy.requests()
+        kinds = {kind: sum(1 for r in through if kind in r) for kind in ("/oemini/", "/DemoSoft.exe", "InstallData")}
+        obs.notes.append("through the proxy: " + ", ".join(f"{k} {n}" for k, n in kinds.items()))
+        return obs, kinds
+
+    def row_proxy_without_login(self):
+        obs, kinds = self.proxy_run(None, [])
+        ok = self.installed(obs) and kinds["/oemini/"] and kinds["/DemoSoft.exe"]
+        return "correct installation through the proxy", obs.summary(), ok
+
+    def row_proxy_login(self):
+        obs, kinds = self.proxy_run(("user", "pass"), [("user", "pass")])
+        prompts = sum(1 for n in obs.notes if n.startswith("prompt"))
+        ok = self.installed(obs) and prompts == 1 and kinds["/oemini/"] and kinds["/DemoSoft.exe"]
+        return "one prompt; correct installation through the proxy", obs.summary(), ok
+
+    def row_proxy_wrong_login(self):
+        obs, _ = self.proxy_run(("user", "pass"), [("user", "wrong")] * 4)
+        prompts = sum(1 for n in obs.notes if n.startswith("prompt"))
+        ok = prompts == 3 and obs.messages == [PROXY_LOGIN_FAILED] and not obs.setup_ran and obs.exit_code == 0
+        return "3 prompts, then proxy-login msg; ends", obs.summary(), ok
+
+    def row_proxy_cancel(self):
+        obs, _ = self.proxy_run(("user", "pass"), [None])
+        ok = obs.messages == [PROXY_LOGIN_FAILED] and not obs.setup_ran and obs.exit_code == 0
+        return "proxy-login msg; ends", obs.summary(), ok
+
+    def row_whole_file_check_then_again(self):
+        # The first description's whole-file digest is of another file: every block verifies,
+        # the whole file does not. The package must go, or the next run keeps every block and
+        # fails the same way; the second run (the right digest) downloads it again.
+        web = Nginx(files={"DemoSoft.exe": self.setup}).start()
+        self.defer(web.cleanup)
+        url = web.url("/DemoSoft.exe")
+        wrong = self.description([url]) + (f"FileSha256={hashlib.sha256(b'another file').hexdigest()}\r\n"
+                                           f"FileSize={len(self.setup)}\r\n").encode()
+        right = self.description([url]) + (f"FileSha256={hashlib.sha256(self.setup).hexdigest()}\r\n"
+                                           f"FileSize={len(self.setup)}\r\n").encode()
+        # The keys belong to the file's section, which the description ends with.
+        config = self.serve_config(wrong)
+        first = Observation()
+        sandbox = self.new_sandbox()
+        process = self.start_installer(sandbox)
+        hwnd = self.find_window(first, process, time.monotonic())
+        if hwnd is not None:
+            self.press_install(first, process, hwnd)
+        left = [n for n in os.listdir(self.documents) if n.lower().endswith(".exe")]
+        config.put("oemini/info.ini", right)
+        before = len(web.entries())
+        second = Observation()
+        process = self.start_installer(sandbox)
+        hwnd = self.find_window(second, process, time.monotonic())
+        if hwnd is not None:
+            self.press_install(second, process, hwnd)
+        asked = blocks_requested(web.entries()[before:])
+        second.notes = [f"1st run: {first.summary()}", f"package left after it: {left or 'none'}",
+                        f"2nd run asked for {len(asked)} of {len(block_table(self.setup))} blocks"] + second.notes
+        ok = (first.messages == [CORRUPT] and not first.setup_ran and not left and self.installed(second)
+              and len(asked) == len(block_table(self.setup)))
+        return "corrupt msg, package deleted; 2nd run downloads again, installs", second.summary(), ok
+
+    # HTTPS: a tree whose configuration and statistics servers are https://localhost, a test
+    # CA the host (and so Wine) trusts for the row only.
+
+    def https_run(self, mirror_kinds, config_trusted=True):
+        """`mirror_kinds`: "good" (a certificate of the test CA for localhost), "self-signed"
+        or "misnamed"; returns (observation, configuration server, seconds to the end)."""
+        if not self.https_build or not os.path.exists(os.path.join(self.https_build, "src", "app", EXE)):
+            raise RuntimeError("the https tree is not built (scripts/faults builds it)")
+        self.use_build(self.https_build)
+        ca = TestCa()
+        self.defer(ca.cleanup)
+        trust = ca.trusted_by_host()
+        trust.__enter__()
+        self.defer(trust.__exit__, None, None, None)
+        certificates = {"good": ca.issue("localhost"), "self-signed": ca.issue("localhost", self_signed=True),
+                        "misnamed": ca.issue("mirror.invalid")}
+        urls = []
+        for kind in mirror_kinds:
+            web = Nginx(files={"DemoSoft.exe": self.setup}, tls=certificates[kind]).start()
+            self.defer(web.cleanup)
+            urls.append(web.url("/DemoSoft.exe"))
+        config = config_server(self.description(urls), build_dir=self.https_build,
+                               tls=certificates["good" if config_trusted else "self-signed"]).start()
+        self.defer(config.cleanup)
+        obs = Observation()
+        sandbox = self.new_sandbox()
+        started = time.monotonic()
+        process = self.start_installer(sandbox)
+        hwnd = self.find_window(obs, process, started)
+        if hwnd is not None:
+            self.press_install(obs, process, hwnd)
+        else:
+            obs.exit_code = process.wait(30)
+            obs.window_closed = obs.exit_code is not None
+        took = time.monotonic() - started
+        return obs, config, took
+
+    def row_https_everything(self):
+        obs, config, _ = self.https_run(["good", "good"])
+        reports = stats_requests(config)
+        obs.notes.append(f"{len(reports)} reports over https")
+        ok = self.installed(obs) and self.installed_package_ok(obs) and len(reports) >= 2
+        return "correct installation; reports arrive", obs.summary(), ok
+
+    def row_https_untrusted_beside_good(self):
+        obs, _, _ = self.https_run(["self-signed", "good"])
+        return "correct installation", obs.summary(), self.installed(obs) and self.installed_package_ok(obs)
+
+    def row_https_every_mirror_untrusted(self):
+        obs, _, took = self.https_run(["self-signed", "misnamed"])
+        obs.notes.append(f"ended {took:.1f} s after start")
+        ok = self.failed_clearly(obs, CERTIFICATE_INVALID) and took < 60
+        return "certificate msg within seconds, no setup", obs.summary(), ok
+
+    def row_https_config_untrusted(self):
+        obs, _, _ = self.https_run(["good"], config_trusted=False)
+        ok = obs.messages == [CERTIFICATE_INVALID] and obs.stage == "none" and not obs.setup_ran
+        return "certificate msg; ends", obs.summary(), ok
+
     def rows(self):
         # (name, mirror maker, what a mirror alone ends with, how soon): a 404 refuses the
         # mirror at once; a 500 makes it rest and come back until the outage budget is spent.
@@ -740,6 +1015,7 @@ class Matrix:
             ("statistics server hangs", self.row_stats_hang),
             ("disk full (256 KiB tmpfs)", self.row_disk_full),
             ("package folder read-only", self.row_read_only_folder),
+            ("temporary folder read-only", self.row_read_only_temp),
             ("killed in download, restarted", self.row_killed_and_restarted),
             ("every mirror unreachable for 30 s mid-download", self.row_outage_30s),
             ("every mirror unreachable beyond the budget", self.row_outage_over_budget),
@@ -755,6 +1031,16 @@ class Matrix:
             ("DocUrl: local program path", lambda: self.licence_link_row(lambda path: path)),
             ("DocUrl: file: address", lambda: self.licence_link_row(
                 lambda path: "file:///" + path.replace("\\", "/"))),
+            ("slow link: three mirrors at 5 KB/s per connection", self.row_slow_three_mirrors),
+            ("proxy without a login", self.row_proxy_without_login),
+            ("proxy with a login: right login", self.row_proxy_login),
+            ("proxy with a login: wrong login three times", self.row_proxy_wrong_login),
+            ("proxy with a login: Cancel", self.row_proxy_cancel),
+            ("whole-file check failed, start again", self.row_whole_file_check_then_again),
+            ("https: configuration, statistics and mirrors", self.row_https_everything),
+            ("https: a mirror with an untrusted certificate beside a good one", self.row_https_untrusted_beside_good),
+            ("https: every mirror's certificate untrusted or misnamed", self.row_https_every_mirror_untrusted),
+            ("https: configuration server's certificate untrusted", self.row_https_config_untrusted),
         ]
         return table
 
@@ -792,6 +1078,7 @@ class Matrix:
         if "error" in outcome:
             return (name, "-", "harness error: " + outcome["error"], took, False)
         expected, seen, ok = outcome["result"]
+        seen, ok = self.check_log(name, seen, ok)
         return (name, expected, seen, took, bool(ok))
 
 
@@ -810,6 +1097,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--build", default=os.path.join(ROOT, "build", "faults-win64"))
     parser.add_argument("--stats-build", default=os.path.join(ROOT, "build", "faults-stats-win64"))
+    parser.add_argument("--https-build", default=os.path.join(ROOT, "build", "faults-https-win64"))
     parser.add_argument("--prefix", default=os.environ.get("INSTALLER_WINEPREFIX")
                         or os.path.join(ROOT, "build", "wineprefix-faults"))
     parser.add_argument("--only", action="append", help="run only rows whose name contains this (repeatable)")
@@ -819,7 +1107,8 @@ def main():
 
     results = []
     with WineSession(prefix=args.prefix) as session:
-        matrix = Matrix(session, os.path.abspath(args.build), os.path.abspath(args.stats_build))
+        matrix = Matrix(session, os.path.abspath(args.build), os.path.abspath(args.stats_build),
+                        os.path.abspath(args.https_build))
         with tempfile.TemporaryDirectory(prefix="faults-") as tmp:
             matrix.wine_tmp = tmp
             for name, fn in matrix.rows():

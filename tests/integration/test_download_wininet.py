@@ -10,6 +10,8 @@ import unittest
 
 from harness.fault_server import FaultServer
 from harness.nginx import Nginx
+from harness.test_ca import TestCa
+from harness.tinyproxy import Tinyproxy, system_proxy
 from harness.builds import REPO, win64_exe
 from harness.wine import WineSession, to_windows_path
 
@@ -172,6 +174,73 @@ class WinInetDownloadTest(unittest.TestCase):
         self.assertLess(elapsed, 15)
         with open(out, "rb") as f:
             self.assertEqual(f.read(), data)
+
+
+    def test_slow_mirror_above_the_floor_is_never_cut(self):
+        # 5 KB/s on one connection against the 2 KB/s floor, judged over 4 s: the whole body
+        # (60,000 bytes, some 12 s) is smaller than one 64 KiB read, so the floor must see
+        # the bytes as they arrive, not when a read completes.
+        data = package_bytes(60000, 6)
+        slow = self.mirror(data, "127.0.0.2", limit_rate="5k")
+        started = time.monotonic()
+        result, out = self.run_fetch(data, [slow.url("/pkg/setup.exe")], "--stall-window-ms", "4000")
+        self.assertEqual(result.returncode, 0, result.stdout[-3000:])
+        self.assertNotIn("block_error", result.stdout)
+        with open(out, "rb") as f:
+            self.assertEqual(f.read(), data)
+        print(f"\n  slow mirror: {len(data)} bytes at 5 KB/s in {time.monotonic() - started:.1f} s")
+
+    def test_https_mirror_with_a_trusted_certificate_and_refused_ones(self):
+        data = package_bytes(3 * BLOCK + 77, 7)
+        ca = TestCa()
+        self.addCleanup(ca.cleanup)
+        good = self.mirror(data, tls=ca.issue("localhost"))
+        untrusted = self.mirror(data, tls=ca.issue("localhost", self_signed=True))
+        misnamed = self.mirror(data, tls=ca.issue("mirror.invalid"))
+        with ca.trusted_by_host():
+            result, out = self.run_fetch(data, [untrusted.url("/pkg/setup.exe"), good.url("/pkg/setup.exe")])
+            self.assertEqual(result.returncode, 0, result.stdout[-3000:])
+            with open(out, "rb") as f:
+                self.assertEqual(f.read(), data)
+            self.assertTrue(good.entries())
+            os.remove(out)  # the next run starts without a package
+            started = time.monotonic()
+            result, _ = self.run_fetch(data, [untrusted.url("/pkg/setup.exe"), misnamed.url("/pkg/setup.exe")])
+            elapsed = time.monotonic() - started
+        self.assertEqual(result.returncode, 1, result.stdout[-3000:])
+        self.assertLess(elapsed, 60, "certificate errors were retried as an outage")
+        print(f"\n  every mirror refused for its certificate: ended after {elapsed:.1f} s")
+        # Nothing was ever asked of a server whose certificate failed, and nothing over http.
+        self.assertEqual(untrusted.entries(), [])
+        self.assertEqual(misnamed.entries(), [])
+
+    def test_proxy_login_is_asked_once_and_serves_every_request(self):
+        data = package_bytes(4 * BLOCK + 3, 8)
+        web = self.mirror(data, "127.0.0.2")
+        proxy = Tinyproxy(login=("user", "pass")).start()
+        self.addCleanup(proxy.cleanup)
+        with system_proxy(self.wine, proxy):
+            # A wrong login first: asked again, then the right one serves every block.
+            result, out = self.run_fetch(data, [web.url("/pkg/setup.exe")], "--proxy-login", "user:wrong",
+                                         "--proxy-login", "user:pass")
+            self.assertEqual(result.returncode, 0, result.stdout[-3000:] + proxy.output()[-2000:])
+            prompts = [line for line in result.stdout.splitlines() if line.startswith("proxy_prompt")]
+            self.assertEqual(prompts, ["proxy_prompt 1", "proxy_prompt 2"])
+            with open(out, "rb") as f:
+                self.assertEqual(f.read(), data)
+            served = [e for e in web.entries() if e["status"] == 206]
+            self.assertTrue(served)
+            through_proxy = [r for r in proxy.requests() if "/pkg/setup.exe" in r]
+            self.assertGreaterEqual(len(through_proxy), len(served))
+            # Three wrong logins: three prompts, then the download ends; nothing reaches the mirror.
+            before = len(web.entries())
+            os.remove(out)  # the next run starts without a package
+            result, _ = self.run_fetch(data, [web.url("/pkg/setup.exe")], "--proxy-login", "a:1", "--proxy-login",
+                                       "b:2", "--proxy-login", "c:3", "--proxy-login", "d:4")
+            self.assertEqual(result.returncode, 1, result.stdout[-3000:])
+            prompts = [line for line in result.stdout.splitlines() if line.startswith("proxy_prompt")]
+            self.assertEqual(prompts, ["proxy_prompt 1", "proxy_prompt 2", "proxy_prompt 3"])
+            self.assertEqual(len(web.entries()), before)
 
 
 if __name__ == "__main__":

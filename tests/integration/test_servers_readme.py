@@ -134,8 +134,11 @@ class ReadmeServersTest(unittest.TestCase):
                                 capture_output=True, text=True, timeout=60)
         self.assertEqual(result.returncode, 0, result.stderr)
         rows = [line.split(",") for line in result.stdout.splitlines()]
-        self.assertEqual(rows[0], ["partner", "sub", "started", "asked", "done", "machines", "conversion"])
-        return {f"{r[0]}/{r[1]}" if r[1] else r[0]: r[2:] for r in rows[1:]}, result.stderr
+        # The earlier columns first, in their order; failures and download figures after them.
+        self.assertEqual(rows[0][:8], ["partner", "sub", "started", "asked", "done", "machines", "conversion", "failed"])
+        self.assertIn("server-refused", rows[0])
+        self.assertEqual(rows[0][-3:], ["timed_downloads", "median_download_s", "median_bytes_per_s"])
+        return {f"{r[0]}/{r[1]}" if r[1] else r[0]: r[2:7] for r in rows[1:]}, result.stderr
 
     def test_configuration_and_mirror_serve_what_the_installer_asks(self):
         self.assertEqual(self.servers.get("config.example.com", "/oemini/info.ini?id=4711"),

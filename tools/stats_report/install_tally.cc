@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <iterator>
 #include <string>
 
 namespace installer {
@@ -40,7 +41,7 @@ void InstallTally::AddLine(std::string_view line) {
         return;
     }
     ++lines_.reports_counted;
-    Count(report_);
+    Count(entry.day, report_);
 }
 
 bool InstallTally::Wanted(LogDay day, const InstallReport& report) const {
@@ -53,13 +54,39 @@ bool InstallTally::Wanted(LogDay day, const InstallReport& report) const {
     return !filter_.sub_partner || report.sub_partner == *filter_.sub_partner;
 }
 
-void InstallTally::Count(const InstallReport& report) {
+void InstallTally::Count(LogDay day, const InstallReport& report) {
     const auto [found, added] = rows_.try_emplace(Key{report.partner, report.sub_partner});
     Row& row = found->second;
     if (added) {
         row.digest = Mix64(Mix64(static_cast<uint32_t>(report.partner)) ^ static_cast<uint64_t>(report.sub_partner));
     }
     ++row.by_type[report.type];
+    DayCounts& today = days_[day];
+    today.day = day;
+    switch (report.type) {
+        case 0:
+            ++today.setup_finished;
+            // A download of 0 seconds (a package kept whole from an earlier run) has a time
+            // but no speed.
+            if (report.seconds >= 0 && report.bytes >= 0) {
+                ++row.seconds[report.seconds];
+                if (report.seconds > 0) {
+                    ++row.speeds[RoundToThreeDigits(report.bytes / report.seconds)];
+                }
+            }
+            break;
+        case 1:
+            ++today.started;
+            break;
+        case 3:
+            ++today.failed;
+            ++row.by_reason[report.reason >= 0 && report.reason < kFailureReasonCount
+                                ? static_cast<size_t>(report.reason)
+                                : static_cast<size_t>(kFailureReasonCount)];
+            break;
+        default:
+            break;
+    }
     MachineKey(report, machine_key_);
     if (machine_key_.empty()) {
         return;
@@ -99,10 +126,7 @@ std::vector<PartnerCounts> InstallTally::Rows() const {
         PartnerCounts counts;
         counts.partner = key.partner;
         counts.sub_partner = key.sub_partner;
-        counts.setup_finished = row.by_type[0];
-        counts.started = row.by_type[1];
-        counts.install_requested = row.by_type[2];
-        counts.machines = row.machines;
+        FillCounts(row, counts);
         rows.push_back(counts);
     }
     std::sort(rows.begin(), rows.end(), [](const PartnerCounts& a, const PartnerCounts& b) {
@@ -111,15 +135,86 @@ std::vector<PartnerCounts> InstallTally::Rows() const {
     return rows;
 }
 
-PartnerCounts InstallTally::Total() const {
-    PartnerCounts total;
-    for (const auto& [key, row] : rows_) {
-        total.setup_finished += row.by_type[0];
-        total.started += row.by_type[1];
-        total.install_requested += row.by_type[2];
+void InstallTally::FillCounts(const Row& row, PartnerCounts& counts) {
+    counts.setup_finished = row.by_type[0];
+    counts.started = row.by_type[1];
+    counts.install_requested = row.by_type[2];
+    counts.failed = row.by_type[3];
+    counts.failed_by_reason = row.by_reason;
+    counts.machines = row.machines;
+    for (const auto& [seconds, count] : row.seconds) {
+        counts.timed += count;
     }
+    counts.median_seconds = HistogramMedian(row.seconds);
+    counts.median_bytes_per_second = HistogramMedian(row.speeds);
+}
+
+PartnerCounts InstallTally::Total() const {
+    Row all;
+    for (const auto& [key, row] : rows_) {
+        for (size_t i = 0; i < std::size(all.by_type); ++i) {
+            all.by_type[i] += row.by_type[i];
+        }
+        for (size_t i = 0; i < all.by_reason.size(); ++i) {
+            all.by_reason[i] += row.by_reason[i];
+        }
+        for (const auto& [seconds, count] : row.seconds) {
+            all.seconds[seconds] += count;
+        }
+        for (const auto& [speed, count] : row.speeds) {
+            all.speeds[speed] += count;
+        }
+    }
+    PartnerCounts total;
+    FillCounts(all, total);
     total.machines = machines_.size();
     return total;
+}
+
+std::vector<DayCounts> InstallTally::Days() const {
+    std::vector<DayCounts> days;
+    days.reserve(days_.size());
+    for (const auto& [day, counts] : days_) {
+        days.push_back(counts);
+    }
+    return days;
+}
+
+SecondsHistogram InstallTally::DownloadSeconds() const {
+    SecondsHistogram all;
+    for (const auto& [key, row] : rows_) {
+        for (const auto& [seconds, count] : row.seconds) {
+            all[seconds] += count;
+        }
+    }
+    return all;
+}
+
+int64_t RoundToThreeDigits(int64_t value) {
+    int64_t scale = 1;
+    while (value / scale >= 1000) {
+        scale *= 10;
+    }
+    return value / scale * scale;
+}
+
+int64_t HistogramMedian(const std::map<int64_t, uint64_t>& histogram) {
+    uint64_t total = 0;
+    for (const auto& [value, count] : histogram) {
+        total += count;
+    }
+    if (total == 0) {
+        return -1;
+    }
+    const uint64_t wanted = (total - 1) / 2;  // the lower middle of an even count
+    uint64_t seen = 0;
+    for (const auto& [value, count] : histogram) {
+        seen += count;
+        if (seen > wanted) {
+            return value;
+        }
+    }
+    return histogram.rbegin()->first;
 }
 
 }  // namespace installer

@@ -34,18 +34,20 @@ bool ParsePartner(std::string_view text, TallyFilter& filter) {
 }  // namespace
 
 const char* ReportUsage() {
-    return "usage: stats_report [--from YYYY-MM-DD] [--to YYYY-MM-DD] [--partner N[/SUB]] [--csv] [FILE...]\n"
+    return "usage: stats_report [--from YYYY-MM-DD] [--to YYYY-MM-DD] [--partner N[/SUB]] [--csv]\n"
+           "                    [--html PAGE] [FILE...]\n"
            "Counts the install statistics requests in web server access logs (combined or common\n"
            "format, plain or gzip; standard input when no FILE or \"-\"): per partner and sub-number\n"
            "the installers started (type 1), installs asked for (type 2), installs done (type 0),\n"
-           "distinct machines and done as a share of started. Days are inclusive, as the server\n"
-           "wrote them.\n";
+           "distinct machines, done as a share of started, failures (type 3) by reason and the\n"
+           "median download time and speed of the installs done. Days are inclusive, as the server\n"
+           "wrote them. --html also writes the report as one self-contained page to PAGE.\n";
 }
 
 bool ParseReportOptions(const std::vector<std::string>& args, ReportOptions& options, std::string& error) {
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        const bool takes_value = arg == "--from" || arg == "--to" || arg == "--partner";
+        const bool takes_value = arg == "--from" || arg == "--to" || arg == "--partner" || arg == "--html";
         if (takes_value && i + 1 == args.size()) {
             error = arg + " needs a value";
             return false;
@@ -60,6 +62,12 @@ bool ParseReportOptions(const std::vector<std::string>& args, ReportOptions& opt
         } else if (arg == "--partner") {
             if (!ParsePartner(args[++i], options.filter)) {
                 error = "--partner takes a partner number, optionally with /SUB, not \"" + args[i] + "\"";
+                return false;
+            }
+        } else if (arg == "--html") {
+            options.html_path = args[++i];
+            if (options.html_path.empty()) {
+                error = "--html needs a file name";
                 return false;
             }
         } else if (arg == "--csv") {

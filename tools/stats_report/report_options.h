@@ -1,5 +1,5 @@
 // The command line of stats_report:
-//   stats_report [--from YYYY-MM-DD] [--to YYYY-MM-DD] [--partner N[/SUB]] [--csv] [FILE...]
+//   stats_report [--from YYYY-MM-DD] [--to YYYY-MM-DD] [--partner N[/SUB]] [--csv] [--html PAGE] [FILE...]
 // Files may be plain or gzip-compressed; none, or "-", reads standard input.
 #pragma once
 
@@ -13,6 +13,7 @@ namespace installer {
 struct ReportOptions {
     TallyFilter filter;
     bool csv = false;
+    std::string html_path;  // --html: where the page goes; empty for none
     bool help = false;
     std::vector<std::string> files;  // "-" for standard input; never empty after parsing
 };

@@ -5,13 +5,14 @@
 #include <optional>
 
 #include "base/hex.h"
+#include "identity/report_address.h"
 
 namespace installer {
 namespace {
 
 constexpr std::string_view kReportPath = "/api/InstallData.ashx";
 
-enum class Key { kNone, kPartner, kSubPartner, kMac, kSerial, kType };
+enum class Key { kNone, kPartner, kSubPartner, kMac, kSerial, kType, kReason, kSeconds, kBytes, kCount };
 
 Key KeyOf(std::string_view name) {
     if (name == "partnerid") {
@@ -28,6 +29,15 @@ Key KeyOf(std::string_view name) {
     }
     if (name == "type") {
         return Key::kType;
+    }
+    if (name == "reason") {
+        return Key::kReason;
+    }
+    if (name == "secs") {
+        return Key::kSeconds;
+    }
+    if (name == "bytes") {
+        return Key::kBytes;
     }
     return Key::kNone;
 }
@@ -124,8 +134,9 @@ RequestKind ReadReportRequest(std::string_view request_line, InstallReport& repo
     }
     const std::string_view query = target.substr(question + 1);
 
-    std::string_view values[6];  // by Key
-    bool present[6] = {};
+    constexpr auto kKeys = static_cast<size_t>(Key::kCount);
+    std::string_view values[kKeys];  // by Key
+    bool present[kKeys] = {};
     size_t serial_begin = 0;
     Key last = Key::kNone;
     size_t pos = 0;
@@ -159,7 +170,7 @@ RequestKind ReadReportRequest(std::string_view request_line, InstallReport& repo
     const auto partner = DecimalValue<int32_t>(values[static_cast<size_t>(Key::kPartner)]);
     const auto sub_partner = DecimalValue<int64_t>(values[static_cast<size_t>(Key::kSubPartner)]);
     const auto type = DecimalValue<int32_t>(values[static_cast<size_t>(Key::kType)]);
-    if (!partner || !sub_partner || !type || *type < 0 || *type > 2) {
+    if (!partner || !sub_partner || !type || *type < 0 || *type > 3) {
         return RequestKind::kUnreadableReport;
     }
     report.partner = *partner;
@@ -167,6 +178,20 @@ RequestKind ReadReportRequest(std::string_view request_line, InstallReport& repo
     report.type = *type;
     DecodeInto(values[static_cast<size_t>(Key::kMac)], report.mac);
     DecodeInto(values[static_cast<size_t>(Key::kSerial)], report.serial);
+    report.reason = -1;
+    FailureReason reason;
+    if (present[static_cast<size_t>(Key::kReason)] &&
+        FailureReasonFromName(values[static_cast<size_t>(Key::kReason)], &reason)) {
+        report.reason = static_cast<int32_t>(reason);
+    }
+    const auto seconds = present[static_cast<size_t>(Key::kSeconds)]
+                             ? DecimalValue<int64_t>(values[static_cast<size_t>(Key::kSeconds)])
+                             : std::nullopt;
+    const auto bytes = present[static_cast<size_t>(Key::kBytes)]
+                           ? DecimalValue<int64_t>(values[static_cast<size_t>(Key::kBytes)])
+                           : std::nullopt;
+    report.seconds = seconds && *seconds >= 0 ? *seconds : -1;
+    report.bytes = bytes && *bytes >= 0 ? *bytes : -1;
     return RequestKind::kReport;
 }
 

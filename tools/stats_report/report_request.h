@@ -21,15 +21,21 @@ enum class RequestKind {
 struct InstallReport {
     int32_t partner = 0;
     int64_t sub_partner = 0;
-    int32_t type = 0;    // 0 setup finished, 1 started, 2 install requested
+    int32_t type = 0;    // 0 setup finished, 1 started, 2 install requested, 3 failed
     std::string mac;     // as sent, decoded; may be empty
     std::string serial;  // as sent, decoded; may hold spaces; may be empty
+    // Newer installers add these after "type"; -1 when absent or not readable.
+    int32_t reason = -1;   // "reason" of a failure (type 3) as a FailureReason
+    int64_t seconds = -1;  // "secs": the download's seconds
+    int64_t bytes = -1;    // "bytes": bytes the download received
 };
 
 // Reads a request line ("METHOD target [HTTP/x.y]") with the log's escapes already
 // removed. Only GET requests for the statistics path (case-insensitive, origin or
 // absolute form) are reports. `partnerid`, `partnersubid` and `type` must be decimal
-// numbers in range and `type` one of 0, 1, 2; otherwise the result is kUnreadableReport.
+// numbers in range and `type` one of 0, 1, 2, 3; otherwise the result is kUnreadableReport.
+// "reason", "secs" and "bytes" are read when present (a reason this version does not know,
+// or a number that is not one, is -1: the report still counts).
 // Text after "phs=" that is not followed by a known key ("&type=..") belongs to the
 // serial, so a raw serial with "&" in it is read whole. A repeated key: the last wins.
 // `report` is written only for kReport.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -202,6 +203,109 @@ TEST_F(TransportTest, TransferUnderTheFloorEndsAsATimeOutAndOneAboveItDoesNot) {
     EXPECT_EQ(r.received, kBlockStride);
 }
 
+TEST_F(TransportTest, SlowConnectionsAreKeptWhileTheirMirrorIsAboveTheFloor) {
+    // 2 KB/s per connection against a floor of 3 KB/s (12 KB over 4 s): one connection
+    // alone is under it (nginx lets a second's worth through at once, so 10 KB in a
+    // window); beside six more of the same mirror the mirror is four times above it.
+    NginxServer web("location /slow/ { limit_rate 2k; }");
+    const auto data = MakeData(60 * 1024, 8);
+    web.Put("slow/alone.bin", data);
+    web.Put("slow/shared.bin", data);
+    CurlRangeTransport floored(
+        CurlTransportOptions{.stall = {.min_bytes = 12 * 1024, .window = std::chrono::milliseconds(4000)}});
+    // The last 12 KiB of the file: six seconds at the connection's rate.
+    constexpr int64_t kTail = 48 * 1024;
+    std::vector<uint8_t> buffer(kBlockStride);
+    {
+        CancelToken token;
+        const RangeResult r =
+            floored.FetchRange(web.Url("/slow/alone.bin"), kTail, 1, buffer.data(), kBlockStride, token, NoBlocks());
+        EXPECT_FALSE(r.ok);
+        EXPECT_EQ(r.error, TransferError::kTimeout);
+    }
+    // Six transfers of the whole file from the same mirror, each asking for two blocks
+    // into a 1 KiB buffer, so that the first KiB of each says it is flowing (the rest is
+    // read and dropped); they outlast the tail's transfer and are cancelled after it.
+    const std::wstring shared = web.Url("/slow/shared.bin");
+    std::mutex mutex;
+    std::condition_variable flowing_cv;
+    int flowing = 0;
+    std::vector<CancelToken> tokens(6);
+    std::vector<std::thread> companions;
+    for (CancelToken& token : tokens) {
+        companions.emplace_back([&] {
+            std::vector<uint8_t> small(1024);
+            const BlockCallback first_kib = [&](const uint8_t*, int32_t, int32_t) {
+                std::lock_guard<std::mutex> lock(mutex);
+                ++flowing;
+                flowing_cv.notify_all();
+                return true;
+            };
+            floored.FetchRange(shared, 0, 2, small.data(), static_cast<int32_t>(small.size()), token, first_kib);
+        });
+    }
+    RangeResult r;
+    bool all_flowing = false;
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        all_flowing = flowing_cv.wait_for(lock, std::chrono::seconds(60), [&] { return flowing == 6; });
+    }
+    if (all_flowing) {
+        CancelToken token;
+        r = floored.FetchRange(shared, kTail, 1, buffer.data(), kBlockStride, token, NoBlocks());
+    }
+    for (CancelToken& companion : tokens) {
+        companion.Cancel();
+    }
+    for (auto& companion : companions) {
+        companion.join();
+    }
+    ASSERT_TRUE(all_flowing);
+    EXPECT_TRUE(r.ok) << static_cast<int>(r.error);
+    EXPECT_EQ(r.received, static_cast<int32_t>(data.size() - kTail));
+    EXPECT_TRUE(std::equal(data.begin() + kTail, data.end(), buffer.begin()));
+}
+
+TEST(TlsTransport, OnlyATrustedCertificateForTheHostIsAccepted) {
+    testing::TestCa ca;
+    ASSERT_TRUE(ca.ok());
+    const auto good = ca.Issue("localhost");
+    const auto wrong_name = ca.Issue("mirror.invalid");
+    const auto self_signed = ca.Issue("localhost", true);
+    ASSERT_FALSE(good.first.empty() || wrong_name.first.empty() || self_signed.first.empty());
+    NginxServer trusted("", testing::TlsFiles{good.first, good.second});
+    NginxServer misnamed("", testing::TlsFiles{wrong_name.first, wrong_name.second});
+    NginxServer unknown("", testing::TlsFiles{self_signed.first, self_signed.second});
+    ASSERT_TRUE(trusted.running() && misnamed.running() && unknown.running());
+    const auto data = MakeData(kBlockStride + 10, 9);
+    for (NginxServer* server : {&trusted, &misnamed, &unknown}) {
+        server->Put("p.bin", data);
+    }
+    std::vector<uint8_t> buffer(kBlockStride);
+    auto fetch = [&buffer](CurlRangeTransport& transport, const std::wstring& url) {
+        CancelToken token;
+        return transport.FetchRange(url, 0, 1, buffer.data(), kBlockStride, token, NoBlocks());
+    };
+    CurlRangeTransport with_test_ca(CurlTransportOptions{.connect_timeout_ms = 5000, .ca_file = ca.ca_file()});
+    RangeResult r = fetch(with_test_ca, trusted.Url("/p.bin"));
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.http_status, 206);
+    EXPECT_TRUE(std::equal(buffer.begin(), buffer.end(), data.begin()));
+
+    for (NginxServer* server : {&misnamed, &unknown}) {
+        r = fetch(with_test_ca, server->Url("/p.bin"));
+        EXPECT_FALSE(r.ok);
+        EXPECT_EQ(r.error, TransferError::kCertificate);
+        EXPECT_FALSE(IsNetworkFailure(r.error));  // not an outage: the mirror is refused at once
+        EXPECT_TRUE(server->Requests().empty());  // no request went out without the check
+    }
+    // The system's store does not hold the test authority: the same server is refused.
+    CurlRangeTransport system_store(CurlTransportOptions{.connect_timeout_ms = 5000});
+    r = fetch(system_store, trusted.Url("/p.bin"));
+    EXPECT_EQ(r.error, TransferError::kCertificate);
+    EXPECT_EQ(trusted.Requests(1).size(), 1u);
+}
+
 TEST(StallWatch, JudgesEachWholeWindowAgainstTheFloor) {
     using Clock = StallWatch::Clock;
     using std::chrono::milliseconds;
@@ -219,13 +323,62 @@ TEST(StallWatch, JudgesEachWholeWindowAgainstTheFloor) {
     EXPECT_EQ(silent.Remaining(t0 + milliseconds(500)), milliseconds(0));
 }
 
+TEST(StallWatch, AMirrorIsJudgedOverAllOfItsTransfers) {
+    using Clock = StallWatch::Clock;
+    using std::chrono::milliseconds;
+    const Clock::time_point t0{};
+    const StallFloor floor{.min_bytes = 1000, .window = milliseconds(100)};
+    auto flow = std::make_shared<MirrorFlow>();
+    StallWatch quiet(floor, t0, flow);  // a transfer that itself receives nothing yet
+    StallWatch busy(floor, t0, flow);
+    busy.Add(600);
+    quiet.Add(400);
+    EXPECT_EQ(flow->Total(), 1000);
+    // Together the mirror is at the floor: neither of its transfers is cut, whatever its share.
+    EXPECT_FALSE(quiet.Stalled(t0 + milliseconds(100)));
+    EXPECT_FALSE(busy.Stalled(t0 + milliseconds(100)));
+    busy.Add(999);
+    EXPECT_TRUE(quiet.Stalled(t0 + milliseconds(200)));
+    EXPECT_TRUE(busy.Stalled(t0 + milliseconds(200)));
+    // A transfer that starts later counts from its start, not with the mirror's earlier bytes.
+    StallWatch late(floor, t0 + milliseconds(200), flow);
+    EXPECT_TRUE(late.Stalled(t0 + milliseconds(300)));
+    // Without a flow a watch judges its own bytes only.
+    StallWatch alone(floor, t0);
+    flow->Add(5000);
+    EXPECT_TRUE(alone.Stalled(t0 + milliseconds(100)));
+
+    MirrorFlows flows;
+    EXPECT_EQ(flows.For(L"http://a/p.bin"), flows.For(L"http://a/p.bin"));
+    EXPECT_NE(flows.For(L"http://a/p.bin"), flows.For(L"http://b/p.bin"));
+}
+
+TEST(StallWatch, ManyThreadsFeedingOneMirrorLoseNoByte) {
+    using Clock = StallWatch::Clock;
+    auto flow = std::make_shared<MirrorFlow>();
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([flow] {
+            StallWatch watch(StallFloor{}, Clock::now(), flow);
+            for (int i = 0; i < 10000; ++i) {
+                watch.Add(3);
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(flow->Total(), 4 * 10000 * 3);
+}
+
 TEST(TransferErrors, OnlyNetworkFailuresCanBeAnOutage) {
     for (TransferError e :
          {TransferError::kResolve, TransferError::kConnect, TransferError::kTimeout, TransferError::kNetwork}) {
         EXPECT_TRUE(IsNetworkFailure(e));
     }
-    for (TransferError e : {TransferError::kNone, TransferError::kCancelled, TransferError::kHttpStatus,
-                            TransferError::kBadUrl, TransferError::kOther}) {
+    for (TransferError e :
+         {TransferError::kNone, TransferError::kCancelled, TransferError::kHttpStatus, TransferError::kBadUrl,
+          TransferError::kOther, TransferError::kCertificate, TransferError::kProxyAuth}) {
         EXPECT_FALSE(IsNetworkFailure(e));
     }
 }

@@ -115,6 +115,13 @@ TEST(WholeFileCheck, SizeAndDigestFaults) {
          {WholeFileCheck::kSizeMismatch, WholeFileCheck::kDigestMismatch, WholeFileCheck::kReadError}) {
         EXPECT_FALSE(WholeFilePasses(bad));
     }
+    // Wrong bytes cost the file; a failed read or a malformed key says nothing against them.
+    EXPECT_TRUE(PackageMustBeDiscarded(WholeFileCheck::kSizeMismatch));
+    EXPECT_TRUE(PackageMustBeDiscarded(WholeFileCheck::kDigestMismatch));
+    for (WholeFileCheck kept : {WholeFileCheck::kReadError, WholeFileCheck::kMalformedKey, WholeFileCheck::kMatch,
+                                WholeFileCheck::kNotRequired}) {
+        EXPECT_FALSE(PackageMustBeDiscarded(kept));
+    }
 }
 
 TEST(WholeFileCheck, BlocksPassButTheWholeFileDoesNot) {
@@ -124,7 +131,10 @@ TEST(WholeFileCheck, BlocksPassButTheWholeFileDoesNot) {
     const std::vector<uint8_t> other = Bytes(data.size(), 1);
     Reader reader{&data};
     EXPECT_TRUE(VerifyPackageBlocks(reader.Fn(), Table(data)));
-    EXPECT_EQ(CheckWholeFile(reader.Fn(), Expect(other, true)), WholeFileCheck::kDigestMismatch);
+    const WholeFileCheck result = CheckWholeFile(reader.Fn(), Expect(other, true));
+    EXPECT_EQ(result, WholeFileCheck::kDigestMismatch);
+    // Every block would be kept by the next run's scan: the file itself has to go.
+    EXPECT_TRUE(PackageMustBeDiscarded(result));
     EXPECT_EQ(CheckWholeFile(reader.Fn(), Expect(data, true)), WholeFileCheck::kMatch);
 }
 

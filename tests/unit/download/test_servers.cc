@@ -52,12 +52,15 @@ bool CanConnect(int port) {
     return ok;
 }
 
-pid_t Spawn(const std::vector<std::string>& args, int stdout_fd) {
+pid_t Spawn(const std::vector<std::string>& args, int stdout_fd, int stderr_fd = -1) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     if (stdout_fd >= 0) {
         posix_spawn_file_actions_adddup2(&actions, stdout_fd, 1);
+    }
+    if (stderr_fd >= 0) {
+        posix_spawn_file_actions_adddup2(&actions, stderr_fd, 2);
     }
     std::vector<char*> argv;
     for (const std::string& a : args) {
@@ -118,7 +121,70 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ignored);
 }
 
+// Runs a program to its end; true when it exits with 0.
+bool RunToEnd(const std::vector<std::string>& args) {
+    const int quiet = open("/dev/null", O_WRONLY);
+    const pid_t pid = Spawn(args, quiet, quiet);
+    close(quiet);
+    int status = 0;
+    return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TestCa::TestCa() {
+    const std::string d = dir_.path();
+    ca_file_ = d + "/ca.pem";
+    ok_ = RunToEnd({"/usr/bin/openssl",
+                    "req",
+                    "-x509",
+                    "-newkey",
+                    "ec",
+                    "-pkeyopt",
+                    "ec_paramgen_curve:prime256v1",
+                    "-nodes",
+                    "-days",
+                    "2",
+                    "-subj",
+                    "/CN=Installer Test CA",
+                    "-addext",
+                    "basicConstraints=critical,CA:TRUE",
+                    "-addext",
+                    "keyUsage=critical,keyCertSign,cRLSign",
+                    "-keyout",
+                    d + "/ca.key",
+                    "-out",
+                    ca_file_});
+}
+
+std::pair<std::string, std::string> TestCa::Issue(const std::string& dns_name, bool self_signed) {
+    const std::string d = dir_.path();
+    const std::string base = d + "/server" + std::to_string(++serial_);
+    const std::string ext = base + ".ext";
+    std::ofstream(ext) << "subjectAltName=DNS:" << dns_name << "\nextendedKeyUsage=serverAuth\n";
+    bool made = RunToEnd({"/usr/bin/openssl", "req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                          "-nodes", "-subj", "/CN=" + dns_name, "-keyout", base + ".key", "-out", base + ".csr"});
+    if (made && self_signed) {
+        made = RunToEnd({"/usr/bin/openssl", "x509", "-req", "-in", base + ".csr", "-signkey", base + ".key", "-days",
+                         "2", "-extfile", ext, "-out", base + ".pem"});
+    } else if (made) {
+        made = RunToEnd({"/usr/bin/openssl", "x509", "-req", "-in", base + ".csr", "-CA", ca_file_, "-CAkey",
+                         d + "/ca.key", "-set_serial", std::to_string(1000 + serial_), "-days", "2", "-extfile", ext,
+                         "-out", base + ".pem"});
+    }
+    if (!made) {
+        return {};
+    }
+    return {base + ".pem", base + ".key"};
+}
+
 NginxServer::NginxServer(const std::string& extra) {
+    Launch(extra);
+}
+
+NginxServer::NginxServer(const std::string& extra, const TlsFiles& tls) : tls_(true) {
+    Launch("ssl_certificate " + tls.certificate + ";\n    ssl_certificate_key " + tls.key + ";\n    " + extra);
+}
+
+void NginxServer::Launch(const std::string& extra) {
     const std::string d = dir_.path();
     mkdir((d + "/root").c_str(), 0755);
     port_ = FreePort();
@@ -131,7 +197,7 @@ NginxServer::NginxServer(const std::string& extra) {
          << "  log_format t escape=json '{\"request\":\"$request\",\"status\":$status,\"bytes\":$body_bytes_sent,"
             "\"range\":\"$http_range\",\"connection\":$connection,\"agent\":\"$http_user_agent\","
             "\"accept\":\"$http_accept\"}';\n"
-         << "  server {\n    listen 127.0.0.1:" << port_ << ";\n    root " << d << "/root;\n"
+         << "  server {\n    listen 127.0.0.1:" << port_ << (tls_ ? " ssl" : "") << ";\n    root " << d << "/root;\n"
          << "    access_log " << d << "/access.log t;\n    " << extra << "\n  }\n}\n";
     conf.close();
     const int log = open((d + "/stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -162,7 +228,8 @@ void NginxServer::Put(const std::string& name, const std::vector<uint8_t>& data)
 }
 
 std::wstring NginxServer::Url(const std::string& path) const {
-    return Utf8ToWide("http://127.0.0.1:" + std::to_string(port_) + path);
+    // A certificate names a host, not an address: TLS goes to localhost.
+    return Utf8ToWide((tls_ ? "https://localhost:" : "http://127.0.0.1:") + std::to_string(port_) + path);
 }
 
 std::vector<LoggedRequest> NginxServer::Requests() const {

@@ -39,10 +39,38 @@ struct LoggedRequest {
     std::string accept;
 };
 
+// A certificate authority made for one test with openssl, and server certificates it
+// signs. Its files live in a private temporary directory and go with it.
+class TestCa {
+  public:
+    TestCa();  // ok() tells whether openssl made it
+    TestCa(const TestCa&) = delete;
+    TestCa& operator=(const TestCa&) = delete;
+    bool ok() const { return ok_; }
+    const std::string& ca_file() const { return ca_file_; }
+    // Certificate and key files of a server called `dns_name`, signed by this authority
+    // (`self_signed`: signed by itself instead); empty paths when openssl failed.
+    std::pair<std::string, std::string> Issue(const std::string& dns_name, bool self_signed = false);
+
+  private:
+    TempDir dir_;
+    std::string ca_file_;
+    bool ok_ = false;
+    int serial_ = 0;
+};
+
+// Certificate and key of an nginx that answers over TLS.
+struct TlsFiles {
+    std::string certificate;
+    std::string key;
+};
+
 class NginxServer {
   public:
     // `extra` goes inside the server block (locations, max_ranges, limit_rate...).
     explicit NginxServer(const std::string& extra = "");
+    // The same over TLS with `tls`; Url() then names https://localhost.
+    NginxServer(const std::string& extra, const TlsFiles& tls);
     ~NginxServer();  // kills nginx by pid
     NginxServer(const NginxServer&) = delete;
     NginxServer& operator=(const NginxServer&) = delete;
@@ -61,9 +89,12 @@ class NginxServer {
     std::vector<LoggedRequest> Requests(size_t count) const;
 
   private:
+    void Launch(const std::string& extra);
+
     TempDir dir_;
     int port_ = 0;
     pid_t pid_ = -1;
+    bool tls_ = false;
 };
 
 // What else a fault server does besides its mode (see harness/fault_server.py).

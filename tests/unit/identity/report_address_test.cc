@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 namespace installer {
 namespace {
@@ -75,6 +77,78 @@ TEST(ReportAddress, TrailingSlashOfTheBaseIsNotDoubled) {
     ReportFields fields;
     EXPECT_EQ(BuildReportAddress(L"http://127.0.0.2/", fields),
               L"http://127.0.0.2/api/InstallData.ashx?partnerid=0&partnersubid=0&mac=&phs=&type=0");
+}
+
+TEST(ReportAddress, DetailsFollowTheUsualQueryUnchanged) {
+    ReportDetails details;
+    details.has_reason = true;
+    details.reason = FailureReason::kServerRefused;
+    details.seconds = 12;
+    details.bytes = 409600;
+    details.blocks_kept = 3;
+    details.mirrors_tried = 2;
+    ReportFields fields;
+    fields.partner = 1001;
+    fields.sub_partner = 7;
+    fields.mac = L"001a2b3c4d5e";
+    fields.serial = L"S 1&type=0";
+    fields.type = static_cast<int32_t>(ReportType::kFailed);
+    const std::wstring plain =
+        L"http://127.0.0.1:28080/api/InstallData.ashx?partnerid=1001&partnersubid=7"
+        L"&mac=001a2b3c4d5e&phs=S%201%26type%3D0&type=3";
+    EXPECT_EQ(BuildReportAddress(kBase, fields), plain);
+    fields.details = &details;
+    EXPECT_EQ(BuildReportAddress(kBase, fields),
+              plain + L"&reason=server-refused&secs=12&bytes=409600&kept=3&mirrors=2");
+
+    // The setup's exit code goes with its reason only, in full as an unsigned number.
+    details.reason = FailureReason::kSetupExitCode;
+    details.exit_code = 0xC0000005u;
+    EXPECT_EQ(BuildReportAddress(kBase, fields),
+              plain + L"&reason=setup-exit-code&code=3221225477&secs=12&bytes=409600&kept=3&mirrors=2");
+
+    // A finished installation carries the figures without a reason.
+    details.has_reason = false;
+    fields.type = static_cast<int32_t>(ReportType::kSetupFinished);
+    EXPECT_EQ(BuildReportAddress(kBase, fields),
+              L"http://127.0.0.1:28080/api/InstallData.ashx?partnerid=1001&partnersubid=7&mac=001a2b3c4d5e"
+              L"&phs=S%201%26type%3D0&type=0&secs=12&bytes=409600&kept=3&mirrors=2");
+}
+
+TEST(ReportAddress, BuildWithoutDetailedReportsSendsNoFailureAndNoFigures) {
+    bool with_details = true;
+    EXPECT_FALSE(ShouldSendReport(ReportType::kFailed, false, &with_details));
+    for (const ReportType type : {ReportType::kStarted, ReportType::kInstallRequested, ReportType::kSetupFinished}) {
+        with_details = true;
+        EXPECT_TRUE(ShouldSendReport(type, false, &with_details));
+        EXPECT_FALSE(with_details);
+    }
+    for (const ReportType type :
+         {ReportType::kStarted, ReportType::kInstallRequested, ReportType::kSetupFinished, ReportType::kFailed}) {
+        with_details = false;
+        EXPECT_TRUE(ShouldSendReport(type, true, &with_details));
+        EXPECT_TRUE(with_details);
+    }
+}
+
+TEST(FailureReasonName, EveryReasonHasItsOwnNameThatReadsBack) {
+    std::vector<std::string_view> seen;
+    for (int i = 0; i < kFailureReasonCount; ++i) {
+        const auto reason = static_cast<FailureReason>(i);
+        const std::string_view name = FailureReasonName(reason);
+        EXPECT_FALSE(name.empty());
+        EXPECT_EQ(std::count(seen.begin(), seen.end(), name), 0) << name;
+        seen.push_back(name);
+        FailureReason back = FailureReason::kNetwork;
+        ASSERT_TRUE(FailureReasonFromName(name, &back)) << name;
+        EXPECT_EQ(back, reason);
+        // Names go into a query unescaped: they must need no escaping.
+        EXPECT_EQ(name.find_first_not_of("abcdefghijklmnopqrstuvwxyz-"), std::string_view::npos) << name;
+    }
+    FailureReason unknown = FailureReason::kDisk;
+    EXPECT_FALSE(FailureReasonFromName("Network", &unknown));
+    EXPECT_FALSE(FailureReasonFromName("", &unknown));
+    EXPECT_EQ(unknown, FailureReason::kDisk);
 }
 
 }  // namespace

@@ -158,5 +158,71 @@ TEST(InstallTally, MachinesAreKnownByAdapterAndDisk) {
     ExpectRow(tally.Total(), 0, 0, 8, 0, 0, 6);
 }
 
+TEST(InstallTally, FailuresCountByReasonAndDownloadsByTheirMedian) {
+    const std::string id = "partnerid=1001&partnersubid=7&mac=aa&phs=S&";
+    const InstallTally tally = TallyOf({
+        Report(id + "type=1", "07/Dec/2026"),
+        Report(id + "type=3&reason=server-refused&secs=20&bytes=0&kept=0&mirrors=3", "07/Dec/2026"),
+        Report(id + "type=3&reason=server-refused&secs=21&bytes=0&kept=0&mirrors=3"),
+        Report(id + "type=3&reason=setup-exit-code&code=2&secs=9&bytes=900&kept=0&mirrors=1"),
+        Report(id + "type=3&reason=from-a-newer-installer"),
+        Report(id + "type=3"),
+        // Installs done: three with figures (10 s at 100 KB/s, 30 s at 1 MB/s, 20 s at
+        // 1.5 MB/s), one kept whole from an earlier run (0 s, no speed), one older installer.
+        Report(id + "type=0&secs=10&bytes=1024000&kept=0&mirrors=3"),
+        Report(id + "type=0&secs=30&bytes=31457280&kept=0&mirrors=3"),
+        Report(id + "type=0&secs=20&bytes=31457280&kept=2&mirrors=2"),
+        Report(id + "type=0&secs=0&bytes=0&kept=50&mirrors=0"),
+        Report(id + "type=0"),
+        Report("partnerid=1002&partnersubid=0&mac=bb&phs=&type=3&reason=proxy-login&secs=3&bytes=0"),
+    });
+    const std::vector<PartnerCounts> rows = tally.Rows();
+    ASSERT_EQ(rows.size(), 2u);
+    const PartnerCounts& row = rows[0];
+    ExpectRow(row, 1001, 7, 1, 0, 5, 1);
+    EXPECT_EQ(row.failed, 5u);
+    EXPECT_EQ(row.failed_by_reason[static_cast<size_t>(FailureReason::kServerRefused)], 2u);
+    EXPECT_EQ(row.failed_by_reason[static_cast<size_t>(FailureReason::kSetupExitCode)], 1u);
+    EXPECT_EQ(row.failed_by_reason[kFailureReasonCount], 2u);  // unknown or missing reason
+    EXPECT_EQ(row.failed_by_reason[static_cast<size_t>(FailureReason::kNetwork)], 0u);
+    EXPECT_EQ(row.timed, 4u);
+    EXPECT_EQ(row.median_seconds, 10);  // of 0, 10, 20, 30: the lower middle
+    // Speeds 102400, 1048576 (1.04e6) and 1572864 (1.57e6) to three digits: the middle one.
+    EXPECT_EQ(row.median_bytes_per_second, 1040000);
+
+    EXPECT_EQ(rows[1].failed_by_reason[static_cast<size_t>(FailureReason::kProxyLogin)], 1u);
+    EXPECT_EQ(rows[1].median_seconds, -1);  // failures have no download time of a finished install
+    EXPECT_EQ(rows[1].median_bytes_per_second, -1);
+
+    const PartnerCounts total = tally.Total();
+    EXPECT_EQ(total.failed, 6u);
+    EXPECT_EQ(total.failed_by_reason[static_cast<size_t>(FailureReason::kProxyLogin)], 1u);
+    EXPECT_EQ(total.median_seconds, 10);
+
+    const std::vector<DayCounts> days = tally.Days();
+    ASSERT_EQ(days.size(), 2u);
+    EXPECT_EQ(days[0].day, 20261207);
+    EXPECT_EQ(days[0].started, 1u);
+    EXPECT_EQ(days[0].failed, 1u);
+    EXPECT_EQ(days[1].day, 20261208);
+    EXPECT_EQ(days[1].setup_finished, 5u);
+    EXPECT_EQ(days[1].failed, 5u);
+
+    const SecondsHistogram seconds = tally.DownloadSeconds();
+    EXPECT_EQ(seconds, (SecondsHistogram{{0, 1}, {10, 1}, {20, 1}, {30, 1}}));
+}
+
+TEST(InstallTally, MedianAndRounding) {
+    EXPECT_EQ(HistogramMedian({}), -1);
+    EXPECT_EQ(HistogramMedian({{5, 1}}), 5);
+    EXPECT_EQ(HistogramMedian({{1, 1}, {2, 1}}), 1);
+    EXPECT_EQ(HistogramMedian({{1, 1}, {2, 1}, {9, 1}}), 2);
+    EXPECT_EQ(HistogramMedian({{1, 10}, {2, 1}, {9, 1}}), 1);
+    EXPECT_EQ(RoundToThreeDigits(0), 0);
+    EXPECT_EQ(RoundToThreeDigits(999), 999);
+    EXPECT_EQ(RoundToThreeDigits(1234), 1230);
+    EXPECT_EQ(RoundToThreeDigits(1234567), 1230000);
+}
+
 }  // namespace
 }  // namespace installer

@@ -21,25 +21,68 @@ PartnerCounts Counts(int32_t partner, int64_t sub, uint64_t started, uint64_t as
     return c;
 }
 
-const std::vector<PartnerCounts> kRows = {Counts(7, 0, 0, 0, 2, 2), Counts(1001, 9876543210LL, 8, 6, 5, 7)};
-const PartnerCounts kTotal = Counts(0, 0, 8, 6, 7, 8);
+PartnerCounts WithFailures(PartnerCounts c, uint64_t network, uint64_t setup, uint64_t other) {
+    c.failed_by_reason[static_cast<size_t>(FailureReason::kNetwork)] = network;
+    c.failed_by_reason[static_cast<size_t>(FailureReason::kSetupExitCode)] = setup;
+    c.failed_by_reason[kFailureReasonCount] = other;
+    c.failed = network + setup + other;
+    return c;
+}
+
+PartnerCounts Timed(PartnerCounts c, uint64_t timed, int64_t seconds, int64_t speed) {
+    c.timed = timed;
+    c.median_seconds = seconds;
+    c.median_bytes_per_second = speed;
+    return c;
+}
+
+const std::vector<PartnerCounts> kRows = {Counts(7, 0, 0, 0, 2, 2),
+                                          Timed(Counts(1001, 9876543210LL, 8, 6, 5, 7), 4, 37, 1540000)};
+const PartnerCounts kTotal = Timed(Counts(0, 0, 8, 6, 7, 8), 4, 37, 1540000);
 
 TEST(ReportTable, ColumnsLineUpAndConversionIsAPercentage) {
     EXPECT_EQ(FormatReportTable(kRows, kTotal),
-              "partner         sub  started  asked  done  machines  conversion\n"
-              "      7           0        0      0     2         2           -\n"
-              "   1001  9876543210        8      6     5         7       62.5%\n"
-              "  total                    8      6     7         8       87.5%\n");
+              "partner         sub  started  asked  done  machines  conversion  failed  download time     speed\n"
+              "      7           0        0      0     2         2           -       0              -         -\n"
+              "   1001  9876543210        8      6     5         7       62.5%       0           37 s  1.5 MB/s\n"
+              "  total                    8      6     7         8       87.5%       0           37 s  1.5 MB/s\n");
+}
+
+TEST(ReportTable, FailuresGetATableByReasonForTheRowsThatHaveThem) {
+    const std::vector<PartnerCounts> rows = {Counts(7, 0, 3, 1, 1, 2),
+                                             WithFailures(Counts(1001, 2, 9, 9, 5, 9), 2, 1, 1)};
+    const PartnerCounts total = WithFailures(Counts(0, 0, 12, 10, 6, 11), 2, 1, 1);
+    const std::string table = FormatReportTable(rows, total);
+    const size_t split = table.find("\nfailures by reason\n");
+    ASSERT_NE(split, std::string::npos) << table;
+    EXPECT_EQ(table.substr(split),
+              "\nfailures by reason\n"
+              "partner  sub  failed  network  proxy-login  certificate  server-refused  damaged-package  disk"
+              "  setup-exit-code  other\n"
+              "   1001    2       4        2            0            0               0                0     0"
+              "                1      1\n"
+              "  total            4        2            0            0               0                0     0"
+              "                1      1\n");
 }
 
 TEST(ReportTable, CsvHasBareNumbers) {
-    EXPECT_EQ(FormatReportCsv(kRows, kTotal),
-              "partner,sub,started,asked,done,machines,conversion\r\n"
-              "7,0,0,0,2,2,\r\n"
-              "1001,9876543210,8,6,5,7,62.5\r\n"
-              "total,,8,6,7,8,87.5\r\n");
-    EXPECT_EQ(FormatReportCsv({}, PartnerCounts{}),
-              "partner,sub,started,asked,done,machines,conversion\r\ntotal,,0,0,0,0,\r\n");
+    const std::string header =
+        "partner,sub,started,asked,done,machines,conversion,failed,network,proxy-login,certificate,server-refused,"
+        "damaged-package,disk,setup-exit-code,other_reason,timed_downloads,median_download_s,median_bytes_per_s\r\n";
+    std::vector<PartnerCounts> rows = kRows;
+    rows[0] = WithFailures(rows[0], 3, 0, 0);
+    EXPECT_EQ(FormatReportCsv(rows, kTotal), header +
+                                                 "7,0,0,0,2,2,,3,3,0,0,0,0,0,0,0,0,,\r\n"
+                                                 "1001,9876543210,8,6,5,7,62.5,0,0,0,0,0,0,0,0,0,4,37,1540000\r\n"
+                                                 "total,,8,6,7,8,87.5,0,0,0,0,0,0,0,0,0,4,37,1540000\r\n");
+    EXPECT_EQ(FormatReportCsv({}, PartnerCounts{}), header + "total,,0,0,0,0,,0,0,0,0,0,0,0,0,0,0,,\r\n");
+}
+
+TEST(ReportTable, SpeedsForPeople) {
+    EXPECT_EQ(FormatSpeed(0), "0 B/s");
+    EXPECT_EQ(FormatSpeed(1023), "1023 B/s");
+    EXPECT_EQ(FormatSpeed(12595), "12.3 KB/s");
+    EXPECT_EQ(FormatSpeed(1540000), "1.5 MB/s");
 }
 
 TEST(ReportTable, ConversionRoundsToOneDecimal) {

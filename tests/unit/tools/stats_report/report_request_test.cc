@@ -106,12 +106,63 @@ TEST(ReportRequest, ReportsWithoutUsableNumbersAreUnreadable) {
     for (const char* query :
          {"", "?", "?partnersubid=0&type=1", "?partnerid=1&type=1", "?partnerid=1&partnersubid=0",
           "?partnerid=x&partnersubid=0&type=1", "?partnerid=&partnersubid=0&type=1",
-          "?partnerid=1&partnersubid=0&type=3", "?partnerid=1&partnersubid=0&type=-1",
+          "?partnerid=1&partnersubid=0&type=4", "?partnerid=1&partnersubid=0&type=-1",
           "?partnerid=1&partnersubid=0&type=1x", "?partnerid=+1&partnersubid=0&type=1",
           "?partnerid=2147483648&partnersubid=0&type=1", "?partnerid=1&partnersubid=9223372036854775808&type=1",
           "?partnerid=1&partnersubid=0&type=%"}) {
         EXPECT_EQ(KindOf(base + query + " HTTP/1.1"), RequestKind::kUnreadableReport) << query;
     }
+}
+
+TEST(ReportRequest, ReadsTheFailureAndTheDownloadsFigures) {
+    ReportDetails details;
+    details.has_reason = true;
+    details.reason = FailureReason::kProxyLogin;
+    details.seconds = 41;
+    details.bytes = 1234567;
+    details.blocks_kept = 2;
+    details.mirrors_tried = 3;
+    ReportFields fields;
+    fields.partner = 1001;
+    fields.sub_partner = 77;
+    fields.mac = L"001a2b3c4d5e";
+    fields.serial = L"WD 1&x";
+    fields.type = 3;
+    fields.details = &details;
+    InstallReport report = Read("GET " + WideToUtf8(BuildReportAddress(L"", fields)) + " HTTP/1.1");
+    EXPECT_EQ(report.type, 3);
+    EXPECT_EQ(report.reason, static_cast<int32_t>(FailureReason::kProxyLogin));
+    EXPECT_EQ(report.seconds, 41);
+    EXPECT_EQ(report.bytes, 1234567);
+    EXPECT_EQ(report.serial, "WD 1&x");
+
+    // Every reason the installer sends reads back as itself.
+    for (int i = 0; i < kFailureReasonCount; ++i) {
+        details.reason = static_cast<FailureReason>(i);
+        details.exit_code = 5;
+        report = Read("GET " + WideToUtf8(BuildReportAddress(L"", fields)) + " HTTP/1.1");
+        EXPECT_EQ(report.reason, i);
+    }
+
+    // The same reader reused for an older report forgets the figures; unknown or broken
+    // values leave them unknown and the report still counts.
+    report = Read("GET /api/InstallData.ashx?partnerid=1&partnersubid=0&mac=&phs=&type=0 HTTP/1.1");
+    EXPECT_EQ(report.reason, -1);
+    EXPECT_EQ(report.seconds, -1);
+    EXPECT_EQ(report.bytes, -1);
+    report = Read(
+        "GET /api/InstallData.ashx?partnerid=1&partnersubid=0&mac=&phs=&type=3&reason=meteor&secs=x"
+        "&bytes=-5 HTTP/1.1");
+    EXPECT_EQ(report.type, 3);
+    EXPECT_EQ(report.reason, -1);
+    EXPECT_EQ(report.seconds, -1);
+    EXPECT_EQ(report.bytes, -1);
+    // A raw serial before them is still read whole up to "&type=".
+    report =
+        Read("GET /api/InstallData.ashx?partnerid=1&partnersubid=0&mac=&phs=A&B C&type=0&secs=9&bytes=90 HTTP/1.1");
+    EXPECT_EQ(report.serial, "A&B C");
+    EXPECT_EQ(report.seconds, 9);
+    EXPECT_EQ(report.bytes, 90);
 }
 
 TEST(PercentDecode, DecodesEscapesAndLeavesTheRest) {
