@@ -11,9 +11,10 @@ namespace installer {
 namespace {
 
 bool IsPermanentStatus(int32_t status) {
-    // 408 (time-out) and 429 (too many requests) ask the client to come back later; any
-    // other 4xx answer says the request itself is refused there, and will be again.
-    return status >= 400 && status < 500 && status != 408 && status != 429;
+    // 408 (time-out) and 429 (too many requests) ask the client to come back later, and
+    // 401/407 come from a proxy login being asked for or replaced (the next request carries
+    // the new one); any other 4xx answer says the request itself is refused there.
+    return status >= 400 && status < 500 && status != 401 && status != 407 && status != 408 && status != 429;
 }
 
 }  // namespace
