@@ -260,6 +260,16 @@ RangeResult CurlRangeTransport::FetchRange(const std::wstring& url,
         result.first_byte_ms = static_cast<int32_t>(first_byte_us / 1000);
     }
     result.http_status = static_cast<int32_t>(status);
+    // A mirror's requested rest, and the body length it declared: they tell a rest from a
+    // refusal and a file that ends early from a cut connection.
+    curl_off_t retry_after_s = 0;
+    if (curl_easy_getinfo(easy, CURLINFO_RETRY_AFTER, &retry_after_s) == CURLE_OK && retry_after_s > 0) {
+        result.retry_after_s = static_cast<int32_t>(std::min<curl_off_t>(retry_after_s, 86400));
+    }
+    curl_off_t body_length = -1;
+    if (curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &body_length) == CURLE_OK && body_length >= 0) {
+        result.body_length = static_cast<int64_t>(body_length);
+    }
     result.received = sink.received;
     result.blocks_passed = sink.blocks_passed;
     if (sink.stopped) {

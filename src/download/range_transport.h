@@ -36,6 +36,8 @@ struct RangeResult {
     int32_t http_status = 0;     // status of the answer, 0 when none arrived
     int32_t blocks_passed = 0;   // full blocks handed to the block callback before the last piece
     int32_t first_byte_ms = -1;  // from the call to the answer's start (round trip and set-up); -1 unknown
+    int32_t retry_after_s = 0;   // seconds of an error answer's Retry-After (a number), 0 when none
+    int64_t body_length = -1;    // the answer's declared body length (Content-Length), -1 unknown
     TransferError error = TransferError::kNone;
 };
 

@@ -150,6 +150,21 @@ CallOutcome RunStep(RequestState& state, StallWatch& watch, Call call) {
     return out;
 }
 
+// The answer's Retry-After (seconds; a date form is left out) and declared body length,
+// which tell a mirror's rest and a file that ends early from a cut connection.
+void ReadAnswerHints(HINTERNET request, RangeResult& result) {
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    if (::HttpQueryInfoW(request, HTTP_QUERY_RETRY_AFTER | HTTP_QUERY_FLAG_NUMBER, &value, &size, nullptr)) {
+        result.retry_after_s = static_cast<int32_t>(std::min<DWORD>(value, 86400));
+    }
+    value = 0;
+    size = sizeof value;
+    if (::HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &value, &size, nullptr)) {
+        result.body_length = static_cast<int64_t>(value);
+    }
+}
+
 // Waits until some of the body has arrived and sets `available` to how much (0 at the end
 // of the body). Reading only that much counts bytes for the stall floor as they come in:
 // a read of a whole chunk completes only once the chunk is complete, which on a slow line
@@ -403,6 +418,7 @@ RangeResult WinInetRangeTransport::FetchOnce(const std::wstring& url,
             outcome.ok = false;
             result.error = TransferError::kHttpStatus;
         }
+        ReadAnswerHints(request, result);
     }
     bool stopped = false;
     if (outcome.ok) {

@@ -51,6 +51,7 @@ TOO_LONG = "配置文件超过 1 MB，不是有效的安装包描述，请联系
 NETWORK = ("网络故障！程序将关闭，请稍候继续安装。", "网络连接超时，请检查网络连接！")
 CORRUPT = "安装包已损坏或被改动，请重新运行安装程序。"
 DAMAGED = "安装包在各个下载服务器上都未通过校验，可能已损坏或被改动，请稍后重试。"
+SERVER_REFUSED = "下载服务器暂时不提供该安装包，请稍后重试或联系软件发布者。"
 UNRESOLVABLE = "http://no-such-host.invalid/DemoSoft.exe"
 LICENCE_LINK = 1020
 TEST_PRIVATE_KEY = os.path.join(ROOT, "tests", "keys", "test_only_publisher_private.pem")
@@ -498,15 +499,24 @@ class Matrix:
             obs.notes.append(f"window after {obs.window_after:.1f} s")
         return "correct installation", obs.summary(), self.installed(obs)
 
-    def mirror_row(self, make_faulty, beside_good):
+    def mirror_row(self, make_faulty, beside_good, alone_text=DOWNLOAD_FAILED, alone_within_s=None):
+        """`alone_text`: the message a mirror alone ends with; `alone_within_s`: how soon."""
         urls = [make_faulty()]
         if beside_good:
             urls.append(self.mirror())
+        started = time.monotonic()
         obs = self.install_run(urls)
+        took = time.monotonic() - started
         if beside_good:
             ok = self.installed(obs) and self.installed_package_ok(obs)
             return "correct installation", obs.summary(), ok
-        return "download-failed msg, window closes", obs.summary(), self.failed_clearly(obs)
+        expected = "server-refused msg" if alone_text == SERVER_REFUSED else "download-failed msg"
+        ok = self.failed_clearly(obs, alone_text)
+        if alone_within_s is not None:
+            expected += f" within {alone_within_s} s"
+            obs.notes.append(f"ended after {took:.1f} s")
+            ok = ok and took < alone_within_s + (self.window_baseline or 0)
+        return expected + ", window closes", obs.summary(), ok
 
     def row_wrong_digest(self):
         blocks = block_table(self.setup)
@@ -1184,18 +1194,22 @@ class Matrix:
         return "certificate msg; ends", obs.summary(), ok
 
     def rows(self):
+        # (name, mirror maker, what a mirror alone ends with, how soon): a 404 refuses the
+        # mirror at once; a 500 makes it rest and come back until the outage budget is spent.
         faults = [
-            ("404 pages", self.empty_mirror),
-            ("500 pages", lambda: self.mirror(locations="        location / { return 500; }")),
-            ("ignores Range (max_ranges 0)", lambda: self.mirror(server_options="max_ranges 0;")),
-            ("reset mid-body", lambda: self.fault_mirror("reset")),
-            ("stall mid-body", lambda: self.fault_mirror("stall")),
-            ("host does not resolve", lambda: UNRESOLVABLE),
+            ("404 pages", self.empty_mirror, SERVER_REFUSED, 5),
+            ("500 pages", lambda: self.mirror(locations="        location / { return 500; }"), SERVER_REFUSED, None),
+            ("ignores Range (max_ranges 0)", lambda: self.mirror(server_options="max_ranges 0;"), DOWNLOAD_FAILED,
+             None),
+            ("reset mid-body", lambda: self.fault_mirror("reset"), DOWNLOAD_FAILED, None),
+            ("stall mid-body", lambda: self.fault_mirror("stall"), DOWNLOAD_FAILED, None),
+            ("host does not resolve", lambda: UNRESOLVABLE, DOWNLOAD_FAILED, None),
         ]
         table = [("good mirror (control)", self.row_good)]
-        for name, make in faults:
+        for name, make, text, within in faults:
             table.append((f"mirror: {name}, beside a good one", lambda m=make: self.mirror_row(m, True)))
-            table.append((f"mirror: {name}, alone", lambda m=make: self.mirror_row(m, False)))
+            table.append((f"mirror: {name}, alone",
+                          lambda m=make, t=text, w=within: self.mirror_row(m, False, t, w)))
         table += [
             ("wrong digest in description", self.row_wrong_digest),
             ("config server down", self.row_config_down),
