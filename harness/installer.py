@@ -152,15 +152,16 @@ def stats_requests(server):
     return found
 
 
-def simple_description(title="演示软件", file_dir="DemoSoft", blocks=None, urls=None, file_count=1):
+def simple_description(title="演示软件", file_dir="DemoSoft", blocks=None, urls=None, file_count=1, info=()):
     """A package description of the tiny package on the configuration server itself,
-    unless `blocks` and `urls` say otherwise (for start-up and window checks)."""
+    unless `blocks` and `urls` say otherwise (for start-up and window checks); `info` adds
+    lines to its [Info] section."""
     if blocks is None:
         blocks = block_table(TINY_PACKAGE)
     if urls is None:
         host, port = server_address()
         urls = [f"http://{host}:{port}{TINY_PATH}"]
-    lines = ["[Info]", f"FileCount={file_count}", "[File0]", f"FileTitle={title}",
+    lines = ["[Info]", f"FileCount={file_count}", *info, "[File0]", f"FileTitle={title}",
              "DocUrl=http://127.0.0.1/licence.html", f"FileDir={file_dir}"]
     lines.append(f"BlockCount={len(blocks)}")
     for i, (size, digest) in enumerate(blocks):

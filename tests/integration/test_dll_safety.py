@@ -3,6 +3,8 @@ beside the installer and in its current directory, and Wine is told to prefer th
 own (as Windows prefers a DLL beside the program to a system one that is not a KnownDLL).
 A control program shows that such a canary is loaded by a plain LoadLibraryW; the installer
 then runs through start-up to its window without loading any of them."""
+import datetime
+import glob
 import hashlib
 import os
 import shutil
@@ -12,7 +14,7 @@ import unittest
 import xml.etree.ElementTree as ElementTree
 
 from harness.driver import Driver, DriverNotFound, WINDOW_WAIT
-from harness.installer import INSTALLER_EXE, Sandbox, TINY_PACKAGE, config_server, simple_description
+from harness.installer import INSTALLER_EXE, PRODUCT, Sandbox, TINY_PACKAGE, config_server, simple_description
 from harness.builds import win32_build_dir, win64_exe
 from harness.wine import DLL_OVERRIDES, to_windows_path
 from harness.wine_test_case import WineTestCase
@@ -151,7 +153,14 @@ class DllSafetyTest(WineTestCase):
         # The installer with the test publisher key verifies the description with bcrypt,
         # delay-loaded, before its window.
         shutil.copy2(win64_exe(os.path.join("src", "app", "online_installer_test_key.exe")), self.sandbox.exe)
-        body = simple_description(title="签名植入检查") + (
+        # A signed description names its mode, product, serial and expiry; this machine has
+        # accepted none before (a higher serial seen by another test would refuse it).
+        for folder in glob.glob(os.path.join(self.wine.prefix, "drive_c", "users", "*", "AppData", "Local",
+                                             "OnlineInstaller")):
+            shutil.rmtree(folder)
+        expires = (datetime.datetime.now(datetime.timezone.utc).date() + datetime.timedelta(days=1)).isoformat()
+        info = ["Mode=info", f"Product={PRODUCT}", "Serial=1", f"Expires={expires}"]
+        body = simple_description(title="签名植入检查", info=info) + (
             f"FileSha256={hashlib.sha256(TINY_PACKAGE).hexdigest()}\r\nFileSize={len(TINY_PACKAGE)}\r\n").encode()
         signature = subprocess.run(["openssl", "dgst", "-sha256", "-sign", TEST_PRIVATE_KEY], input=body,
                                    capture_output=True, check=True, timeout=30).stdout
@@ -179,7 +188,7 @@ class BuiltInstallerTest(unittest.TestCase):
             self.assertIn(f"{name}.dll".encode(), image, f"{name}.dll is not among the delay imports")
 
     def test_check_tells_plantable_static_imports_from_safe_ones(self):
-        # test_driver imports gdiplus the ordinary way; canary_probe only
+        # test_driver imports gdiplus (and oleacc) the ordinary way; canary_probe only
         # kernel32 and msvcrt.
         if shutil.which(OBJDUMP) is None:
             self.skipTest(f"{OBJDUMP} is missing")
@@ -187,7 +196,7 @@ class BuiltInstallerTest(unittest.TestCase):
         check = subprocess.run(["/usr/bin/python3", CHECK_IMPORTS, "--objdump", OBJDUMP, driver],
                                capture_output=True, text=True)
         self.assertEqual(check.returncode, 1, check.stdout)
-        self.assertIn("imports gdiplus.dll statically", check.stderr)
+        self.assertRegex(check.stderr, r"imports gdiplus\.dll(, oleacc\.dll)? statically")
         check = subprocess.run(["/usr/bin/python3", CHECK_IMPORTS, "--objdump", OBJDUMP, win64_exe(PROBE)],
                                capture_output=True, text=True)
         self.assertEqual(check.returncode, 0, check.stderr)

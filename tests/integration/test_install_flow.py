@@ -308,7 +308,12 @@ class InstallFlowTest(InstallerTestCase):
         self.driver.msgbox_press("OK", exe=EXE)
         self.assertFalse(self.control(hwnd, START_NOW)["visible"])
         self.assertTrue(self.control(hwnd, CLOSE)["enabled"])
-        self.assertEqual([r["type"] for r in stats_requests(server)], ["1", "2"])
+        # No report of a finished installation; one failure report (type 3, sent without
+        # waiting) with the setup's exit code as its reason.
+        reports = self.wait_until(lambda: [r for r in stats_requests(server) if r["type"] == "3"] and
+                                  stats_requests(server), timeout=30, message="the failure report")
+        self.assertEqual([r["type"] for r in reports], ["1", "2", "3"])
+        self.assertEqual((reports[2]["reason"], reports[2].get("code")), ("setup-exit-code", "5"))
         self.driver.press(hwnd, CLOSE, wait_ms=200)
         self.assertEqual(process.wait(30), 0)
         self.assertFalse(self.main_started())
@@ -319,7 +324,8 @@ class InstallFlowTest(InstallerTestCase):
         _, process, hwnd = self.start_installer([broken])
         self.driver.press(hwnd, INSTALL_NOW, wait_ms=200)
         box = self.driver.msgbox(exe=EXE, timeout=90)
-        self.assertEqual(box["text"], "下载安装包失败，请检查网络后重试。")
+        # A mirror that answers 404 does not offer the package: said so, not blamed on the network.
+        self.assertEqual(box["text"], "下载服务器暂时不提供该安装包，请稍后重试或联系软件发布者。")
         self.driver.msgbox_press("OK", exe=EXE)
         self.wait_control(hwnd, CLOSE, enabled=True, timeout=10)
         self.driver.press(hwnd, CLOSE, wait_ms=200)
