@@ -19,7 +19,6 @@ import datetime
 import hashlib
 import os
 import shutil
-import socket
 import subprocess
 import sys
 import tempfile
@@ -36,6 +35,7 @@ from harness.fault_server import BLOCK
 from harness.installer import (PRODUCT, Sandbox, block_table, blocks_requested, config_server, demo_setup,
                                package_folder, remove_old_packages, simple_description, stats_requests)
 from harness.nginx import Nginx
+from harness.scripted_server import ScriptedConfigServer
 from harness.test_ca import TestCa
 from harness.tinyproxy import Tinyproxy, system_proxy
 from harness.wine import WineSession
@@ -105,78 +105,6 @@ class RowHung(RuntimeError):
     pass
 
 
-class ScriptedConfigServer:
-    """A configuration server of ours for what nginx cannot do: each path is answered by a
-    function of the number of requests for it so far (0 for the first), which returns the
-    body, or a (body, seconds between bytes) pair to trickle it. The statistics address
-    answers 200. Ended by stop(); `requests` lists the paths asked for."""
-
-    def __init__(self, address, port, routes):
-        self.routes = routes
-        self.requests = []
-        self.counts = {}
-        self.lock = threading.Lock()
-        self.stopping = threading.Event()
-        self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        self.listener.bind((address, port))
-        self.listener.listen(64)
-        self.thread = threading.Thread(target=self._run, daemon=True)
-        self.thread.start()
-
-    def _run(self):
-        while True:
-            try:
-                conn, _ = self.listener.accept()
-            except OSError:
-                return
-            threading.Thread(target=self._serve, args=(conn,), daemon=True).start()
-
-    def _serve(self, conn):
-        try:
-            raw = b""
-            while b"\r\n\r\n" not in raw:
-                chunk = conn.recv(4096)
-                if not chunk:
-                    return
-                raw += chunk
-            target = raw.split(b" ", 2)[1].decode("latin-1")
-            path = target.split("?", 1)[0]
-            with self.lock:
-                self.requests.append(path)
-                n = self.counts.get(path, 0)
-                self.counts[path] = n + 1
-            route = self.routes.get(path)
-            if route is None:
-                status, body, pace = (b"200 OK", b"ok", 0) if path.startswith("/api/") else (b"404 Not Found", b"", 0)
-            else:
-                answer = route(n)
-                body, pace = answer if isinstance(answer, tuple) else (answer, 0)
-                status = b"200 OK"
-            conn.sendall(b"HTTP/1.1 " + status + b"\r\nContent-Type: text/plain\r\nContent-Length: " +
-                         str(len(body)).encode() + b"\r\nConnection: close\r\n\r\n")
-            if not pace:
-                conn.sendall(body)
-                return
-            for i in range(len(body)):
-                conn.sendall(body[i:i + 1])
-                if self.stopping.wait(pace):
-                    return
-        except OSError:
-            pass
-        finally:
-            conn.close()
-
-    def stop(self):
-        self.stopping.set()
-        try:
-            self.listener.shutdown(socket.SHUT_RDWR)
-        except OSError:
-            pass
-        self.listener.close()
-        self.thread.join(5)
-
-
 class Observation:
     """What a person saw in one run of the installer."""
 
@@ -188,6 +116,8 @@ class Observation:
         self.window_closed = None
         self.exit_code = None
         self.window_after = None  # seconds from start to the window
+        self.pressed_at = None  # time.monotonic() when 立即安装 was pressed
+        self.message_at = None  # time.monotonic() when the last message box was seen
         self.notes = []
 
     def summary(self):
@@ -335,17 +265,22 @@ class Matrix:
         self.defer(sandbox.cleanup)
         return sandbox
 
-    def find_window(self, obs, process, started, timeout=40.0):
-        """The installer's main window, collecting message boxes shown before it."""
+    def find_window(self, obs, process, started, timeout=40.0, tick=None):
+        """The installer's main window, collecting message boxes shown before it. `tick`, when
+        given, is called on every round first (with `obs`) and returns True when it handled
+        something (a prompt answered), which starts the next round at once."""
         end = time.monotonic() + timeout
         while time.monotonic() < end:
             self.check_time()
             if not process.running():
                 obs.exit_code = process.returncode
                 return None
+            if tick is not None and tick(obs):
+                continue
             try:
                 box = self.driver.msgbox(exe=EXE, timeout=0.3)
                 obs.messages.append(box.get("text", ""))
+                obs.message_at = time.monotonic()
                 self.driver.msgbox_press("OK", exe=EXE)
                 continue
             except DriverNotFound:
@@ -381,6 +316,7 @@ class Matrix:
                 box = None
             if box is not None:
                 obs.messages.append(box.get("text", ""))
+                obs.message_at = time.monotonic()
                 try:
                     self.driver.msgbox_press("OK", exe=EXE)
                 except DriverNotFound as e:
@@ -476,6 +412,7 @@ class Matrix:
             if not enabled:
                 self.close_window(obs, process, hwnd)
                 return
+        obs.pressed_at = time.monotonic()
         self.driver.press(hwnd, INSTALL_NOW, wait_ms=200)
         self.follow(obs, process, hwnd)
 
@@ -1016,45 +953,27 @@ class Matrix:
         obs.notes.append(f"{len(self.setup)} B in {time.monotonic() - started:.0f} s")
         return "correct installation", obs.summary(), self.installed(obs) and self.installed_package_ok(obs)
 
-    def answer_proxy_prompts(self, obs, process, answers, timeout=60.0):
-        """Answers the proxy login prompts as they come, with (user, password) or None
-        (Cancel) in turn; returns the installer's window once it comes, else None."""
+    def proxy_prompt_answerer(self, answers):
+        """A `find_window` tick that answers the proxy login prompt as it comes, with
+        (user, password) or None (Cancel) in turn."""
         answers = list(answers)
-        end = time.monotonic() + timeout
-        started = time.monotonic()
-        while time.monotonic() < end:
-            self.check_time()
-            if not process.running():
-                obs.exit_code = process.returncode
-                return None
+
+        def tick(obs):
             prompts = self.driver.list(exe=EXE, title=PROXY_PROMPT_TITLE)
-            if prompts:
-                prompt = prompts[0]["hwnd"]
-                answer = answers.pop(0) if answers else None
-                obs.notes.append(f"prompt {'answered' if answer else 'cancelled'}")
-                if answer:
-                    self.driver.set_text(prompt, PROXY_USER_EDIT, answer[0])
-                    self.driver.set_text(prompt, PROXY_PASSWORD_EDIT, answer[1])
-                    self.driver.press(prompt, PROMPT_OK, wait_ms=200)
-                else:
-                    self.driver.press(prompt, PROMPT_CANCEL, wait_ms=200)
-                self.driver.wait_gone(prompt, timeout=10)
-                continue
-            try:
-                box = self.driver.msgbox(exe=EXE, timeout=0.3)
-                obs.messages.append(box.get("text", ""))
-                self.driver.msgbox_press("OK", exe=EXE)
-                continue
-            except DriverNotFound:
-                pass
-            for w in self.driver.list(exe=EXE):
-                if TITLE in (w.get("title") or "") and child(w, INSTALL_NOW) is not None:
-                    obs.window_after = time.monotonic() - started
-                    obs.stage = "welcome"
-                    return w["hwnd"]
-            time.sleep(0.2)
-        obs.notes.append("no window")
-        return None
+            if not prompts:
+                return False
+            prompt = prompts[0]["hwnd"]
+            answer = answers.pop(0) if answers else None
+            obs.notes.append(f"prompt {'answered' if answer else 'cancelled'}")
+            if answer:
+                self.driver.set_text(prompt, PROXY_USER_EDIT, answer[0])
+                self.driver.set_text(prompt, PROXY_PASSWORD_EDIT, answer[1])
+                self.driver.press(prompt, PROMPT_OK, wait_ms=200)
+            else:
+                self.driver.press(prompt, PROMPT_CANCEL, wait_ms=200)
+            self.driver.wait_gone(prompt, timeout=10)
+            return True
+        return tick
 
     def proxy_run(self, login, answers):
         proxy = Tinyproxy(login=login).start()
@@ -1065,8 +984,9 @@ class Matrix:
         obs = Observation()
         self.serve_config(self.description([self.mirror()]))
         sandbox = self.new_sandbox()
+        started = time.monotonic()
         process = self.start_installer(sandbox)
-        hwnd = self.answer_proxy_prompts(obs, process, answers)
+        hwnd = self.find_window(obs, process, started, timeout=60.0, tick=self.proxy_prompt_answerer(answers))
         if hwnd is not None:
             self.driver.press(hwnd, INSTALL_NOW, wait_ms=200)
             self.follow(obs, process, hwnd)
