@@ -10,9 +10,15 @@ Modes (--mode):
   flaky     reset the first --faults requests, then behave like `ok`
   corrupt   like `ok`, but the first --faults answers that carry block --block have one
             byte of that block flipped (the rest of the answer is right)
+  busy      answer "503 Service Unavailable" with "Retry-After: --retry-after" to every
+            request that arrives within --busy-s seconds of the first one, then like `ok`
+  overlong  like `ok`, but an answer whose range reaches the end of the file carries --extra
+            bytes more than the range asked for (its headers say so): the last block is
+            answered longer than the file
 
 --delay-ms holds every answer back that long (a far mirror: the request's round trip);
---log FILE appends "request line<TAB>range" for every request, flushed at once;
+--log FILE appends "request line<TAB>range<TAB>arrival (seconds since the epoch)<TAB>status"
+for every request, flushed at once;
 --address binds another loopback address than 127.0.0.1; --file may be left out in the
 silent mode, which serves nothing.
 
@@ -37,7 +43,11 @@ BLOCK = 204800
 
 
 class Handler:
-    def __init__(self, data, mode, faults, delay_ms=0, log_path=None, block=0):
+    def __init__(self, data, mode, faults, delay_ms=0, log_path=None, block=0, busy_s=0.0, retry_after=0, extra=0):
+        self.busy_s = busy_s
+        self.retry_after = retry_after
+        self.extra = extra
+        self.first_arrival = None
         self.data = data
         self.mode = mode
         self.faults_left = faults
@@ -68,12 +78,12 @@ class Handler:
             raw += chunk
         return raw.split(b"\r\n\r\n", 1)[0].decode("latin-1")
 
-    def _record(self, request_line, headers):
+    def _record(self, request_line, headers, status="", arrival=None):
         with self.lock:
             self.log.append(request_line)
             if self.log_path:
                 with open(self.log_path, "a") as f:
-                    f.write(f"{request_line}\t{headers.get('range', '')}\n")
+                    f.write(f"{request_line}\t{headers.get('range', '')}\t{arrival or time.time():.3f}\t{status}\n")
 
     def _serve(self, conn):
         while not self.stop.is_set():
@@ -89,11 +99,22 @@ class Handler:
                 self._record(lines[0], headers)
                 self.stop.wait()
                 return
+            arrival = time.time()
             m = RANGE.fullmatch(headers.get("range", ""))
             start = int(m.group(1)) if m else 0
-            end = int(m.group(2)) if m and m.group(2) else len(self.data) - 1
-            end = min(end, len(self.data) - 1)
-            self._record(lines[0], headers)
+            asked_end = int(m.group(2)) if m and m.group(2) else len(self.data) - 1
+            end = min(asked_end, len(self.data) - 1)
+            if self.mode == "busy":
+                with self.lock:
+                    if self.first_arrival is None:
+                        self.first_arrival = arrival
+                    busy = arrival - self.first_arrival < self.busy_s
+                if busy:
+                    self._record(lines[0], headers, 503, arrival)
+                    conn.sendall((f"HTTP/1.1 503 Service Unavailable\r\nRetry-After: {self.retry_after}\r\n"
+                                  "Content-Length: 0\r\n\r\n").encode("latin-1"))
+                    continue
+            self._record(lines[0], headers, 416 if start >= len(self.data) else 206, arrival)
             with self.lock:
                 mode = self.mode
                 if mode == "flaky":
@@ -115,10 +136,18 @@ class Handler:
                 conn.sendall(b"HTTP/1.1 416 Range Not Satisfiable\r\nContent-Length: 0\r\n\r\n")
                 continue
             body = self.data[start:end + 1]
+            total = len(self.data)
             if flip is not None:
                 body = body[:flip] + bytes([body[flip] ^ 0xFF]) + body[flip + 1:]
+            if mode == "overlong" and end == len(self.data) - 1:
+                # The file's tail, then more than the range asked for.
+                end = max(asked_end, end) + self.extra
+                body += bytes((i * 37 + 11) % 256 for i in range(end + 1 - start - len(body)))
+                total = end + 1
+            if mode in ("busy", "overlong"):
+                mode = "ok"
             conn.sendall((f"HTTP/1.1 206 Partial Content\r\nContent-Length: {len(body)}\r\n"
-                          f"Content-Range: bytes {start}-{end}/{len(self.data)}\r\n"
+                          f"Content-Range: bytes {start}-{end}/{total}\r\n"
                           "Content-Type: application/octet-stream\r\n\r\n").encode("latin-1"))
             if mode == "ok":
                 conn.sendall(body)
@@ -132,8 +161,9 @@ class Handler:
             return
 
 
-def run(data, mode, faults, port, ready, delay_ms=0, log_path=None, block=0, address="127.0.0.1"):
-    handler = Handler(data, mode, faults, delay_ms, log_path, block)
+def run(data, mode, faults, port, ready, delay_ms=0, log_path=None, block=0, address="127.0.0.1", busy_s=0.0,
+        retry_after=0, extra=0):
+    handler = Handler(data, mode, faults, delay_ms, log_path, block, busy_s, retry_after, extra)
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     listener.bind((address, port))
@@ -148,12 +178,15 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--file", default=None)
     parser.add_argument("--address", default="127.0.0.1")
-    parser.add_argument("--mode", default="ok", choices=["ok", "reset", "stall", "silent", "flaky", "corrupt"])
+    parser.add_argument("--mode", default="ok", choices=["ok", "reset", "stall", "silent", "flaky", "corrupt", "busy", "overlong"])
     parser.add_argument("--faults", type=int, default=1)
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--delay-ms", type=int, default=0)
     parser.add_argument("--log", default=None)
     parser.add_argument("--block", type=int, default=0)
+    parser.add_argument("--busy-s", type=float, default=0.0)
+    parser.add_argument("--retry-after", type=int, default=0)
+    parser.add_argument("--extra", type=int, default=0)
     args = parser.parse_args()
     if args.file is None and args.mode != "silent":
         parser.error("--file is needed unless the mode is silent")
@@ -165,19 +198,24 @@ def main():
     def ready(port):
         print(port, flush=True)
 
-    run(data, args.mode, args.faults, args.port, ready, args.delay_ms, args.log, args.block, args.address)
+    run(data, args.mode, args.faults, args.port, ready, args.delay_ms, args.log, args.block, args.address, args.busy_s,
+        args.retry_after, args.extra)
 
 
 class FaultServer:
     """Runs this file as a separate process: `with FaultServer(path, "reset") as s: s.url("/x")`.
     `FaultServer(None, "silent", address=..., port=...)` is the server that never answers;
-    `request_lines()` gives the request lines every mode has read so far."""
+    `request_lines()` gives the request lines every mode has read so far, `entries()` each
+    request as a dict (request, range, time: its arrival, status: what it was answered).
+    `options` are the other command-line options by name (busy_s=20, retry_after=5, extra=1000)."""
 
-    def __init__(self, path, mode, faults=1, port=0, delay_ms=0, address="127.0.0.1"):
+    def __init__(self, path, mode, faults=1, port=0, delay_ms=0, address="127.0.0.1", **options):
         self.log = tempfile.NamedTemporaryFile(prefix="fault-server-", suffix=".log", delete=False)
         self.log.close()
         self.args = [sys.executable, os.path.abspath(__file__), "--mode", mode, "--faults", str(faults),
                      "--port", str(port), "--delay-ms", str(delay_ms), "--address", address, "--log", self.log.name]
+        for name, value in options.items():
+            self.args += ["--" + name.replace("_", "-"), str(value)]
         if path is not None:
             self.args += ["--file", path]
         self.address = address
@@ -199,6 +237,16 @@ class FaultServer:
     def request_lines(self):
         with open(self.log.name, encoding="latin-1") as f:
             return [line.split("\t", 1)[0] for line in f if line.strip()]
+
+    def entries(self):
+        found = []
+        with open(self.log.name, encoding="latin-1") as f:
+            for line in f:
+                fields = line.rstrip("\n").split("\t")
+                if len(fields) >= 4:
+                    found.append({"request": fields[0], "range": fields[1], "time": float(fields[2]),
+                                  "status": int(fields[3]) if fields[3] else None})
+        return found
 
     def stop(self):
         if self.process is not None:
