@@ -81,6 +81,14 @@ LOG_CAUSES = (
     ("signed: signature", "outcome: stopped"),
     ("signed: expired", "outcome: stopped"),
     ("signed: 1 GiB", "outcome: stopped"),
+    ("pushback: every mirror 503 for 20 s", "outcome: installed"),
+    ("Retry-After", "outcome: installed"),
+    ("every mirror 404", "server-refused"),
+    ("on 1 mirror of 3", "outcome: installed"),
+    ("on all 3 mirrors", "damaged-package"),
+    ("longer than asked, mirror alone", "damaged-package"),
+    ("longer than asked, beside", "outcome: installed"),
+    ("longer than the file", "damaged-package"),
 )
 PROXY_PROMPT_TITLE = "代理服务器登录"
 PROXY_USER_EDIT, PROXY_PASSWORD_EDIT, PROMPT_OK, PROMPT_CANCEL = 101, 102, 1, 2
@@ -235,14 +243,18 @@ class Matrix:
         self.defer(server.cleanup)
         return server.url("/DemoSoft.exe")
 
-    def fault_mirror(self, mode):
+    def fault_mirror(self, mode, **options):
+        return self.fault_server(mode, **options).url("/DemoSoft.exe")
+
+    def fault_server(self, mode, **options):
+        """Our fault server on the published setup; `options` as FaultServer takes them."""
         path = os.path.join(self.wine_tmp, "DemoSoft.exe")
         if not os.path.exists(path):
             with open(path, "wb") as f:
                 f.write(self.setup)
-        server = FaultServer(path, mode).start()
+        server = FaultServer(path, mode, **options).start()
         self.defer(server.stop)
-        return server.url("/DemoSoft.exe")
+        return server
 
     def description(self, urls, blocks=None):
         return simple_description(title=TITLE, file_dir=SUB_DIR, blocks=blocks or block_table(self.setup), urls=urls)
@@ -1113,6 +1125,171 @@ class Matrix:
         ok = obs.messages == [CERTIFICATE_INVALID] and obs.stage == "none" and not obs.setup_ran
         return "certificate msg; ends", obs.summary(), ok
 
+    # Mirrors that push back, mirrors holding another file, an answer longer than asked for.
+
+    def start_and_press(self, obs, urls, blocks=None):
+        """Serves a description of `urls`, starts the installer and presses 立即安装 (unless
+        the download failed before it); returns (process, hwnd), hwnd None without a window."""
+        self.serve_config(self.description(urls, blocks))
+        sandbox = self.new_sandbox()
+        process = self.start_installer(sandbox)
+        hwnd = self.find_window(obs, process, time.monotonic())
+        if hwnd is not None and not obs.messages:
+            obs.pressed_at = time.monotonic()
+            self.driver.press(hwnd, INSTALL_NOW, wait_ms=200)
+        return process, hwnd
+
+    @staticmethod
+    def note_message_time(obs):
+        """Notes when the message came, from 立即安装; returns the seconds (None: no message;
+        0 when it came before the button was pressed)."""
+        if obs.message_at is None:
+            return None
+        if obs.pressed_at is None or obs.message_at < obs.pressed_at:
+            obs.notes.append("msg before 立即安装")
+            return 0.0
+        took = obs.message_at - obs.pressed_at
+        obs.notes.append(f"msg {took:.1f} s after 立即安装")
+        return took
+
+    def row_every_mirror_busy_then_well(self):
+        # Both mirrors answer 503 while a file of the row's exists (nginx reads it per request).
+        flag = os.path.join(self.wine_tmp, "busy")
+        with open(flag, "w"):
+            pass
+        self.defer(lambda: os.path.exists(flag) and os.remove(flag))
+        busy = f"        location = /DemoSoft.exe {{ if (-f {flag}) {{ return 503; }} }}"
+        mirrors = [Nginx(files={"DemoSoft.exe": self.setup}, locations=busy).start() for _ in range(2)]
+        for web in mirrors:
+            self.defer(web.cleanup)
+        obs = Observation()
+        process, hwnd = self.start_and_press(obs, [web.url("/DemoSoft.exe") for web in mirrors])
+        if hwnd is None:
+            return "correct installation", obs.summary(), False
+        answers = lambda: [e for web in mirrors for e in web.entries() if "/DemoSoft.exe" in e["request"]]  # noqa: E731
+        end = time.monotonic() + 60
+        while not any(e["status"] == 503 for e in answers()) and time.monotonic() < end:
+            self.check_time()
+            time.sleep(0.2)
+        end = time.monotonic() + 20
+        while time.monotonic() < end:
+            self.check_time()
+            time.sleep(0.5)
+        os.remove(flag)
+        well_from = time.time()
+        self.follow(obs, process, hwnd)
+        seen = answers()
+        refused = [e for e in seen if e["status"] == 503]
+        served = [e for e in seen if e["status"] == 206 and e["time"] >= well_from]
+        obs.notes.append(f"503 x {len(refused)} on {len(mirrors)} mirrors over 20 s, then {len(served)} answers of 206")
+        if served:
+            obs.notes.append(f"first 206 {min(e['time'] for e in served) - well_from:.1f} s after the mirrors came back")
+        ok = self.installed(obs) and self.installed_package_ok(obs) and refused and served
+        return "correct installation, no msg", obs.summary(), ok
+
+    def row_retry_after(self):
+        # The only mirror answers 503 with "Retry-After: 5" to whatever comes in its first 2 s.
+        server = self.fault_server("busy", busy_s=2, retry_after=5)
+        obs = Observation()
+        process, hwnd = self.start_and_press(obs, [server.url("/DemoSoft.exe")])
+        if hwnd is not None:
+            self.follow(obs, process, hwnd)
+        seen = server.entries()
+        refused = [e for e in seen if e["status"] == 503]
+        after = [e for e in seen if refused and e["time"] > refused[-1]["time"]]
+        rest = after[0]["time"] - refused[-1]["time"] if after else None
+        gaps = [b["time"] - a["time"] for a, b in zip(seen, seen[1:])]
+        obs.notes.append(f"503 x {len(refused)}; next request {rest:.1f} s after the last 503" if rest is not None
+                         else f"503 x {len(refused)}; NO REQUEST AFTER THEM")
+        obs.notes.append("gaps between requests over 1 s: " + (", ".join(f"{g:.1f}" for g in gaps if g > 1) or "none"))
+        ok = self.installed(obs) and self.installed_package_ok(obs) and rest is not None and 4.0 <= rest <= 12.0
+        return "mirror rests about 5 s, then correct installation", obs.summary(), ok
+
+    def row_every_mirror_404(self):
+        obs = Observation()
+        process, hwnd = self.start_and_press(obs, [self.empty_mirror() for _ in range(3)])
+        if hwnd is not None:
+            if obs.messages:
+                self.close_window(obs, process, hwnd)
+            else:
+                self.follow(obs, process, hwnd)
+        took = self.note_message_time(obs)
+        ok = self.failed_clearly(obs, SERVER_REFUSED) and took is not None and took < 5
+        return "server-refused msg < 5 s after 立即安装, window closes", obs.summary(), ok
+
+    def other_file(self, same_size):
+        """Another file than the described one: as long as it (every block fails its digest),
+        or an older, shorter one."""
+        other = bytes(reversed(self.setup))
+        return other if same_size else other[:len(other) - len(other) // 3]
+
+    def another_file_row(self, bad_mirrors, same_size):
+        other = self.other_file(same_size)
+        bad = [Nginx(files={"DemoSoft.exe": other}).start() for _ in range(bad_mirrors)]
+        for web in bad:
+            self.defer(web.cleanup)
+        urls = [web.url("/DemoSoft.exe") for web in bad] + [self.mirror() for _ in range(3 - bad_mirrors)]
+        obs = Observation()
+        process, hwnd = self.start_and_press(obs, urls)
+        if hwnd is not None:
+            if obs.messages:
+                self.close_window(obs, process, hwnd)
+            else:
+                self.follow(obs, process, hwnd)
+        asked = sum(len(blocks_requested(web.entries())) for web in bad)
+        obs.notes.append(f"blocks asked of the mirror(s) with another file: {asked}")
+        if bad_mirrors < 3:
+            ok = self.installed(obs) and self.installed_package_ok(obs)
+            return "correct installation from the others; package intact", obs.summary(), ok
+        left = [n for n in os.listdir(self.documents) if n.lower().endswith(".exe")] if os.path.isdir(
+            self.documents) else []
+        written = 0
+        for name in left:
+            with open(os.path.join(self.documents, name), "rb") as f:
+                data = f.read()
+            # Blocks of the other file standing in the package where the described ones belong.
+            written += sum(1 for i in range(0, len(data), BLOCK)
+                           if data[i:i + BLOCK] and data[i:i + BLOCK] == other[i:i + BLOCK])
+        obs.notes.append(f"package left: {left or 'none'}; other file's blocks in it: {written}")
+        self.note_message_time(obs)
+        return "damaged-package msg, no setup", obs.summary(), self.failed_clearly(obs, DAMAGED)
+
+    def overlong_row(self, beside_good):
+        # The answer that reaches the file's end carries 1000 bytes more than the range asked for.
+        server = self.fault_server("overlong", extra=1000)
+        urls = [server.url("/DemoSoft.exe")] + ([self.mirror()] if beside_good else [])
+        obs = Observation()
+        process, hwnd = self.start_and_press(obs, urls)
+        if hwnd is not None:
+            if obs.messages:
+                self.close_window(obs, process, hwnd)
+            else:
+                self.follow(obs, process, hwnd)
+        last = (len(self.setup) - 1) // BLOCK
+        long_answers = sum(1 for e in server.entries() if e["range"].startswith(f"bytes={last * BLOCK}-"))
+        obs.notes.append(f"overlong answers sent: {long_answers}")
+        if beside_good:
+            ok = self.installed(obs) and self.installed_package_ok(obs)
+            return "correct installation (recovered from the good mirror)", obs.summary(), ok
+        took = self.note_message_time(obs)
+        ok = self.failed_clearly(obs, DAMAGED) and took is not None and took < 5
+        return "damaged-package msg < 5 s after 立即安装, no setup", obs.summary(), ok
+
+    def row_last_block_longer_in_description(self):
+        # The description's last block is 1000 bytes longer than the file on both mirrors: each
+        # answers a clean 206 that ends where its file ends.
+        blocks = block_table(self.setup + bytes(1000))
+        obs = Observation()
+        process, hwnd = self.start_and_press(obs, [self.mirror(), self.mirror()], blocks)
+        if hwnd is not None:
+            if obs.messages:
+                self.close_window(obs, process, hwnd)
+            else:
+                self.follow(obs, process, hwnd)
+        took = self.note_message_time(obs)
+        ok = self.failed_clearly(obs, DAMAGED) and took is not None and took < 5
+        return "damaged-package msg < 5 s after 立即安装, no setup", obs.summary(), ok
+
     def rows(self):
         # (name, mirror maker, what a mirror alone ends with, how soon): a 404 refuses the
         # mirror at once; a 500 makes it rest and come back until the outage budget is spent.
@@ -1174,6 +1351,16 @@ class Matrix:
             ("https: a mirror with an untrusted certificate beside a good one", self.row_https_untrusted_beside_good),
             ("https: every mirror's certificate untrusted or misnamed", self.row_https_every_mirror_untrusted),
             ("https: configuration server's certificate untrusted", self.row_https_config_untrusted),
+            ("pushback: every mirror 503 for 20 s, then well", self.row_every_mirror_busy_then_well),
+            ("pushback: 503 with Retry-After: 5, mirror alone", self.row_retry_after),
+            ("pushback: every mirror 404 (3 mirrors)", self.row_every_mirror_404),
+            ("another file (same size) on 1 mirror of 3", lambda: self.another_file_row(1, True)),
+            ("another file (shorter) on 1 mirror of 3", lambda: self.another_file_row(1, False)),
+            ("another file (same size) on all 3 mirrors", lambda: self.another_file_row(3, True)),
+            ("another file (shorter) on all 3 mirrors", lambda: self.another_file_row(3, False)),
+            ("last block answered longer than asked, mirror alone", lambda: self.overlong_row(False)),
+            ("last block answered longer than asked, beside a good one", lambda: self.overlong_row(True)),
+            ("last block in the description longer than the file", self.row_last_block_longer_in_description),
         ]
         return table
 
