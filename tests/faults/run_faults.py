@@ -1252,7 +1252,8 @@ class Matrix:
                            if data[i:i + BLOCK] and data[i:i + BLOCK] == other[i:i + BLOCK])
         obs.notes.append(f"package left: {left or 'none'}; other file's blocks in it: {written}")
         self.note_message_time(obs)
-        return "damaged-package msg, no setup", obs.summary(), self.failed_clearly(obs, DAMAGED)
+        ok = self.failed_clearly(obs, DAMAGED) and written == 0
+        return "damaged-package msg, no setup, none of the other file's blocks kept", obs.summary(), ok
 
     def overlong_row(self, beside_good):
         # The answer that reaches the file's end carries 1000 bytes more than the range asked for.
