@@ -23,6 +23,7 @@
 #include "win/ecdsa_verify_win.h"
 #include "win/internet_error_win.h"
 #include "win/internet_handle_win.h"
+#include "win/internet_session_win.h"
 #include "win/module_path_win.h"
 #include "win/proxy_prompt_win.h"
 #include "win/scoped_handle.h"
@@ -54,21 +55,6 @@ const wchar_t* DescriptionFileName(bool home_mode) {
 
 const wchar_t* DescriptionUrlPath(bool home_mode) {
     return home_mode ? L"/oemini/home.ini" : L"/oemini/info.ini";
-}
-
-std::wstring AgentName() {
-    std::wstring path = win::ExecutablePath();
-    const size_t slash = path.find_last_of(L'\\');
-    std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
-    const size_t dot = name.find_last_of(L'.');
-    return dot == std::wstring::npos ? name : name.substr(0, dot);
-}
-
-void SetTimeouts(HINTERNET session) {
-    DWORD timeout = kTimeoutMs;
-    ::InternetSetOptionW(session, INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof(timeout));
-    ::InternetSetOptionW(session, INTERNET_OPTION_SEND_TIMEOUT, &timeout, sizeof(timeout));
-    ::InternetSetOptionW(session, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof(timeout));
 }
 
 enum class BodyRead { kWhole, kFailed, kTooLong };
@@ -134,16 +120,6 @@ constexpr wchar_t kSignatureMissing[] =
     L"无法取得安装包描述的发布者签名。为安全起见，安装已停止，请稍后重试或联系软件发布者。";
 constexpr wchar_t kSignatureInvalid[] = L"安装包描述的发布者签名无效，可能已被篡改。为安全起见，安装已停止。";
 
-// HTTP status of a reply, 0 when the reply has none.
-DWORD StatusCode(HINTERNET request) {
-    DWORD status = 0;
-    DWORD length = sizeof(status);
-    if (!::HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &length, nullptr)) {
-        return 0;
-    }
-    return status;
-}
-
 enum class ProxyPass { kPassed, kGaveUp, kFailed };
 
 // While the system's proxy answers 407, asks for its login (once per run: a login given
@@ -154,9 +130,9 @@ ProxyPass PassProxy(HINTERNET request, DWORD& error) {
     uint64_t generation = 0;  // the first request went out without a login
     // Some proxies (tinyproxy) refuse a wrong login with 401 rather than 407; the
     // configuration server itself asks for no login.
-    for (DWORD status = StatusCode(request);
+    for (DWORD status = win::HttpStatus(request);
          status == HTTP_STATUS_PROXY_AUTH_REQ || (status == HTTP_STATUS_DENIED && generation > 0);
-         status = StatusCode(request)) {
+         status = win::HttpStatus(request)) {
         win::DrainBody(request);
         const ProxyRetry login = ProcessProxyLogin().Refused(generation, &win::AskProxyLogin);
         if (!login.retry || !win::ApplyProxyLogin(request, login.credentials)) {
@@ -206,7 +182,7 @@ SignatureVerdict FetchAndVerifySignature(HINTERNET session, bool home_mode, int 
             ShowNetworkFailure(proxy_error);
             return SignatureVerdict::kStopped;
     }
-    const DWORD status = StatusCode(request.Get());
+    const DWORD status = win::HttpStatus(request.Get());
     if (status != HTTP_STATUS_OK && status != HTTP_STATUS_PARTIAL_CONTENT) {
         ShowMessage(kSignatureMissing);
         return SignatureVerdict::kStopped;
@@ -342,8 +318,8 @@ DescriptionFetch FetchDescription(HINTERNET session, bool home_mode, const std::
     }
     // One network read may return less than the body: read to its end.
     const BodyRead read = ReadBody(request.Get(), body, static_cast<DWORD>(kMaxDescriptionBytes));
-    win::LogEvent("package description " + WideToUtf8(url) + ": status " + std::to_string(StatusCode(request.Get())) +
-                  ", " + std::to_string(body.size()) + " bytes");
+    win::LogEvent("package description " + WideToUtf8(url) + ": status " +
+                  std::to_string(win::HttpStatus(request.Get())) + ", " + std::to_string(body.size()) + " bytes");
     switch (read) {
         case BodyRead::kWhole:
             return DescriptionFetch::kWhole;
@@ -421,14 +397,13 @@ bool DownloadPackageDescription(bool home_mode, std::string& stored) {
     const int random_id = std::rand() % 32767;
     const std::wstring url = PackageDescriptionUrl(home_mode, random_id);
 
-    win::ScopedInternetHandle session(
-        ::InternetOpenW(AgentName().c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    win::ScopedInternetHandle session = win::OpenInternetSession();
     if (!session) {
         // Without a connection object there is no description to go on with.
         ShowNetworkFailure(::GetLastError());
         return false;
     }
-    SetTimeouts(session.Get());
+    win::SetInternetTimeouts(session.Get(), kTimeoutMs, kTimeoutMs);
 
     std::string body;
     const DescriptionFetch fetched = FetchDescription(session.Get(), home_mode, url, body);
