@@ -235,14 +235,14 @@ CivilDate TodayUtc() {
 // The rules a signed description must also meet, against this build and what this
 // machine has accepted before. Shows the message and returns false when it does not meet
 // them; `serial` receives its serial when it does.
-bool AcceptSignedDescription(const std::string& body, bool home_mode, int64_t& serial) {
+bool AcceptSignedDescription(const IniFile& description, bool home_mode, int64_t& serial) {
     SignedDescriptionContext context;
     context.today = TodayUtc();
     context.product = std::wstring(kProductName);
     context.home_mode = home_mode;
     context.serial_floor = kDescriptionSerialFloor;
     context.highest_seen = HighestAcceptedSerial(home_mode);
-    const SignedDescriptionResult result = CheckSignedDescription(IniFile::Parse(body, win::AnsiToWide), context);
+    const SignedDescriptionResult result = CheckSignedDescription(description, context);
     serial = result.serial;
     switch (result.check) {
         case SignedDescriptionCheck::kAccepted:
@@ -338,11 +338,13 @@ DescriptionFetch FetchDescription(HINTERNET session, bool home_mode, const std::
 // rules, and returns its serial in `serial`. A signature that does not match may be a
 // publisher's upload caught between the description and its signature: the pair is then
 // fetched once more, with a new number, and `body` replaced by the second description.
-// Returns kWhole when the (perhaps new) body is to be used; otherwise its message is shown.
+// Returns kWhole when the (perhaps new) body is to be used, with `parsed` its reading;
+// otherwise its message is shown.
 DescriptionFetch VerifySignedDescription(HINTERNET session,
                                          bool home_mode,
                                          int random_id,
                                          std::string& body,
+                                         IniFile& parsed,
                                          int64_t& serial) {
     SignatureVerdict verdict = FetchAndVerifySignature(session, home_mode, random_id, body);
     if (verdict == SignatureVerdict::kMismatch) {
@@ -357,8 +359,9 @@ DescriptionFetch VerifySignedDescription(HINTERNET session,
     }
     switch (verdict) {
         case SignatureVerdict::kValid:
-            return AcceptSignedDescription(body, home_mode, serial) ? DescriptionFetch::kWhole
-                                                                    : DescriptionFetch::kStop;
+            parsed = IniFile::Parse(body, win::AnsiToWide);
+            return AcceptSignedDescription(parsed, home_mode, serial) ? DescriptionFetch::kWhole
+                                                                      : DescriptionFetch::kStop;
         case SignatureVerdict::kMismatch:
             ShowMessage(kSignatureInvalid);
             return DescriptionFetch::kStop;
@@ -378,8 +381,9 @@ std::wstring PackageDescriptionUrl(bool home_mode, int random_id) {
     return JoinServerAddress(kConfigServerBase, DescriptionUrlPath(home_mode)) + L"?id=" + std::to_wstring(random_id);
 }
 
-bool DownloadPackageDescription(bool home_mode, std::string& stored) {
+bool DownloadPackageDescription(bool home_mode, std::string& stored, IniFile& description) {
     stored.clear();
+    description = IniFile();
     const std::wstring path = PackageDescriptionPath(home_mode);
 
     // A read-only or hidden copy from an earlier run must not stop us replacing it.
@@ -413,8 +417,10 @@ bool DownloadPackageDescription(bool home_mode, std::string& stored) {
     // With the publisher's key built in, nothing unsigned is stored or read: the check runs
     // over these bytes in memory, and only bytes that passed it are written and parsed.
     int64_t serial = 0;
+    IniFile parsed;
     if (PublisherKeyBuiltIn()) {
-        const DescriptionFetch verified = VerifySignedDescription(session.Get(), home_mode, random_id, body, serial);
+        const DescriptionFetch verified =
+            VerifySignedDescription(session.Get(), home_mode, random_id, body, parsed, serial);
         if (verified != DescriptionFetch::kWhole) {
             return verified == DescriptionFetch::kNetworkFailure;
         }
@@ -429,8 +435,12 @@ bool DownloadPackageDescription(bool home_mode, std::string& stored) {
     }
     if (PublisherKeyBuiltIn()) {
         RecordAcceptedSerial(home_mode, serial);
+    } else {
+        // Read in one pass, with the profile functions' rules, from the very bytes stored.
+        parsed = IniFile::Parse(body, win::AnsiToWide);
     }
     stored = std::move(body);
+    description = std::move(parsed);
     return true;
 }
 
