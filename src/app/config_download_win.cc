@@ -318,13 +318,15 @@ DescriptionFetch FetchDescription(HINTERNET session, bool home_mode, const std::
     }
     // One network read may return less than the body: read to its end.
     const BodyRead read = ReadBody(request.Get(), body, static_cast<DWORD>(kMaxDescriptionBytes));
+    // Taken before the log line: opening the log and asking the status set the last error.
+    const DWORD read_error = ::GetLastError();
     win::LogEvent("package description " + WideToUtf8(url) + ": status " +
                   std::to_string(win::HttpStatus(request.Get())) + ", " + std::to_string(body.size()) + " bytes");
     switch (read) {
         case BodyRead::kWhole:
             return DescriptionFetch::kWhole;
         case BodyRead::kFailed:
-            ShowNetworkFailure(::GetLastError());
+            ShowNetworkFailure(read_error);
             return DescriptionFetch::kNetworkFailure;  // a cut description must not pass for a whole one
         case BodyRead::kTooLong:
             // Cutting it would lose mirrors or blocks; the publisher must see this.
