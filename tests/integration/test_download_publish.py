@@ -122,6 +122,16 @@ class PublishToolTest(unittest.TestCase):
         self.assertNotIn(b"stale", after, "keys of the old package go")
         self.assertEqual(self.run_tool("check", "--file", self.setup, "--ini", self.ini).returncode, 0)
 
+    def test_a_value_with_a_line_break_is_refused_and_the_description_kept(self):
+        with open(self.ini, "wb") as f:
+            f.write(b"[Info]\r\nFileCount=1\r\n")
+        r = self.run_tool("write", "--file", self.setup, "--ini", self.ini, "--url", "http://127.0.0.1/a.exe",
+                          "--title", "Demo\r\n[Info]\r\nFileCount=9")
+        self.assertEqual(r.returncode, 2)
+        self.assertIn("--title holds a line break", r.stderr)
+        with open(self.ini, "rb") as f:
+            self.assertEqual(f.read(), b"[Info]\r\nFileCount=1\r\n")
+
     def test_check_names_the_first_wrong_block(self):
         self.assertEqual(self.run_tool("write", "--file", self.setup, "--ini", self.ini, "--url",
                                        "http://127.0.0.1/a.exe").returncode, 0)

@@ -25,6 +25,8 @@ class IniText {
     // them: ASCII letters in either case).
     bool HasSection(std::wstring_view name) const;
 
+    // Names and values are written as given: the caller keeps line breaks out of them.
+
     // Makes `key` read as `value` in the first section `section` (the one the profile
     // functions read): its first line of that key becomes "key=value"; later lines of the
     // same key there are removed, so that no reader finds an older value. A missing key is

@@ -640,6 +640,10 @@ int main(int argc, char** argv) {
             return Usage(("missing value after " + key).c_str());
         }
         const std::string value = argv[++i];
+        if (value.find_first_of("\r\n") != std::string::npos) {
+            // Written into the description, a line break would start a line of its own.
+            return Usage(("the value of " + key + " holds a line break").c_str());
+        }
         if (key == "--file") {
             o.file = value;
         } else if (key == "--ini") {
