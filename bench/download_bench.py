@@ -159,8 +159,9 @@ def far_runs(lab, package, round_trip_ms, clients, around=None, timeout=900):
 def print_shares(title, rows):
     """The share of what the mirrors allow, one column per client."""
     names = [c for c in CLIENT_NAMES.values() if any(r.name == c for _, runs, _ in rows for r in runs)]
+    width = max([30] + [len(label) for label, _, _ in rows])
     print(f"\n{title}")
-    print(f"  {'row':30}" + "".join(f"{name:>26}" for name in names))
+    print(f"  {'row':{width}}" + "".join(f"{name:>26}" for name in names))
     for label, runs, allowed in rows:
         by_name = {r.name: r for r in runs}
         cells = []
@@ -168,7 +169,7 @@ def print_shares(title, rows):
             r = by_name.get(name)
             cells.append("-" if r is None else f"{100 * allowed / r.download_seconds:6.1f}% {r.download_seconds:6.1f} s"
                          f"{'' if r.ok else ' FAILED'}")
-        print(f"  {label:30}" + "".join(f"{c:>26}" for c in cells))
+        print(f"  {label:{width}}" + "".join(f"{c:>26}" for c in cells))
 
 
 def progress(label, runs, allowed):
@@ -235,7 +236,7 @@ def uneven_table(args, lab, package, clients):
             limit_uplinks(DROP_RATES)
             return RateDrop(0, DROP_TO, half)
 
-        label = f"3 x 10, one -> 1 MB/s at {half:.1f} s, {rtt} ms"
+        label = f"3 x 10 MB/s, one to 1 at {half:.1f} s, {rtt} ms"
         runs = far_runs(lab, package, rtt, clients, around=dropping)
         for r in runs:
             if r.context.dropped is None:

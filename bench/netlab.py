@@ -243,8 +243,9 @@ def spread_bound(round_trip_ms, rates):
 def print_details(title, rows, bound_of):
     """One line per client and row: share, time, peak memory, connections per mirror
     (most at once / opened, from the mirrors' logs) and the mirrors' finishing times."""
+    width = max([30] + [len(label) for label, _, _ in rows])
     print(f"\n{title}")
-    print(f"  {'row':30} {'client':24} {'share':>7} {'secs':>7} {'peak MiB':>9} {'conns (at once/opened)':>23}"
+    print(f"  {'row':{width}} {'client':24} {'share':>7} {'secs':>7} {'peak MiB':>9} {'conns (at once/opened)':>23}"
           f"  {'finish s per mirror':22} {'spread':>7} {'bound':>6}  ok")
     for label, runs, allowed in rows:
         bound = bound_of(label)
@@ -255,6 +256,6 @@ def print_details(title, rows, bound_of):
             spread = finish_spread(r)
             spread_text = "-" if spread is None else f"{spread:.2f}"
             mark = "" if spread is None or spread <= bound else "!"
-            print(f"  {label:30} {r.name:24} {100 * allowed / r.download_seconds:6.1f}% {r.download_seconds:7.2f} "
+            print(f"  {label:{width}} {r.name:24} {100 * allowed / r.download_seconds:6.1f}% {r.download_seconds:7.2f} "
                   f"{r.rss_kb / 1024:9.1f} {conns:>19}{' >4' if over > 4 else '   '}  {finish:22} "
                   f"{spread_text:>6}{mark or ' '} {bound:6.2f}  {'yes' if r.ok else 'NO ' + r.note}")
