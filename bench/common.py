@@ -95,11 +95,14 @@ def measure(name, cmd, out_file, expected_md5, env=None, timeout=900):
     if ok and out_file:
         ok = file_md5(out_file) == expected_md5
     log.seek(0)
-    tail = log.read()[-400:].decode("utf-8", "replace")
+    output = log.read()[-8000:].decode("utf-8", "replace")
+    tail = output[-400:]
     log.close()
     done = re.search(r"done seconds ([0-9.]+)", tail)
-    return Run(name, wall, cpu, rss_kb, ok, "" if ok else f"exit {p.returncode}: {tail.strip().splitlines()[-1:]}",
-               float(done.group(1)) if done else None, started)
+    run = Run(name, wall, cpu, rss_kb, ok, "" if ok else f"exit {p.returncode}: {tail.strip().splitlines()[-1:]}",
+              float(done.group(1)) if done else None, started)
+    run.output = output
+    return run
 
 
 def timed(cmd, stdout):

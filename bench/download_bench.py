@@ -32,6 +32,7 @@ def add_options(parser):
     parser.add_argument("--far-mib", type=int, help="package of the distance, uneven and drop rows (96 MiB)")
     parser.add_argument("--big-mib", type=int, default=1024, help="package of the big row (1 GiB at 160 ms)")
     parser.add_argument("--far-rtt", type=int, default=80, help="round trip of the uneven and drop rows (ms)")
+    parser.add_argument("--keep-logs", help="a folder to keep each run's mirror logs and client output in (JSON)")
 
 
 class Packages:
@@ -79,6 +80,8 @@ def outside(args):
                      "--big-mib", str(args.big_mib), "--far-rtt", str(args.far_rtt)]
         if args.far_mib:
             forwarded += ["--far-mib", str(args.far_mib)]
+        if args.keep_logs:
+            forwarded += ["--keep-logs", os.path.abspath(args.keep_logs)]
         result = sh("ip", "netns", "exec", ns, sys.executable, "-m", "bench.run_bench", "--inside", "--work", work,
                     "--release", release, "--wininet", exe, *forwarded, *(["--quick"] if args.quick else []),
                     check=False, cwd=ROOT)
@@ -105,7 +108,7 @@ def inside(args):
         sh(WINE, args.wininet, env=env, check=False, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     far_mib = args.far_mib or (32 if args.quick else 96)
     mirrors = start_mirrors(root)
-    lab = Lab(args.release, args.wininet, env, mirrors, work)
+    lab = Lab(args.release, args.wininet, env, mirrors, work, args.keep_logs)
     tables = []
     try:
         if "distance" in clients:

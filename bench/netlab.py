@@ -1,6 +1,7 @@
 """The download benchmark's network, inside its own namespace (loopback only): three nginx
 mirrors, an htb class per mirror's uplink on `lo`, delay lines in front of the mirrors, and
 the clients that download from them. Every process started here is ended by its id."""
+import json
 import os
 import re
 import subprocess
@@ -98,11 +99,24 @@ class RateDrop:
 
 # ---------------------------------------------------------------- servers and delay lines
 
+class Mirror(Nginx):
+    """nginx with a small send buffer: its log's end of a request ($msec) is then close to
+    when the last byte passed the mirror's rate limit (a default buffer of some megabytes
+    would hold seconds of a slow mirror's sending), and bytes of a cancelled transfer do
+    not keep the link busy long after the cancel."""
+
+    SEND_BUFFER = "64k"
+
+    def _config(self):
+        listen = f"listen {self.address}:{self.port}"
+        return super()._config().replace(listen, f"{listen} sndbuf={self.SEND_BUFFER}", 1)
+
+
 def start_mirrors(root):
     mirrors = []
     try:
         for address, port in MIRRORS:
-            mirrors.append(Nginx(address=address, port=port, root=root).start())
+            mirrors.append(Mirror(address=address, port=port, root=root).start())
     except Exception:
         stop_mirrors(mirrors)
         raise
@@ -145,10 +159,13 @@ def stop_processes(processes):
 class Lab:
     """The clients' programs and the mirrors they download from."""
 
-    def __init__(self, release, wininet, wine_env, mirrors, work):
+    def __init__(self, release, wininet, wine_env, mirrors, work, keep_logs=None):
         self.fetch = os.path.join(release, "tools", "wininet_fetch", "curl_fetch")
         self.wininet, self.wine_env, self.mirrors, self.work = wininet, wine_env, mirrors, work
         self.out = os.path.join(work, "out.bin")
+        # A folder to keep each run's mirror logs and client output in (--keep-logs).
+        self.keep_logs = keep_logs
+        self.kept = 0
 
     def command(self, client, ini, urls):
         url_args = sum([["--url", u] for u in urls], [])
@@ -182,8 +199,18 @@ class Lab:
             else:
                 run = measure(CLIENT_NAMES[client], cmd, self.out, digest, env=env, timeout=timeout)
             run.mirrors = mirror_figures(self.mirrors, seen, run.started)
+            if self.keep_logs:
+                self.keep(client, urls, run, seen)
             runs.append(run)
         return runs
+
+    def keep(self, client, urls, run, seen):
+        self.kept += 1
+        os.makedirs(self.keep_logs, exist_ok=True)
+        with open(os.path.join(self.keep_logs, f"{self.kept:03d}-{client}.json"), "w") as f:
+            json.dump({"client": run.name, "urls": urls, "started": run.started, "wall": run.wall, "own": run.own,
+                       "ok": run.ok, "output": run.output, "figures": run.mirrors,
+                       "mirrors": [m.entries()[before:] for m, before in zip(self.mirrors, seen)]}, f, indent=1)
 
 
 def settled_entries(mirror, seen, wait=5.0):
