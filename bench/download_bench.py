@@ -159,12 +159,19 @@ def far_runs(lab, package, round_trip_ms, clients, around=None, timeout=900):
         stop_processes(relays)
 
 
-def print_shares(title, rows):
-    """The share of what the mirrors allow, one column per client."""
+def cold_start_ceiling(allowed, round_trip_ms):
+    """The best share any client starting cold can reach: a connection costs a round
+    trip, the first request half of one, the last byte's way back the other half."""
+    return allowed / (allowed + 2 * round_trip_ms / 1000)
+
+
+def print_shares(title, rows, ceilings):
+    """The share of what the mirrors allow, one column per client, and the cold-start
+    ceiling of each row (`ceilings`: label -> share)."""
     names = [c for c in CLIENT_NAMES.values() if any(r.name == c for _, runs, _ in rows for r in runs)]
     width = max([30] + [len(label) for label, _, _ in rows])
     print(f"\n{title}")
-    print(f"  {'row':{width}}" + "".join(f"{name:>26}" for name in names))
+    print(f"  {'row':{width}}" + "".join(f"{name:>26}" for name in names) + f"{'cold-start ceiling':>20}")
     for label, runs, allowed in rows:
         by_name = {r.name: r for r in runs}
         cells = []
@@ -172,7 +179,7 @@ def print_shares(title, rows):
             r = by_name.get(name)
             cells.append("-" if r is None else f"{100 * allowed / r.download_seconds:6.1f}% {r.download_seconds:6.1f} s"
                          f"{'' if r.ok else ' FAILED'}")
-        print(f"  {label:{width}}" + "".join(f"{c:>26}" for c in cells))
+        print(f"  {label:{width}}" + "".join(f"{c:>26}" for c in cells) + f"{100 * ceilings[label]:19.1f}%")
 
 
 def progress(label, runs, allowed):
@@ -183,7 +190,7 @@ def progress(label, runs, allowed):
 def distance_table(args, lab, package, clients):
     """Share of the link per round trip and mirror rate, one column per client."""
     n = package[0]
-    rows, bounds = [], {}
+    rows, bounds, ceilings = [], {}, {}
     for rate in [float(r) * MB for r in args.rates.split(",")]:
         limit_uplinks([rate] * 3)
         for rtt in [int(r) for r in args.round_trips.split(",")]:
@@ -191,11 +198,13 @@ def distance_table(args, lab, package, clients):
             runs = far_runs(lab, package, rtt, clients)
             rows.append((label, runs, n / (3 * rate)))
             bounds[label] = spread_bound(rtt, [rate] * 3)
+            ceilings[label] = cold_start_ceiling(n / (3 * rate), rtt)
             progress(label, runs, n / (3 * rate))
     limit_uplinks(None)
     print_shares(f"distance: {n >> 20} MiB through a delay line per mirror, share of the link (sum of the mirrors' "
                  "rates) and seconds; our engine timed by itself from start to end (Wine's start-up left out), "
-                 "aria2c by its wall time", rows)
+                 "aria2c by its wall time; the ceiling: the share of a client that loses nothing but the set-up's two "
+                 "round trips", rows, ceilings)
     print_details("distance, per client: peak memory; connections per mirror from its log; when each mirror sent "
                   "its last byte (cut transfers included) and their spread against one round trip plus one block",
                   rows, bounds.get)
@@ -211,7 +220,8 @@ def big_row(args, lab, package, clients):
         limit_uplinks(None)
     label = f"{n >> 20} MiB, 3 x 10 MB/s, {rtt} ms"
     rows = [(label, runs, n / (3 * rate))]
-    print_shares(f"large package at a distance: share of the link and seconds", rows)
+    print_shares("large package at a distance: share of the link and seconds", rows,
+                 {label: cold_start_ceiling(n / (3 * rate), rtt)})
     print_details("large package, per client", rows, lambda _: spread_bound(rtt, [rate] * 3))
 
 
@@ -219,13 +229,14 @@ def uneven_table(args, lab, package, clients):
     """Unequal mirrors (4 + 2 + 0.5 MB/s), and one mirror of three at 10 MB/s dropping to
     1 MB/s half way, at --far-rtt: share of what the mirrors allow and finishing times."""
     n, rtt = package[0], args.far_rtt
-    rows, bounds = [], {}
+    rows, bounds, ceilings = [], {}, {}
     if "uneven" in clients:
         limit_uplinks(UNEVEN_RATES)
         label = f"{' + '.join(f'{r / MB:g}' for r in UNEVEN_RATES)} MB/s, {rtt} ms"
         runs = far_runs(lab, package, rtt, clients)
         rows.append((label, runs, n / sum(UNEVEN_RATES)))
         bounds[label] = spread_bound(rtt, UNEVEN_RATES)
+        ceilings[label] = cold_start_ceiling(n / sum(UNEVEN_RATES), rtt)
         progress(label, runs, n / sum(UNEVEN_RATES))
     if "drop" in clients:
         # Half the time the full rates would take; from then on the first mirror sends at
@@ -246,11 +257,12 @@ def uneven_table(args, lab, package, clients):
                 r.ok, r.note = False, "the download ended before the drop"
         rows.append((label, runs, fastest))
         bounds[label] = spread_bound(rtt, after)
+        ceilings[label] = cold_start_ceiling(fastest, rtt)
         progress(label, runs, fastest)
     limit_uplinks(None)
     print_shares(f"unequal and changing mirrors: {n >> 20} MiB, share of what the mirrors allow (the package's size "
                  "over the fastest time the given rates allow; a drop comes half the full-rate time after the "
-                 "mirrors' first byte) and seconds", rows)
+                 "mirrors' first byte) and seconds", rows, ceilings)
     print_details("unequal and changing mirrors, per client", rows, bounds.get)
 
 

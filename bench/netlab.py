@@ -229,7 +229,8 @@ def settled_entries(mirror, seen, wait=5.0):
 def mirror_figures(mirrors, seen, started):
     """Per mirror, from its access log: requests, bytes sent, connections opened, the most
     open at once (a connection counts from its first request's start to its last
-    request's end), and when its last byte was sent (seconds after the client started)."""
+    request's end), the share of its time that it was sending, and when its last byte
+    was sent (seconds after the client started)."""
     figures = []
     for mirror, before in zip(mirrors, seen):
         entries = settled_entries(mirror, before)
@@ -246,7 +247,19 @@ def mirror_figures(mirrors, seen, started):
             now += step
             most = max(most, now)
         sent = [e for e in entries if e["bytes"] > 0]
+        # The link is busy while a request is being answered: the union of the answers'
+        # spans over the span from the first request to the last byte.
+        busy, reach = 0.0, None
+        for begin, end in sorted((e["time"] - e["request_time"], e["time"]) for e in sent):
+            if reach is None or begin > reach:
+                busy += end - begin
+                reach = end
+            elif end > reach:
+                busy += end - reach
+                reach = end
+        whole = max(e["time"] for e in sent) - min(e["time"] - e["request_time"] for e in sent) if sent else 0
         figures.append({
+            "busy": busy / whole if whole > 0 else None,
             "requests": len(entries),
             "bytes": sum(e["bytes"] for e in entries),
             "connections": len(spans),
@@ -269,20 +282,23 @@ def spread_bound(round_trip_ms, rates):
 
 def print_details(title, rows, bound_of):
     """One line per client and row: share, time, peak memory, connections per mirror
-    (most at once / opened, from the mirrors' logs) and the mirrors' finishing times."""
+    (most at once / opened, from the mirrors' logs), the share of each mirror's time from
+    its first request to its last byte that it was sending, and the mirrors' finishing
+    times."""
     width = max([30] + [len(label) for label, _, _ in rows])
     print(f"\n{title}")
     print(f"  {'row':{width}} {'client':24} {'share':>7} {'secs':>7} {'peak MiB':>9} {'conns (at once/opened)':>23}"
-          f"  {'finish s per mirror':22} {'spread':>7} {'bound':>6}  ok")
+          f"  {'busy % per mirror':17}  {'finish s per mirror':22} {'spread':>7} {'bound':>6}  ok")
     for label, runs, allowed in rows:
         bound = bound_of(label)
         for r in runs:
             conns = " ".join(f"{m['at_once']}/{m['connections']}" for m in r.mirrors)
             over = max((m["at_once"] for m in r.mirrors), default=0)
+            busy = " ".join("-" if m["busy"] is None else f"{100 * m['busy']:.0f}" for m in r.mirrors)
             finish = " ".join("-" if m["finish"] is None else f"{m['finish']:.2f}" for m in r.mirrors)
             spread = finish_spread(r)
             spread_text = "-" if spread is None else f"{spread:.2f}"
             mark = "" if spread is None or spread <= bound else "!"
             print(f"  {label:{width}} {r.name:24} {100 * allowed / r.download_seconds:6.1f}% {r.download_seconds:7.2f} "
-                  f"{r.rss_kb / 1024:9.1f} {conns:>19}{' >4' if over > 4 else '   '}  {finish:22} "
+                  f"{r.rss_kb / 1024:9.1f} {conns:>19}{' >4' if over > 4 else '   '}  {busy:17}  {finish:22} "
                   f"{spread_text:>6}{mark or ' '} {bound:6.2f}  {'yes' if r.ok else 'NO ' + r.note}")
