@@ -170,9 +170,9 @@ class Lab:
     def command(self, client, ini, urls):
         url_args = sum([["--url", u] for u in urls], [])
         if client == "engine":
-            return [self.fetch, "--no-recheck", "--ini", ini, "--out", self.out, *url_args], None
+            return [self.fetch, "--no-recheck", "--report", "--ini", ini, "--out", self.out, *url_args], None
         if client == "wine":
-            return ([WINE, self.wininet, "--no-recheck", "--ini", windows_path(ini), "--out",
+            return ([WINE, self.wininet, "--no-recheck", "--report", "--ini", windows_path(ini), "--out",
                      windows_path(self.out), *url_args], self.wine_env)
         if client in ARIA2_SPLITS:
             return (["aria2c", *ARIA2_SPLITS[client], "--min-split-size=1M", "--file-allocation=none",
@@ -199,6 +199,9 @@ class Lab:
             else:
                 run = measure(CLIENT_NAMES[client], cmd, self.out, digest, env=env, timeout=timeout)
             run.mirrors = mirror_figures(self.mirrors, seen, run.started)
+            # Our fetch tool's --report: each mirror's round trip as the engine measured it.
+            run.round_trips = [int(m.group(1)) for m in re.finditer(r"^mirror \d+ .*round_trip_ms (-?\d+)",
+                                                                       run.output, re.M)]
             if self.keep_logs:
                 self.keep(client, urls, run, seen)
             runs.append(run)
@@ -284,11 +287,12 @@ def print_details(title, rows, bound_of):
     """One line per client and row: share, time, peak memory, connections per mirror
     (most at once / opened, from the mirrors' logs), the share of each mirror's time from
     its first request to its last byte that it was sending, and the mirrors' finishing
-    times."""
+    times; for our engine, the round trip it measured per mirror."""
     width = max([30] + [len(label) for label, _, _ in rows])
     print(f"\n{title}")
     print(f"  {'row':{width}} {'client':24} {'share':>7} {'secs':>7} {'peak MiB':>9} {'conns (at once/opened)':>23}"
-          f"  {'busy % per mirror':17}  {'finish s per mirror':22} {'spread':>7} {'bound':>6}  ok")
+          f"  {'busy % per mirror':17}  {'finish s per mirror':22} {'spread':>7} {'bound':>6}  "
+          f"{'rtt ms (engine)':15}  ok")
     for label, runs, allowed in rows:
         bound = bound_of(label)
         for r in runs:
@@ -299,6 +303,7 @@ def print_details(title, rows, bound_of):
             spread = finish_spread(r)
             spread_text = "-" if spread is None else f"{spread:.2f}"
             mark = "" if spread is None or spread <= bound else "!"
+            rtts = " ".join(map(str, r.round_trips)) or "-"
             print(f"  {label:{width}} {r.name:24} {100 * allowed / r.download_seconds:6.1f}% {r.download_seconds:7.2f} "
                   f"{r.rss_kb / 1024:9.1f} {conns:>19}{' >4' if over > 4 else '   '}  {busy:17}  {finish:22} "
-                  f"{spread_text:>6}{mark or ' '} {bound:6.2f}  {'yes' if r.ok else 'NO ' + r.note}")
+                  f"{spread_text:>6}{mark or ' '} {bound:6.2f}  {rtts:15}  {'yes' if r.ok else 'NO ' + r.note}")
