@@ -84,14 +84,14 @@ bool CBrisvaneApp::InitInstance() {
     TimerDispatcher().Start();
     SendInstallReport(1);
 
+    // Read in one pass from the very bytes that were stored, not from the file beside the
+    // executable (which could be changed meanwhile) through the profile functions (which
+    // search the whole file again for every one of thousands of keys).
     std::string description_bytes;
-    if (!DownloadPackageDescription(home_mode, description_bytes)) {
+    IniFile description;
+    if (!DownloadPackageDescription(home_mode, description_bytes, description)) {
         return false;
     }
-    // Read in one pass from the very bytes that were stored, with the profile functions'
-    // rules: the file beside the executable could be changed meanwhile, and the profile
-    // functions search the whole file again for every one of thousands of keys.
-    const IniFile description = IniFile::Parse(description_bytes, win::AnsiToWide);
     if (!HasPackageFiles(description)) {
         // An empty description follows a failure already logged with its cause.
         win::LogFinal(description_bytes.empty() ? "no package description was received"

@@ -23,6 +23,7 @@
 #include "win/ecdsa_verify_win.h"
 #include "win/internet_error_win.h"
 #include "win/internet_handle_win.h"
+#include "win/internet_session_win.h"
 #include "win/module_path_win.h"
 #include "win/proxy_prompt_win.h"
 #include "win/scoped_handle.h"
@@ -54,21 +55,6 @@ const wchar_t* DescriptionFileName(bool home_mode) {
 
 const wchar_t* DescriptionUrlPath(bool home_mode) {
     return home_mode ? L"/oemini/home.ini" : L"/oemini/info.ini";
-}
-
-std::wstring AgentName() {
-    std::wstring path = win::ExecutablePath();
-    const size_t slash = path.find_last_of(L'\\');
-    std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
-    const size_t dot = name.find_last_of(L'.');
-    return dot == std::wstring::npos ? name : name.substr(0, dot);
-}
-
-void SetTimeouts(HINTERNET session) {
-    DWORD timeout = kTimeoutMs;
-    ::InternetSetOptionW(session, INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof(timeout));
-    ::InternetSetOptionW(session, INTERNET_OPTION_SEND_TIMEOUT, &timeout, sizeof(timeout));
-    ::InternetSetOptionW(session, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof(timeout));
 }
 
 enum class BodyRead { kWhole, kFailed, kTooLong };
@@ -134,16 +120,6 @@ constexpr wchar_t kSignatureMissing[] =
     L"无法取得安装包描述的发布者签名。为安全起见，安装已停止，请稍后重试或联系软件发布者。";
 constexpr wchar_t kSignatureInvalid[] = L"安装包描述的发布者签名无效，可能已被篡改。为安全起见，安装已停止。";
 
-// HTTP status of a reply, 0 when the reply has none.
-DWORD StatusCode(HINTERNET request) {
-    DWORD status = 0;
-    DWORD length = sizeof(status);
-    if (!::HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &length, nullptr)) {
-        return 0;
-    }
-    return status;
-}
-
 enum class ProxyPass { kPassed, kGaveUp, kFailed };
 
 // While the system's proxy answers 407, asks for its login (once per run: a login given
@@ -154,9 +130,9 @@ ProxyPass PassProxy(HINTERNET request, DWORD& error) {
     uint64_t generation = 0;  // the first request went out without a login
     // Some proxies (tinyproxy) refuse a wrong login with 401 rather than 407; the
     // configuration server itself asks for no login.
-    for (DWORD status = StatusCode(request);
+    for (DWORD status = win::HttpStatus(request);
          status == HTTP_STATUS_PROXY_AUTH_REQ || (status == HTTP_STATUS_DENIED && generation > 0);
-         status = StatusCode(request)) {
+         status = win::HttpStatus(request)) {
         win::DrainBody(request);
         const ProxyRetry login = ProcessProxyLogin().Refused(generation, &win::AskProxyLogin);
         if (!login.retry || !win::ApplyProxyLogin(request, login.credentials)) {
@@ -206,7 +182,7 @@ SignatureVerdict FetchAndVerifySignature(HINTERNET session, bool home_mode, int 
             ShowNetworkFailure(proxy_error);
             return SignatureVerdict::kStopped;
     }
-    const DWORD status = StatusCode(request.Get());
+    const DWORD status = win::HttpStatus(request.Get());
     if (status != HTTP_STATUS_OK && status != HTTP_STATUS_PARTIAL_CONTENT) {
         ShowMessage(kSignatureMissing);
         return SignatureVerdict::kStopped;
@@ -259,14 +235,14 @@ CivilDate TodayUtc() {
 // The rules a signed description must also meet, against this build and what this
 // machine has accepted before. Shows the message and returns false when it does not meet
 // them; `serial` receives its serial when it does.
-bool AcceptSignedDescription(const std::string& body, bool home_mode, int64_t& serial) {
+bool AcceptSignedDescription(const IniFile& description, bool home_mode, int64_t& serial) {
     SignedDescriptionContext context;
     context.today = TodayUtc();
     context.product = std::wstring(kProductName);
     context.home_mode = home_mode;
     context.serial_floor = kDescriptionSerialFloor;
     context.highest_seen = HighestAcceptedSerial(home_mode);
-    const SignedDescriptionResult result = CheckSignedDescription(IniFile::Parse(body, win::AnsiToWide), context);
+    const SignedDescriptionResult result = CheckSignedDescription(description, context);
     serial = result.serial;
     switch (result.check) {
         case SignedDescriptionCheck::kAccepted:
@@ -342,8 +318,8 @@ DescriptionFetch FetchDescription(HINTERNET session, bool home_mode, const std::
     }
     // One network read may return less than the body: read to its end.
     const BodyRead read = ReadBody(request.Get(), body, static_cast<DWORD>(kMaxDescriptionBytes));
-    win::LogEvent("package description " + WideToUtf8(url) + ": status " + std::to_string(StatusCode(request.Get())) +
-                  ", " + std::to_string(body.size()) + " bytes");
+    win::LogEvent("package description " + WideToUtf8(url) + ": status " +
+                  std::to_string(win::HttpStatus(request.Get())) + ", " + std::to_string(body.size()) + " bytes");
     switch (read) {
         case BodyRead::kWhole:
             return DescriptionFetch::kWhole;
@@ -362,11 +338,13 @@ DescriptionFetch FetchDescription(HINTERNET session, bool home_mode, const std::
 // rules, and returns its serial in `serial`. A signature that does not match may be a
 // publisher's upload caught between the description and its signature: the pair is then
 // fetched once more, with a new number, and `body` replaced by the second description.
-// Returns kWhole when the (perhaps new) body is to be used; otherwise its message is shown.
+// Returns kWhole when the (perhaps new) body is to be used, with `parsed` its reading;
+// otherwise its message is shown.
 DescriptionFetch VerifySignedDescription(HINTERNET session,
                                          bool home_mode,
                                          int random_id,
                                          std::string& body,
+                                         IniFile& parsed,
                                          int64_t& serial) {
     SignatureVerdict verdict = FetchAndVerifySignature(session, home_mode, random_id, body);
     if (verdict == SignatureVerdict::kMismatch) {
@@ -381,8 +359,9 @@ DescriptionFetch VerifySignedDescription(HINTERNET session,
     }
     switch (verdict) {
         case SignatureVerdict::kValid:
-            return AcceptSignedDescription(body, home_mode, serial) ? DescriptionFetch::kWhole
-                                                                    : DescriptionFetch::kStop;
+            parsed = IniFile::Parse(body, win::AnsiToWide);
+            return AcceptSignedDescription(parsed, home_mode, serial) ? DescriptionFetch::kWhole
+                                                                      : DescriptionFetch::kStop;
         case SignatureVerdict::kMismatch:
             ShowMessage(kSignatureInvalid);
             return DescriptionFetch::kStop;
@@ -402,8 +381,9 @@ std::wstring PackageDescriptionUrl(bool home_mode, int random_id) {
     return JoinServerAddress(kConfigServerBase, DescriptionUrlPath(home_mode)) + L"?id=" + std::to_wstring(random_id);
 }
 
-bool DownloadPackageDescription(bool home_mode, std::string& stored) {
+bool DownloadPackageDescription(bool home_mode, std::string& stored, IniFile& description) {
     stored.clear();
+    description = IniFile();
     const std::wstring path = PackageDescriptionPath(home_mode);
 
     // A read-only or hidden copy from an earlier run must not stop us replacing it.
@@ -421,14 +401,13 @@ bool DownloadPackageDescription(bool home_mode, std::string& stored) {
     const int random_id = std::rand() % 32767;
     const std::wstring url = PackageDescriptionUrl(home_mode, random_id);
 
-    win::ScopedInternetHandle session(
-        ::InternetOpenW(AgentName().c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    win::ScopedInternetHandle session = win::OpenInternetSession();
     if (!session) {
         // Without a connection object there is no description to go on with.
         ShowNetworkFailure(::GetLastError());
         return false;
     }
-    SetTimeouts(session.Get());
+    win::SetInternetTimeouts(session.Get(), kTimeoutMs, kTimeoutMs);
 
     std::string body;
     const DescriptionFetch fetched = FetchDescription(session.Get(), home_mode, url, body);
@@ -438,8 +417,10 @@ bool DownloadPackageDescription(bool home_mode, std::string& stored) {
     // With the publisher's key built in, nothing unsigned is stored or read: the check runs
     // over these bytes in memory, and only bytes that passed it are written and parsed.
     int64_t serial = 0;
+    IniFile parsed;
     if (PublisherKeyBuiltIn()) {
-        const DescriptionFetch verified = VerifySignedDescription(session.Get(), home_mode, random_id, body, serial);
+        const DescriptionFetch verified =
+            VerifySignedDescription(session.Get(), home_mode, random_id, body, parsed, serial);
         if (verified != DescriptionFetch::kWhole) {
             return verified == DescriptionFetch::kNetworkFailure;
         }
@@ -454,8 +435,12 @@ bool DownloadPackageDescription(bool home_mode, std::string& stored) {
     }
     if (PublisherKeyBuiltIn()) {
         RecordAcceptedSerial(home_mode, serial);
+    } else {
+        // Read in one pass, with the profile functions' rules, from the very bytes stored.
+        parsed = IniFile::Parse(body, win::AnsiToWide);
     }
     stored = std::move(body);
+    description = std::move(parsed);
     return true;
 }
 

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "base/ini_file.h"
+
 namespace installer {
 
 // Path of the local package description beside the executable: "info.ini", or
@@ -15,7 +17,9 @@ std::wstring PackageDescriptionUrl(bool home_mode, int random_id);
 
 // Downloads the package description into PackageDescriptionPath(home_mode): the whole
 // body as the server sends it, at most 1 MiB; `stored` receives exactly the bytes
-// written, which are what the installer then reads (the file is a record of them).
+// written, which are what the installer then reads (the file is a record of them), and
+// `description` their reading, made once (with the profile functions' rules): the signed
+// rules are applied to that same reading.
 // With the publisher's key built in (kPublisherKeyPem), the detached signature beside the
 // description ("info.ini.sig" / "home.ini.sig", at most 256 bytes) is fetched and checked
 // over the received bytes, and the signed-description rules (whole-file keys, expiry)
@@ -24,6 +28,6 @@ std::wstring PackageDescriptionUrl(bool home_mode, int random_id);
 // Shows a message box for every failure. Returns false when start-up must stop at
 // once (including a reply over 1 MiB: nothing is stored); true otherwise (after a
 // network failure nothing is stored, and the FileCount check then stops).
-bool DownloadPackageDescription(bool home_mode, std::string& stored);
+bool DownloadPackageDescription(bool home_mode, std::string& stored, IniFile& description);
 
 }  // namespace installer

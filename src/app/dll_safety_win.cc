@@ -77,6 +77,15 @@ DllSearchRestriction RestrictDllSearchPath() {
     return DllSearchRestriction::kCurrentDirectoryRemoved;
 }
 
+void PreloadSystemLibraries() {
+    constexpr const wchar_t* kLoadedOnOurBehalf[] = {L"msimg32.dll"};
+    for (const wchar_t* name : kLoadedOnOurBehalf) {
+        // The reference is kept on purpose until the process ends: the module must stay in
+        // place for any later load by name to bind to it.
+        static_cast<void>(LoadSystemLibrary(name));
+    }
+}
+
 HMODULE LoadSystemLibrary(const wchar_t* name) {
     if (!IsBareFileName(name)) {
         ::SetLastError(ERROR_INVALID_PARAMETER);

@@ -19,6 +19,14 @@ enum class DllSearchRestriction {
 // (LoadSystemLibrary). Never fails the process.
 DllSearchRestriction RestrictDllSearchPath();
 
+// Loads from the system directory, for the life of the process, the DLLs that system
+// components load by bare name on the installer's behalf before it has loaded them itself:
+// a message box shown before the window (the theme library draws it with AlphaBlend) would
+// otherwise have msimg32 found by a search that some loaders make without the restriction
+// above. Once loaded, a load by name binds to the module already in the process. Call it
+// right after RestrictDllSearchPath. Never fails the process.
+void PreloadSystemLibraries();
+
 // Loads the DLL `name` (a bare file name such as "wininet.dll") from the system directory
 // only, or returns null with the last error set. The caller owns the returned module
 // reference. Side-by-side redirection (comctl32 version 6 from the manifest) still applies

@@ -11,6 +11,7 @@ installer::CBrisvaneApp the_app;
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // Before anything loads a DLL on our behalf (the delay imports load on first call).
     installer::RestrictDllSearchPath();
+    installer::PreloadSystemLibraries();
     the_app.InitInstance();
     the_app.ExitInstance();
 }

@@ -10,9 +10,11 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "win/internet_error_win.h"
+#include "win/internet_session_win.h"
 #include "win/proxy_prompt_win.h"
 
 namespace installer::win {
@@ -153,15 +155,11 @@ CallOutcome RunStep(RequestState& state, StallWatch& watch, Call call) {
 // The answer's Retry-After (seconds; a date form is left out) and declared body length,
 // which tell a mirror's rest and a file that ends early from a cut connection.
 void ReadAnswerHints(HINTERNET request, RangeResult& result) {
-    DWORD value = 0;
-    DWORD size = sizeof value;
-    if (::HttpQueryInfoW(request, HTTP_QUERY_RETRY_AFTER | HTTP_QUERY_FLAG_NUMBER, &value, &size, nullptr)) {
-        result.retry_after_s = static_cast<int32_t>(std::min<DWORD>(value, 86400));
+    if (const std::optional<DWORD> seconds = QueryHeaderNumber(request, HTTP_QUERY_RETRY_AFTER)) {
+        result.retry_after_s = static_cast<int32_t>(std::min<DWORD>(*seconds, 86400));
     }
-    value = 0;
-    size = sizeof value;
-    if (::HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &value, &size, nullptr)) {
-        result.body_length = static_cast<int64_t>(value);
+    if (const std::optional<DWORD> length = QueryHeaderNumber(request, HTTP_QUERY_CONTENT_LENGTH)) {
+        result.body_length = static_cast<int64_t>(*length);
     }
 }
 
@@ -238,8 +236,7 @@ WinInetRangeTransport::WinInetRangeTransport(WinInetOptions options) : options_(
     DWORD conns = options.max_connections_per_server;
     ::InternetSetOptionW(nullptr, INTERNET_OPTION_MAX_CONNS_PER_SERVER, &conns, sizeof conns);
     ::InternetSetOptionW(nullptr, INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER, &conns, sizeof conns);
-    session_.Set(
-        ::InternetOpenW(L"online_installer", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, INTERNET_FLAG_ASYNC));
+    session_ = OpenInternetSession(INTERNET_FLAG_ASYNC);
     if (!session_) {
         return;
     }
@@ -247,11 +244,7 @@ WinInetRangeTransport::WinInetRangeTransport(WinInetOptions options) : options_(
         session_.Close();
         return;
     }
-    DWORD connect = options.connect_timeout_ms;
-    DWORD receive = options.receive_timeout_ms;
-    ::InternetSetOptionW(session_.Get(), INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof connect);
-    ::InternetSetOptionW(session_.Get(), INTERNET_OPTION_SEND_TIMEOUT, &receive, sizeof receive);
-    ::InternetSetOptionW(session_.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof receive);
+    SetInternetTimeouts(session_.Get(), options.connect_timeout_ms, options.receive_timeout_ms);
 }
 
 RangeResult WinInetRangeTransport::FetchRange(const std::wstring& url,
@@ -342,11 +335,7 @@ RangeResult WinInetRangeTransport::FetchOnce(const std::wstring& url,
         result.error = MapError(::GetLastError());
         return result;
     }
-    DWORD connect_ms = options_.connect_timeout_ms;
-    DWORD receive_ms = options_.receive_timeout_ms;
-    ::InternetSetOptionW(request, INTERNET_OPTION_CONNECT_TIMEOUT, &connect_ms, sizeof connect_ms);
-    ::InternetSetOptionW(request, INTERNET_OPTION_SEND_TIMEOUT, &receive_ms, sizeof receive_ms);
-    ::InternetSetOptionW(request, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive_ms, sizeof receive_ms);
+    SetInternetTimeouts(request, options_.connect_timeout_ms, options_.receive_timeout_ms);
     // The hook only wakes this thread; the handle is closed here, by the thread using it.
     const HANDLE wake = state->cancelled.Get();
     const bool hooked = cancel.SetHook([wake] { ::SetEvent(wake); });
@@ -377,10 +366,8 @@ RangeResult WinInetRangeTransport::FetchOnce(const std::wstring& url,
         if (!outcome.ok) {
             break;
         }
-        DWORD status = 0;
-        DWORD size = sizeof status;
-        if (::HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr)) {
-            result.http_status = static_cast<int32_t>(status);
+        if (const std::optional<DWORD> status = QueryHeaderNumber(request, HTTP_QUERY_STATUS_CODE)) {
+            result.http_status = static_cast<int32_t>(*status);
         }
         const ProxyAnswer answer =
             JudgeProxyAnswer(result.http_status, previous_status, sent_generation > 0, user[0] != 0);

@@ -15,7 +15,7 @@
 #include "identity/hardware_id_win.h"
 #include "base/sha256.h"
 #include "win/internet_handle_win.h"
-#include "win/module_path_win.h"
+#include "win/internet_session_win.h"
 #include "win/support_log_win.h"
 #include "win/proxy_prompt_win.h"
 
@@ -25,10 +25,7 @@ namespace {
 // A report refused by the system's proxy goes again with the login the user gave for this
 // run, if any. A report never asks for one itself: it must not hold up or disturb anyone.
 void SendAgainWithProxyLogin(HINTERNET request) {
-    DWORD status = 0;
-    DWORD size = sizeof(status);
-    if (!::HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr) ||
-        status != HTTP_STATUS_PROXY_AUTH_REQ) {
+    if (win::HttpStatus(request) != HTTP_STATUS_PROXY_AUTH_REQ) {
         return;
     }
     const ProxyRetry login = ProcessProxyLogin().Current();
@@ -90,26 +87,6 @@ struct PendingReport {
     ReportResult result;
 };
 
-// The agent name is the program's own name, as the statistics server has always
-// seen it.
-std::wstring AgentName() {
-    std::wstring name = win::ExecutablePath();
-    const size_t slash = name.find_last_of(L"\\/");
-    if (slash != std::wstring::npos) {
-        name.erase(0, slash + 1);
-    }
-    const size_t dot = name.find_last_of(L'.');
-    if (dot != std::wstring::npos && dot > 0) {
-        name.resize(dot);
-    }
-    return name.empty() ? std::wstring(L"installer") : name;
-}
-
-void SetTimeout(HINTERNET session, DWORD option) {
-    DWORD value = kReportTimeoutMs;
-    ::InternetSetOptionW(session, option, &value, sizeof(value));
-}
-
 // Reads the machine identity and makes the request; fills the result.
 // The support log's line on one report: never the identity in clear, only its digests.
 void LogReport(int32_t type, const ReportDetails* details, const MachineIdentity& machine, const ReportResult& result) {
@@ -141,16 +118,12 @@ ReportResult MakeReportWith(const std::wstring& base,
 
     ReportResult result;
     result.address = BuildReportAddress(base, fields);
-    const std::wstring agent = AgentName();
-    win::ScopedInternetHandle session(
-        ::InternetOpenW(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    win::ScopedInternetHandle session = win::OpenInternetSession();
     if (!session) {
         result.error = ::GetLastError();
         return result;
     }
-    SetTimeout(session.Get(), INTERNET_OPTION_CONNECT_TIMEOUT);
-    SetTimeout(session.Get(), INTERNET_OPTION_SEND_TIMEOUT);
-    SetTimeout(session.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT);
+    win::SetInternetTimeouts(session.Get(), kReportTimeoutMs, kReportTimeoutMs);
     // Every report is counted by the server: never answer one from the cache.
     constexpr DWORD kFlags = INTERNET_FLAG_TRANSFER_ASCII | INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
                              INTERNET_FLAG_PRAGMA_NOCACHE;
@@ -161,10 +134,8 @@ ReportResult MakeReportWith(const std::wstring& base,
         return result;
     }
     SendAgainWithProxyLogin(request.Get());
-    DWORD status = 0;
-    DWORD size = sizeof(status);
-    if (::HttpQueryInfoW(request.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr)) {
-        result.http_status = status;
+    if (const std::optional<DWORD> status = win::QueryHeaderNumber(request.Get(), HTTP_QUERY_STATUS_CODE)) {
+        result.http_status = *status;
     }
     result.outcome = ReportOutcome::kAnswered;
     return result;

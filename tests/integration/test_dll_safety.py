@@ -174,6 +174,23 @@ class DllSafetyTest(WineTestCase):
             self.assertEqual(self.canaries_loaded(), [])
 
 
+    def test_message_before_the_window_loads_no_planted_dll(self):
+        # Start-up can stop with a message box before the window exists (here: a description
+        # without its publisher's signature). The box's theme and drawing pull in DLLs of
+        # their own; none may come from the installer's folder.
+        shutil.copy2(win64_exe(os.path.join("src", "app", "online_installer_test_key.exe")), self.sandbox.exe)
+        with config_server(simple_description(title="签名缺失")):
+            p = self.wine.start(self.sandbox.exe, "setup_7_8", cwd=self.cwd, env=self.env, timeout=90)
+            self.processes.append(p)
+            driver = Driver(self.wine)
+            box = driver.msgbox(exe="online_installer.exe", timeout=WINDOW_WAIT)
+            self.assertIn("签名", box["text"])
+            self.assertEqual(self.canaries_loaded(), [])
+            driver.msgbox_press("OK", exe="online_installer.exe")
+            self.assertEqual(p.wait(30), 0)
+        self.assertEqual(self.canaries_loaded(), [])
+
+
 class BuiltInstallerTest(unittest.TestCase):
     def test_installer_imports_only_known_dlls_statically(self):
         exe = win64_exe(INSTALLER_EXE)
