@@ -4,9 +4,7 @@ a target address, and holds every chunk back by --delay-ms in each direction, so
 mirror next door looks as far away as a round trip of twice that. The connection's own
 set-up costs one round trip too. Nothing is dropped or reordered; a connection that would
 queue more than --max-queue bytes in one direction stops reading until it drains, as a
-real path's window would. A side that goes away (a client that cancels a transfer and closes
-its connection) is passed on half a round trip later by ending the other side at once, as a
-reset would: the server stops sending instead of filling the line for a reader that is gone.
+real path's window would.
 
 Run as a program it prints "ready" once listening and serves until it is ended by its
 process id. The benchmark starts one per mirror.
@@ -24,10 +22,8 @@ class DelayedPipe:
     """One direction of one connection: chunks read from `reader` are written to `writer`
     `delay` seconds after they arrived."""
 
-    def __init__(self, reader, writer, delay, max_queue, on_broken):
+    def __init__(self, reader, writer, delay, max_queue):
         self.reader, self.writer, self.delay, self.max_queue = reader, writer, delay, max_queue
-        # Called when `writer`'s side is gone (writing to it failed).
-        self.on_broken = on_broken
         self.queue = collections.deque()
         self.queued = 0
         self.more = asyncio.Event()
@@ -74,7 +70,7 @@ class DelayedPipe:
             if self.writer.can_write_eof():
                 self.writer.write_eof()
         except (ConnectionError, OSError):
-            self.on_broken()
+            pass
 
 
 async def relay(client_reader, client_writer, target, delay, max_queue):
@@ -87,14 +83,8 @@ async def relay(client_reader, client_writer, target, delay, max_queue):
         return
     for w in (client_writer, server_writer):
         w.get_extra_info("socket").setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-    loop = asyncio.get_running_loop()
-
-    def reset(writer):
-        # The reset reaches the other end half a round trip later.
-        loop.call_later(delay, writer.transport.abort)
-
-    up = DelayedPipe(client_reader, server_writer, delay, max_queue, lambda: reset(client_writer))
-    down = DelayedPipe(server_reader, client_writer, delay, max_queue, lambda: reset(server_writer))
+    up = DelayedPipe(client_reader, server_writer, delay, max_queue)
+    down = DelayedPipe(server_reader, client_writer, delay, max_queue)
     await asyncio.gather(up.pump_in(), up.pump_out(), down.pump_in(), down.pump_out())
     for w in (client_writer, server_writer):
         w.close()
