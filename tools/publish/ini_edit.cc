@@ -8,21 +8,6 @@
 namespace installer {
 namespace {
 
-// Blanks as the profile functions skip them around names, values and lines.
-bool IsBlank(wchar_t c) {
-    return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n' || c == L'\v' || c == L'\f' || c == 0x1A;
-}
-
-std::wstring_view Trim(std::wstring_view s) {
-    while (!s.empty() && IsBlank(s.front())) {
-        s.remove_prefix(1);
-    }
-    while (!s.empty() && IsBlank(s.back())) {
-        s.remove_suffix(1);
-    }
-    return s;
-}
-
 std::wstring KeyLine(std::wstring_view key, std::wstring_view value) {
     std::wstring line(key);
     line += L'=';
@@ -64,7 +49,7 @@ std::wstring IniText::Text() const {
 }
 
 IniText::Kind IniText::KindOf(const std::wstring& text) {
-    const std::wstring_view line = Trim(text);
+    const std::wstring_view line = TrimProfileBlanks(text);
     if (line.empty()) {
         return Kind::kBlank;
     }
@@ -78,12 +63,12 @@ IniText::Kind IniText::KindOf(const std::wstring& text) {
 }
 
 std::wstring_view IniText::NameOf(const std::wstring& text, Kind kind) {
-    const std::wstring_view line = Trim(text);
+    const std::wstring_view line = TrimProfileBlanks(text);
     if (kind == Kind::kSection) {
         // The name ends at the last ']'.
-        return Trim(line.substr(1, line.rfind(L']') - 1));
+        return TrimProfileBlanks(line.substr(1, line.rfind(L']') - 1));
     }
-    return Trim(line.substr(0, line.find(L'=')));
+    return TrimProfileBlanks(line.substr(0, line.find(L'=')));
 }
 
 bool IniText::HasSection(std::wstring_view name) const {
@@ -91,7 +76,7 @@ bool IniText::HasSection(std::wstring_view name) const {
 }
 
 size_t IniText::FindSection(std::wstring_view name) const {
-    name = Trim(name);
+    name = TrimProfileBlanks(name);
     for (size_t i = 0; i < lines_.size(); ++i) {
         if (KindOf(lines_[i].text) == Kind::kSection &&
             EqualsIgnoreCase(NameOf(lines_[i].text, Kind::kSection), name)) {
@@ -174,7 +159,7 @@ void IniText::Set(std::wstring_view section, std::wstring_view key, std::wstring
     if (header == lines_.size()) {
         header = AppendSection(section);
     }
-    key = Trim(key);
+    key = TrimProfileBlanks(key);
     const size_t first = FindKey(header, key);
     if (first == lines_.size()) {
         Insert(ContentEnd(header), {KeyLine(key, value)});
