@@ -58,16 +58,6 @@ uint32_t DigitValue(wchar_t c) {
     return 36;
 }
 
-std::wstring_view Trim(std::wstring_view s) {
-    while (!s.empty() && IsBlank(s.front())) {
-        s.remove_prefix(1);
-    }
-    while (!s.empty() && IsBlank(s.back())) {
-        s.remove_suffix(1);
-    }
-    return s;
-}
-
 // Names and values are C strings to the profile functions: they end at a NUL character.
 std::wstring_view UpToNul(std::wstring_view s) {
     return s.substr(0, s.find(L'\0'));
@@ -100,6 +90,16 @@ std::wstring DecodeFile(std::string_view bytes, const AnsiDecoder& decode_ansi) 
 }
 
 }  // namespace
+
+std::wstring_view TrimProfileBlanks(std::wstring_view s) {
+    while (!s.empty() && IsBlank(s.front())) {
+        s.remove_prefix(1);
+    }
+    while (!s.empty() && IsBlank(s.back())) {
+        s.remove_suffix(1);
+    }
+    return s;
+}
 
 bool EqualsIgnoreCase(std::wstring_view a, std::wstring_view b) {
     if (a.size() != b.size()) {
@@ -140,7 +140,7 @@ IniFile IniFile::Parse(std::string_view bytes, const AnsiDecoder& decode_ansi) {
         if (end == std::wstring_view::npos) {
             end = text.size();
         }
-        const std::wstring_view line = Trim(text.substr(pos, end - pos));
+        const std::wstring_view line = TrimProfileBlanks(text.substr(pos, end - pos));
         pos = end + 1;
         if (line.empty()) {
             continue;
@@ -149,7 +149,7 @@ IniFile IniFile::Parse(std::string_view bytes, const AnsiDecoder& decode_ansi) {
             // The name ends at the last ']'; a line without one is read as a key line.
             const size_t close = line.rfind(L']');
             if (close != std::wstring_view::npos) {
-                ini.sections_.push_back(Section{UpToNul(Trim(line.substr(1, close - 1))), {}, {}});
+                ini.sections_.push_back(Section{UpToNul(TrimProfileBlanks(line.substr(1, close - 1))), {}, {}});
                 current = &ini.sections_.back();
                 continue;
             }
@@ -164,8 +164,8 @@ IniFile IniFile::Parse(std::string_view bytes, const AnsiDecoder& decode_ansi) {
         if (eq == std::wstring_view::npos) {
             entry.key = UpToNul(line);
         } else {
-            entry.key = UpToNul(Trim(line.substr(0, eq)));
-            entry.value = UpToNul(Trim(line.substr(eq + 1)));
+            entry.key = UpToNul(TrimProfileBlanks(line.substr(0, eq)));
+            entry.value = UpToNul(TrimProfileBlanks(line.substr(eq + 1)));
             entry.has_value = true;
         }
         current->first_entry.emplace(entry.key, current->entries.size());
@@ -199,8 +199,8 @@ IniFile IniFile::Load(const std::string& path, const AnsiDecoder& decode_ansi) {
 const IniFile::Entry* IniFile::Find(std::wstring_view section, std::wstring_view key) const {
     // Blanks around the names asked for do not count. Only the first section of a name is
     // searched, and in it the first key of a name.
-    section = Trim(UpToNul(section));
-    key = Trim(UpToNul(key));
+    section = TrimProfileBlanks(UpToNul(section));
+    key = TrimProfileBlanks(UpToNul(key));
     for (const Section& s : sections_) {
         if (!EqualsIgnoreCase(s.name, section)) {
             continue;

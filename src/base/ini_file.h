@@ -68,6 +68,10 @@ class IniFile final : public IProfileReader {
     std::vector<Section> sections_;
 };
 
+// `s` without the blanks the profile functions skip around names, values and lines (space,
+// tab, line breaks, vertical tab, form feed, ^Z; wider spaces are kept, as Windows keeps them).
+std::wstring_view TrimProfileBlanks(std::wstring_view s);
+
 // Case-insensitive comparison as the profile functions make it: ASCII letters match their
 // other case; every other character only itself.
 bool EqualsIgnoreCase(std::wstring_view a, std::wstring_view b);

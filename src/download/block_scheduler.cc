@@ -71,11 +71,28 @@ SchedulerActions BlockScheduler::Begin(int32_t mirror_count,
         }
     }
     const int32_t fetch_count = static_cast<int32_t>(to_fetch.size());
-    const int32_t per_mirror = policy_.workers_per_mirror;
-    const bool spread = mirror_count > fetch_count;
-    const int32_t transfers = spread ? fetch_count : std::min(fetch_count, per_mirror * mirror_count);
-    for (int32_t i = 0; i < transfers; ++i) {
-        StartTransfer(spread ? i : i / per_mirror, to_fetch[i], 0, 1, now);
+    if (mirror_count > fetch_count) {
+        for (int32_t i = 0; i < fetch_count; ++i) {
+            StartTransfer(i, to_fetch[i], 0, 1, now);
+        }
+    } else {
+        // Each mirror's first request is one block. Its other first transfers ask at once for
+        // a run of its share, up to kOpeningRunBlocks: the first answers take a round trip to
+        // show the mirror's distance and pace, and a link that carried one block per
+        // connection meanwhile would idle for a further round trip before the measured runs
+        // arrive.
+        const int32_t others = mirror_count * (policy_.workers_per_mirror - 1);
+        const int32_t share = others > 0 ? std::max(1, (fetch_count - mirror_count) / others) : 1;
+        const int32_t opening = std::min({share, kOpeningRunBlocks, policy_.max_run_blocks});
+        for (int32_t mirror = 0; mirror < mirror_count; ++mirror) {
+            for (int32_t t = 0; t < policy_.workers_per_mirror; ++t) {
+                const int32_t block = LowestIdleBlock(-1);
+                if (block < 0) {
+                    break;
+                }
+                StartTransfer(mirror, block, 0, t == 0 ? 1 : IdleRunFrom(block, opening), now);
+            }
+        }
     }
     KeepGoing(now);
     out_ = nullptr;
@@ -470,11 +487,24 @@ int32_t BlockScheduler::RunLength(int32_t mirror, int32_t first, SchedulerTime n
         }
     }
     const double part = total > 0.0 ? rate(mirror) / total : 1.0;
-    // Without a measured window the mirror's transfers split its share; with one, its runs
-    // overlap on other connections and each may take the whole share.
-    const int32_t transfers =
-        WindowBlocks(mirror) > 0 ? 1 : std::max(1, std::max(Capacity(mirror, now), mirrors_[mirror].active));
-    const int32_t share = std::max(1, static_cast<int32_t>(idle * part / transfers));
+    int32_t share = 0;
+    if (WindowBlocks(mirror) > 0) {
+        // Its runs overlap on other connections: the mirror's part of all the work left (idle
+        // and still due everywhere) less what it has due already, so that near the end no
+        // mirror holds a long run while the others have finished.
+        int32_t due = 0;
+        for (int32_t m = 0; m < static_cast<int32_t>(mirrors_.size()); ++m) {
+            if (Capacity(m, now) > 0) {
+                due += Outstanding(m);
+            }
+        }
+        share = static_cast<int32_t>((idle + due) * part) - Outstanding(mirror);
+    } else {
+        // Without a measured window the mirror's transfers split its share.
+        const int32_t transfers = std::max(1, std::max(Capacity(mirror, now), mirrors_[mirror].active));
+        share = static_cast<int32_t>(idle * part / transfers);
+    }
+    share = std::max(1, share);
     const int32_t wanted = std::min({mirrors_[mirror].run_target, share, policy_.max_run_blocks});
     int32_t length = 1;
     while (length < wanted && first + length < static_cast<int32_t>(blocks_.size())) {
@@ -482,6 +512,15 @@ int32_t BlockScheduler::RunLength(int32_t mirror, int32_t first, SchedulerTime n
         if (b.state != State::kIdle || FailedOn(b, mirror)) {
             break;
         }
+        ++length;
+    }
+    return length;
+}
+
+int32_t BlockScheduler::IdleRunFrom(int32_t first, int32_t longest) const {
+    int32_t length = 1;
+    while (length < longest && first + length < static_cast<int32_t>(blocks_.size()) &&
+           blocks_[first + length].state == State::kIdle) {
         ++length;
     }
     return length;

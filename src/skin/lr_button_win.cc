@@ -86,24 +86,21 @@ LRESULT CLrButton::OnLButtonUp(UINT message, WPARAM wparam, LPARAM lparam) {
 LRESULT CLrButton::OnMouseMove(UINT message, WPARAM wparam, LPARAM lparam) {
     const LRESULT result = Default(message, wparam, lparam);
     if (button_down_ != 0) {
-        hover_ = 0;
+        hover_.Clear();
         return result;
     }
-    if (hover_ != 0) {
+    if (!hover_.Enter(hwnd())) {
         return result;
     }
     if (!tooltip_text_.empty() && tooltip_text_pending_) {
         tooltip_.SetText(tooltip_text_);
     }
-    hover_ = 1;
-    TRACKMOUSEEVENT track{sizeof(track), TME_LEAVE, hwnd(), HOVER_DEFAULT};
-    ::TrackMouseEvent(&track);
     ::InvalidateRect(hwnd(), nullptr, TRUE);
     return result;
 }
 
 LRESULT CLrButton::OnMouseLeave() {
-    hover_ = 0;
+    hover_.Clear();
     ::InvalidateRect(hwnd(), nullptr, TRUE);
     return 0;
 }
@@ -163,7 +160,7 @@ void CLrButton::Paint() {
         ::FillRect(surface, &client_rect_, ::GetSysColorBrush(COLOR_BTNFACE));
     }
 
-    const ButtonFace face = ChooseButtonFace(item_state_, hover_ != 0);
+    const ButtonFace face = ChooseButtonFace(item_state_, hover_.hover());
     if (face.grey_text) {
         color = kDisabledButtonTextColor;
     }

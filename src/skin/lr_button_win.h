@@ -9,6 +9,7 @@
 
 #include "skin/background_win.h"
 #include "skin/gdiplus_win.h"
+#include "win/hover_tracker_win.h"
 #include "win/subclassed_control_win.h"
 #include "win/tooltip_win.h"
 
@@ -40,7 +41,7 @@ class CLrButton : public win::SubclassedControl {
     // Relays mouse messages to the tooltip. Consumes nothing.
     bool PreTranslateMessage(MSG* message) override;
 
-    bool hover() const { return hover_ != 0; }
+    bool hover() const { return hover_.hover(); }
     bool button_down() const { return button_down_ != 0; }
 
   protected:
@@ -61,7 +62,7 @@ class CLrButton : public win::SubclassedControl {
     void NotifyParent(UINT code);
     void Paint();
 
-    int hover_ = 0;
+    win::HoverTracker hover_;
     int button_down_ = 0;
     CGDIPlus gdiplus_;
     RECT client_rect_{};

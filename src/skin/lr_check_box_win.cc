@@ -112,17 +112,14 @@ LRESULT CLrCheckBox::CallPlatform(UINT message, WPARAM wparam, LPARAM lparam) {
 
 LRESULT CLrCheckBox::OnMouseMove(UINT message, WPARAM wparam, LPARAM lparam) {
     const LRESULT result = CallPlatform(message, wparam, lparam);
-    if (hover_ == 0) {
-        hover_ = 1;
-        TRACKMOUSEEVENT track{sizeof(track), TME_LEAVE, hwnd(), HOVER_DEFAULT};
-        ::TrackMouseEvent(&track);
+    if (hover_.Enter(hwnd())) {
         Paint();
     }
     return result;
 }
 
 LRESULT CLrCheckBox::OnMouseLeave() {
-    hover_ = 0;
+    hover_.Clear();
     Paint();
     return 0;
 }
@@ -155,7 +152,7 @@ void CLrCheckBox::Paint() {
     const RECT box = ToRect(CheckBoxImageRect(height, frame_size));
     const bool enabled = ::IsWindowEnabled(window) != FALSE;
     const bool checked = ::SendMessageW(window, BM_GETCHECK, 0, 0) != BST_UNCHECKED;
-    TheSkinManager().DrawImage(surface, image_name_, box, CheckBoxFrame(enabled, checked, hover_ != 0), nullptr, 255,
+    TheSkinManager().DrawImage(surface, image_name_, box, CheckBoxFrame(enabled, checked, hover_.hover()), nullptr, 255,
                                dpi);
     if (enabled && ::GetParent(window) != nullptr && ::GetFocus() == window) {
         ::DrawFocusRect(surface, &text_rect);

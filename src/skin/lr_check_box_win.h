@@ -8,6 +8,7 @@
 #include <string>
 
 #include "skin/background_win.h"
+#include "win/hover_tracker_win.h"
 #include "win/subclassed_control_win.h"
 
 namespace installer {
@@ -30,7 +31,7 @@ class CLrCheckBox : public win::SubclassedControl {
     // Repaints on any message whose WPARAM is the space key code. Consumes nothing.
     bool PreTranslateMessage(MSG* message) override;
 
-    bool hover() const { return hover_ != 0; }
+    bool hover() const { return hover_.hover(); }
 
   protected:
     LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) override;
@@ -45,7 +46,7 @@ class CLrCheckBox : public win::SubclassedControl {
     LRESULT OnReflectCtlColor(HDC dc);
     void Paint();
 
-    int hover_ = 0;
+    win::HoverTracker hover_;
     RECT client_rect_{};
     COLORREF text_color_;
     std::wstring image_name_;

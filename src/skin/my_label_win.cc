@@ -107,7 +107,7 @@ void CMyUrlLabel::SetColors(COLORREF normal, COLORREF hover, COLORREF pressed) {
     normal_color_ = normal;
     hover_color_ = hover;
     pressed_color_ = pressed;
-    current_color_ = pressed_ != 0 ? pressed_color_ : (hover_ != 0 ? hover_color_ : normal_color_);
+    current_color_ = pressed_ != 0 ? pressed_color_ : (hover_.hover() ? hover_color_ : normal_color_);
 }
 
 bool CMyUrlLabel::PreTranslateMessage(MSG* message) {
@@ -220,19 +220,14 @@ LRESULT CMyUrlLabel::OnLButtonUp() {
 
 LRESULT CMyUrlLabel::OnMouseMove(UINT message, WPARAM wparam, LPARAM lparam) {
     ::SetCursor(::LoadCursorW(nullptr, IDC_HAND));
-    if (hover_ == 0) {
-        hover_ = 1;
+    if (hover_.Enter(hwnd())) {
         Enter();
-        // The system reports the leaving, however fast the mouse goes: one move inside
-        // is enough, and no capture takes clicks away from other windows.
-        TRACKMOUSEEVENT track{sizeof(track), TME_LEAVE, hwnd(), HOVER_DEFAULT};
-        ::TrackMouseEvent(&track);
     }
     return Default(message, wparam, lparam);
 }
 
 LRESULT CMyUrlLabel::OnMouseLeave() {
-    hover_ = 0;
+    hover_.Clear();
     Leave();
     return 0;
 }

@@ -11,6 +11,7 @@
 #include "skin/background_win.h"
 #include "skin/gdiplus_win.h"
 #include "win/gdi_win.h"
+#include "win/hover_tracker_win.h"
 #include "win/subclassed_control_win.h"
 #include "win/tooltip_win.h"
 
@@ -63,7 +64,7 @@ class CMyUrlLabel : public LabelBase {
 
     void SetColors(COLORREF normal, COLORREF hover, COLORREF pressed);
     COLORREF current_color() const { return current_color_; }
-    bool hover() const { return hover_ != 0; }
+    bool hover() const { return hover_.hover(); }
     // The full text once a paint found it wider than the label; else empty.
     const std::wstring& tooltip_text() const { return tooltip_text_; }
 
@@ -85,7 +86,7 @@ class CMyUrlLabel : public LabelBase {
     void Leave();
     void Paint();
 
-    int hover_ = 0;
+    win::HoverTracker hover_;
     COLORREF current_color_ = RGB(25, 86, 169);
     COLORREF pressed_color_ = RGB(0, 0, 255);
     COLORREF hover_color_ = RGB(0, 0, 255);

@@ -103,6 +103,35 @@ class PublishToolTest(unittest.TestCase):
         self.assertEqual(self.run_tool("check", "--file", self.setup, "--ini", self.ini, "--section", "File1")
                          .returncode, 0)
 
+    def test_rewriting_a_hand_kept_description_changes_only_the_written_keys(self):
+        # Comments, blank lines, LF endings and a last line without one, as an editor left them.
+        before = (b"; published by hand\n\n[Info]\nFileCount=1\n\n[File0]\n; the setup\nFileTitle=Old\n"
+                  b"BlockCount=0\nurl5=http://127.0.0.1/stale.exe\n\n[Extra]\nKeep=yes")
+        with open(self.ini, "wb") as f:
+            f.write(before)
+        r = self.run_tool("write", "--file", self.setup, "--ini", self.ini, "--url", "http://127.0.0.1/a.exe")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        with open(self.ini, "rb") as f:
+            after = f.read()
+        self.assertTrue(after.startswith(b"; published by hand\n\n[Info]\nFileCount=1\n\n[File0]\n; the setup\n"
+                                         b"FileTitle=Old\nDocUrl=\nFileDir=\nBlockCount=4\n"), after)
+        tail = b"\nurlCount=1\nurl0=http://127.0.0.1/a.exe\nFileSize=%d\nFileSha256=%s\n\n[Extra]\nKeep=yes" % (
+            len(self.data), hashlib.sha256(self.data).hexdigest().encode())
+        self.assertTrue(after.endswith(tail), after)
+        self.assertNotIn(b"\r", after)
+        self.assertNotIn(b"stale", after, "keys of the old package go")
+        self.assertEqual(self.run_tool("check", "--file", self.setup, "--ini", self.ini).returncode, 0)
+
+    def test_a_value_with_a_line_break_is_refused_and_the_description_kept(self):
+        with open(self.ini, "wb") as f:
+            f.write(b"[Info]\r\nFileCount=1\r\n")
+        r = self.run_tool("write", "--file", self.setup, "--ini", self.ini, "--url", "http://127.0.0.1/a.exe",
+                          "--title", "Demo\r\n[Info]\r\nFileCount=9")
+        self.assertEqual(r.returncode, 2)
+        self.assertIn("--title holds a line break", r.stderr)
+        with open(self.ini, "rb") as f:
+            self.assertEqual(f.read(), b"[Info]\r\nFileCount=1\r\n")
+
     def test_check_names_the_first_wrong_block(self):
         self.assertEqual(self.run_tool("write", "--file", self.setup, "--ini", self.ini, "--url",
                                        "http://127.0.0.1/a.exe").returncode, 0)

@@ -82,11 +82,17 @@ class GalleryCase(WineTestCase):
         # A point of the window's body far from every control.
         self.driver.mouse_move(self.hwnd, x=480, y=320)
 
-    def shot(self, control_id=None, name="shot"):
+    def shot(self, control_id=None, name="shot", settle=0.4):
         path = os.path.join(self.shots, f"{name}-{control_id}-{time.monotonic_ns()}.png")
-        self.driver.screenshot(self.hwnd, path, control_id=control_id, settle=0.4)
+        self.driver.screenshot(self.hwnd, path, control_id=control_id, settle=settle)
         with Image.open(path) as img:
             return img.convert("RGB")
+
+    def shot_until(self, control_id, name, looks_right, message, timeout=20):
+        """Takes shots of the control until `looks_right(image)` holds and returns that image;
+        fails after `timeout` seconds (a loaded machine may take long to repaint)."""
+        return self.wait_until(lambda: (lambda img: img if looks_right(img) else None)(
+            self.shot(control_id, name, settle=0)), timeout=timeout, message=message)
 
     def control(self, control_id):
         window = self.driver.window(self.hwnd)
@@ -313,11 +319,11 @@ class LabelTest(GalleryCase):
         before = self.shot(1020, "link")
         self.assertTrue(has(before, normal) and not has(before, hover), "normal link colour")
         self.driver.mouse_move(self.hwnd, 1020, x=20, y=6)
-        during = self.shot(1020, "link-hover")
-        self.assertTrue(has(during, hover) and not has(during, normal), "hover colour")
+        self.shot_until(1020, "link-hover", lambda img: has(img, hover) and not has(img, normal),
+                        "the link to turn to the hover colour")
         self.park_mouse()
-        after = self.shot(1020, "link-left")
-        self.assertTrue(has(after, normal) and not has(after, hover), "normal colour after leaving")
+        self.shot_until(1020, "link-left", lambda img: has(img, normal) and not has(img, hover),
+                        "the link to turn back to its colour after the mouse left")
 
 
 class LinkTooltipTest(GalleryCase):

@@ -9,7 +9,7 @@ from harness.wine_test_case import WineTestCase
 
 
 class WinLayerTest(WineTestCase):
-    def test_handles_dialog_loop_profile_reader_and_ecdsa(self):
+    def test_handles_dialog_loop_profile_reader_ecdsa_and_hover(self):
         with tempfile.TemporaryDirectory() as tmp:
             result = self.wine.run(win64_exe("tests/win/win_layer_test.exe"), to_windows_path(tmp), timeout=60)
         self.assertFalse(result.timed_out, "the checks hung")

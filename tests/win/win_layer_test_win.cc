@@ -1,6 +1,6 @@
 // Checks of the thin Win32 layer, run under Wine: handle ownership, the dialog base's
-// modal loop, the profile reader and ECDSA verification with CNG. Prints one line per failed check and a summary;
-// the exit code is the number of failures.
+// modal loop, the profile reader, ECDSA verification with CNG and the hover tracker. Prints one line per failed check
+// and a summary; the exit code is the number of failures.
 #include <windows.h>
 
 #include <array>
@@ -13,6 +13,7 @@
 #include "config/publisher_key.h"
 #include "win/dialog_window_win.h"
 #include "win/ecdsa_verify_win.h"
+#include "win/hover_tracker_win.h"
 #include "win/private_profile_win.h"
 #include "win/scoped_handle.h"
 #include "check_count.h"
@@ -131,6 +132,44 @@ void TestEcdsaVerify() {
     Check(VerifyEcdsaP256({}, digest, signature) == SignatureCheck::kUnavailable, "no key verifies nothing");
 }
 
+// Waits up to `timeout_ms` for a WM_MOUSELEAVE posted to `window`, handling what else comes.
+bool MouseLeaveArrives(HWND window, DWORD timeout_ms) {
+    const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
+    while (true) {
+        MSG message;
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.hwnd == window && message.message == WM_MOUSELEAVE) {
+                return true;
+            }
+            ::DispatchMessageW(&message);
+        }
+        const ULONGLONG now = ::GetTickCount64();
+        if (now >= deadline) {
+            return false;
+        }
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(deadline - now), QS_ALLINPUT);
+    }
+}
+
+void TestHoverTracker() {
+    // Armed over the window, leave tracking reports the mouse leaving it. (SS_NOTIFY: a
+    // static control is otherwise transparent to the mouse, and nothing is tracked.)
+    HWND window = ::CreateWindowExW(WS_EX_TOPMOST, L"STATIC", L"hover", WS_POPUP | WS_VISIBLE | SS_NOTIFY, 300, 300, 80,
+                                    30, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+    Check(window != nullptr, "a window for the hover tracker");
+    ::SetCursorPos(320, 310);
+    installer::win::HoverTracker tracker;
+    Check(!tracker.hover(), "no hover before the first move");
+    Check(tracker.Enter(window) && tracker.hover(), "the first move enters");
+    Check(!tracker.Enter(window) && tracker.hover(), "later moves do not enter again");
+    ::SetCursorPos(10, 10);
+    Check(MouseLeaveArrives(window, 20000), "entering arms leave tracking: WM_MOUSELEAVE comes");
+    tracker.Clear();
+    Check(!tracker.hover(), "the leaving clears hover");
+    Check(tracker.Enter(window), "the next move enters again");
+    ::DestroyWindow(window);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -139,5 +178,6 @@ int wmain(int argc, wchar_t** argv) {
     TestDialogLoop();
     TestProfileReader(dir);
     TestEcdsaVerify();
+    TestHoverTracker();
     return installer::win_checks::Summary();
 }

@@ -41,6 +41,7 @@
 #include "base/text.h"
 #include "download/block_info.h"
 #include "download/package_integrity.h"
+#include "ini_edit.h"
 #include "base/md5.h"
 #include "base/sha256.h"
 #if PUBLISH_TOOL_SIGNING
@@ -176,79 +177,6 @@ std::string Encode(const std::wstring& text) {
     return out;
 }
 
-// An INI file as sections of raw lines, kept in order, so that a merge changes only
-// what it means to change.
-struct Section {
-    std::wstring name;  // empty for lines before the first section
-    std::vector<std::wstring> lines;
-};
-
-std::vector<Section> SplitSections(const std::wstring& text) {
-    std::vector<Section> sections(1);
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find(L'\n', start);
-        if (end == std::wstring::npos) {
-            end = text.size();
-        }
-        std::wstring line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == L'\r') {
-            line.pop_back();
-        }
-        start = end + 1;
-        const size_t first = line.find_first_not_of(L" \t");
-        if (first != std::wstring::npos && line[first] == L'[' && line.find(L']') != std::wstring::npos) {
-            const size_t close = line.find(L']');
-            sections.push_back(Section{line.substr(first + 1, close - first - 1), {}});
-        } else if (!line.empty()) {
-            sections.back().lines.push_back(line);
-        }
-    }
-    return sections;
-}
-
-Section* FindSection(std::vector<Section>& sections, const std::wstring& name) {
-    for (Section& s : sections) {
-        if (!s.name.empty() && EqualsIgnoreCase(s.name, name)) {
-            return &s;
-        }
-    }
-    return nullptr;
-}
-
-void SetKey(Section& section, const std::wstring& key, const std::wstring& value) {
-    for (std::wstring& line : section.lines) {
-        const size_t eq = line.find(L'=');
-        if (eq != std::wstring::npos) {
-            std::wstring name = line.substr(0, eq);
-            while (!name.empty() && (name.back() == L' ' || name.back() == L'\t')) {
-                name.pop_back();
-            }
-            if (EqualsIgnoreCase(name, key)) {
-                line = key + L"=" + value;
-                return;
-            }
-        }
-    }
-    section.lines.push_back(key + L"=" + value);
-}
-
-std::wstring Join(const std::vector<Section>& sections) {
-    std::wstring out;
-    for (const Section& s : sections) {
-        if (s.name.empty() && s.lines.empty()) {
-            continue;
-        }
-        if (!s.name.empty()) {
-            out += L"[" + s.name + L"]\r\n";
-        }
-        for (const std::wstring& line : s.lines) {
-            out += line + L"\r\n";
-        }
-    }
-    return out;
-}
-
 // Number in a "File%d" section name, or -1.
 int SectionNumber(const std::string& name) {
     if (name.size() <= 4 || (name.compare(0, 4, "File") != 0 && name.compare(0, 4, "file") != 0)) {
@@ -312,19 +240,16 @@ int Write(const Options& o) {
     }
     bool exists = false;
     const std::string old_bytes = ReadAll(o.ini, &exists);
-    std::vector<Section> sections = SplitSections(DecodeText(old_bytes));
-
-    Section fresh{Utf8ToWide(o.section), {}};
-    auto put = [&fresh](const std::wstring& key, const std::wstring& value) {
-        fresh.lines.push_back(key + L"=" + value);
-    };
-    Section* old = FindSection(sections, fresh.name);
+    // Only the keys written here change; the rest of the file stays as it was.
+    IniText text(DecodeText(old_bytes));
+    const std::wstring section = Utf8ToWide(o.section);
     // Keep the texts of an existing section unless new ones are given.
-    IniFile old_ini =
-        IniFile::Parse(Encode(L"[" + fresh.name + L"]\r\n" + (old ? Join({Section{L"", old->lines}}) : L"")));
+    const IniFile old_ini = IniFile::Parse(Encode(text.Text()));
     auto text_of = [&](const std::optional<std::string>& given, const wchar_t* key) {
-        return given ? Utf8ToWide(*given) : old_ini.GetString(fresh.name, key, L"");
+        return given ? Utf8ToWide(*given) : old_ini.GetString(section, key, L"");
     };
+    IniText::KeyValues keys;
+    auto put = [&keys](const std::wstring& key, const std::wstring& value) { keys.emplace_back(key, value); };
     put(L"FileTitle", text_of(o.title, L"FileTitle"));
     put(L"DocUrl", text_of(o.doc_url, L"DocUrl"));
     put(L"FileDir", text_of(o.dir, L"FileDir"));
@@ -344,25 +269,19 @@ int Write(const Options& o) {
     }
     put(L"FileSize", std::to_wstring(total));
     put(L"FileSha256", Utf8ToWide(Sha256Hex(whole)));
-    if (old != nullptr) {
-        *old = std::move(fresh);
-    } else {
-        sections.push_back(std::move(fresh));
-    }
+    // Every key of the section is replaced: keys of an older version of the package
+    // (more blocks, more mirrors) must not stay behind.
+    text.ReplaceKeys(section, keys);
 
-    Section* info = FindSection(sections, L"Info");
-    if (info == nullptr) {
-        sections.insert(sections.begin() + 1, Section{L"Info", {}});
-        info = &sections[1];
-    }
-    const IniFile current = IniFile::Parse(Encode(Join(sections)));
+    text.AddSectionFirst(L"Info");
+    const IniFile current = IniFile::Parse(Encode(text.Text()));
     const int count = o.info_count ? *o.info_count : std::max(current.GetInt(L"Info", L"FileCount", 0), number + 1);
-    SetKey(*info, L"FileCount", std::to_wstring(count));
+    text.Set(L"Info", L"FileCount", std::to_wstring(count));
     if (o.rate) {
-        SetKey(*info, L"Rate" + std::to_wstring(number), Utf8ToWide(*o.rate));
+        text.Set(L"Info", L"Rate" + std::to_wstring(number), Utf8ToWide(*o.rate));
     }
 
-    const std::string bytes = Encode(Join(sections));
+    const std::string bytes = Encode(text.Text());
     if (bytes.size() > kMaxDescriptionBytes && !o.allow_oversize) {
         std::fprintf(stderr,
                      "publish_tool: the description would be %zu bytes, but the installer refuses one over "
@@ -500,9 +419,8 @@ int KeyGen(const Options& o) {
 // Sets [Info] Expires, Serial, Product and Mode of the description text `text` for
 // signing. Prints the problem and returns false when they cannot be set.
 bool StampForSigning(const Options& o, std::wstring& text) {
-    std::vector<Section> sections = SplitSections(text);
-    Section* info = FindSection(sections, L"Info");
-    if (info == nullptr) {
+    IniText edited(text);
+    if (!edited.HasSection(L"Info")) {
         std::fprintf(stderr, "publish_tool: %s has no [Info] section: write it with publish_tool write\n",
                      o.ini.c_str());
         return false;
@@ -552,11 +470,11 @@ bool StampForSigning(const Options& o, std::wstring& text) {
     } else if (mode.empty()) {
         mode = std::filesystem::path(o.ini).filename() == "home.ini" ? kHomeMode : kInfoMode;
     }
-    SetKey(*info, L"Product", product);
-    SetKey(*info, L"Mode", mode);
-    SetKey(*info, L"Serial", std::to_wstring(serial));
-    SetKey(*info, L"Expires", FormatCivilDate(AddDays(TodayUtc(), o.valid_days)));
-    text = Join(sections);
+    edited.Set(L"Info", L"Product", product);
+    edited.Set(L"Info", L"Mode", mode);
+    edited.Set(L"Info", L"Serial", std::to_wstring(serial));
+    edited.Set(L"Info", L"Expires", FormatCivilDate(AddDays(TodayUtc(), o.valid_days)));
+    text = edited.Text();
     return true;
 }
 
@@ -722,6 +640,10 @@ int main(int argc, char** argv) {
             return Usage(("missing value after " + key).c_str());
         }
         const std::string value = argv[++i];
+        if (value.find_first_of("\r\n") != std::string::npos) {
+            // Written into the description, a line break would start a line of its own.
+            return Usage(("the value of " + key + " holds a line break").c_str());
+        }
         if (key == "--file") {
             o.file = value;
         } else if (key == "--ini") {

@@ -54,6 +54,18 @@ class PrintingSink final : public IBlockDownloadMgrEvent {
     int last_percent_ = -1;
 };
 
+// One line per mirror: what the engine measured and counted there.
+void PrintReport(const DownloadReport& report) {
+    for (size_t i = 0; i < report.mirrors.size(); ++i) {
+        const MirrorReport& m = report.mirrors[i];
+        std::printf(
+            "mirror %zu requests %d bytes %lld verified %d round_trip_ms %d bytes_per_s %lld failures %d/%d/%d %s\n", i,
+            m.requests, static_cast<long long>(m.bytes_received), m.blocks_verified, m.round_trip_ms,
+            static_cast<long long>(m.bytes_per_s), m.network_failures, m.http_failures, m.check_failures,
+            WideToUtf8(m.url).c_str());
+    }
+}
+
 }  // namespace
 
 int RunFetch(const std::vector<std::wstring>& args, IRangeTransport& transport) {
@@ -64,10 +76,13 @@ int RunFetch(const std::vector<std::wstring>& args, IRangeTransport& transport) 
     int max_run = DownloadPolicy{}.max_run_blocks;
     int outage_budget_ms = DownloadPolicy{}.outage_budget_ms;
     bool recheck = true;
+    bool report = false;
     std::vector<std::wstring> pairs;
     for (const std::wstring& a : args) {
         if (a == L"--no-recheck") {
             recheck = false;
+        } else if (a == L"--report") {
+            report = true;
         } else {
             pairs.push_back(a);
         }
@@ -93,7 +108,7 @@ int RunFetch(const std::vector<std::wstring>& args, IRangeTransport& transport) 
     if (ini_path.empty() || out_path.empty() || pairs.size() % 2 != 0) {
         std::fprintf(stderr,
                      "usage: --ini DESCRIPTION --out PACKAGE [--url MIRROR]... [--workers N] [--max-run N] "
-                     "[--outage-budget-ms N] [--no-recheck]\n");
+                     "[--outage-budget-ms N] [--no-recheck] [--report]\n");
         return 2;
     }
     std::ifstream ini_in(std::filesystem::path(ini_path), std::ios::binary);
@@ -122,6 +137,9 @@ int RunFetch(const std::vector<std::wstring>& args, IRangeTransport& transport) 
         failure = sink.Wait();
         // Up to the last block, before the manager ends its remaining transfers.
         seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (report) {
+            PrintReport(mgr.Report());
+        }
     }
     if (failure != 0) {
         std::printf("failed %d\n", failure);
