@@ -77,12 +77,14 @@ SchedulerActions BlockScheduler::Begin(int32_t mirror_count,
         }
     } else {
         // Each mirror's first request is one block. Its other first transfers ask at once for
-        // a run of its share, up to kOpeningRunBlocks: the first answers take a round trip to
-        // show the mirror's distance and pace, and a link that carried one block per
-        // connection meanwhile would idle for a further round trip before the measured runs
-        // arrive.
-        const int32_t others = mirror_count * (policy_.workers_per_mirror - 1);
-        const int32_t share = others > 0 ? std::max(1, (fetch_count - mirror_count) / others) : 1;
+        // a run of one transfer's share, up to kOpeningRunBlocks: the first answers take a
+        // round trip to show the mirror's distance and pace, and a link that carried one
+        // block per connection meanwhile would idle for a further round trip before the
+        // measured runs arrive. A share, not all that is left: the first connection must find
+        // blocks of its own when its one block is in, or a slow mirror alone would be down to
+        // one connection.
+        const int32_t transfers = mirror_count * policy_.workers_per_mirror;
+        const int32_t share = std::max(1, (fetch_count - mirror_count) / transfers);
         const int32_t opening = std::min({share, kOpeningRunBlocks, policy_.max_run_blocks});
         for (int32_t mirror = 0; mirror < mirror_count; ++mirror) {
             for (int32_t t = 0; t < policy_.workers_per_mirror; ++t) {

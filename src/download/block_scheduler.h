@@ -153,7 +153,7 @@ class BlockScheduler {
     // first progress, or the download is complete. Starts the first transfers: one mirror
     // per block while there are more mirrors than blocks to fetch, else
     // `workers_per_mirror` transfers per mirror: a first of one block, the others runs of
-    // the mirror's share up to kOpeningRunBlocks.
+    // one transfer's share up to kOpeningRunBlocks.
     SchedulerActions Begin(int32_t mirror_count,
                            const std::vector<int32_t>& sizes,
                            const std::vector<bool>& kept,

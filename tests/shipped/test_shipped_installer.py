@@ -167,12 +167,23 @@ class ShippedInstallerTest(InstallerTestCase):
                         log["command_line"])
 
         # Every block was fetched, spread over all three mirrors, each with the ranged
-        # request the engine makes (offset and offset + 204,800, as 64-bit numbers).
+        # request the engine makes: a run of whole blocks from a block's offset to the run's
+        # end offset (as 64-bit numbers); each mirror's first request is one block.
         blocks = len(block_table(self.setup))
         entries = [e for m in mirrors for e in m.entries()]
         self.assertEqual(sum(1 for m in mirrors if m.entries()), 3, "every mirror served blocks")
-        ranges = {e["range"] for e in entries if e["status"] == 206}
-        self.assertEqual(ranges, {f"bytes={i * 204800}-{(i + 1) * 204800}" for i in range(blocks)})
+        fetched = set()
+        for e in entries:
+            if e["status"] != 206:
+                continue
+            start, end = map(int, e["range"][len("bytes="):].split("-"))
+            self.assertEqual((start % 204800, (end - start) % 204800), (0, 0), e["range"])
+            fetched.update(range(start // 204800, end // 204800))
+        self.assertEqual(fetched, set(range(blocks)))
+        for m in mirrors:
+            first_two = sorted(m.entries(), key=lambda e: e["time"] - e["request_time"])[:2]
+            self.assertIn(204800, [int(e["range"].split("-")[1]) - int(e["range"][len("bytes="):].split("-")[0])
+                                   for e in first_two])
 
         # The statistics server heard start (1), download done (2) and installed (0), with
         # the partner, and the disk serial as this Wine reports it.

@@ -190,7 +190,7 @@ TEST_F(DownloadTest, AssignsBlocksToMirrorsAtStart) {
     // 3 URLs and 4 blocks: blocks 0..3 on URLs 0, 0, 1, 1; URL 2 is never used.
     // 5 URLs and 3 blocks: one URL per block; URLs 3 and 4 are never used.
     // 2 URLs and 10 blocks: each mirror's first request is one block, its second at once a
-    // run of its share: URL 0 blocks 0 and 1-4, URL 1 blocks 5 and 6-9.
+    // run of one transfer's share: URL 0 blocks 0 and 1-2, URL 1 blocks 3 and 4-5.
     struct Case {
         int urls;
         size_t blocks;
@@ -200,7 +200,7 @@ TEST_F(DownloadTest, AssignsBlocksToMirrorsAtStart) {
     const Case cases[] = {
         {3, 4, {{0, {0, 1}}, {1, {2, 3}}}, {2}},
         {5, 3, {{0, {0}}, {1, {1}}, {2, {2}}}, {3, 4}},
-        {2, 10, {{0, {0}}, {1, {5}}}, {}},
+        {2, 10, {{0, {0}}, {1, {3}}}, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.urls);
@@ -332,8 +332,8 @@ TEST_F(DownloadTest, FastMirrorDuplicatesBlocksOfTheSlowOneAndEachBlockIsWritten
     }
     EXPECT_EQ(sink_.done(), 1);
     EXPECT_EQ(Package(), data);
-    // Blocks 6-11 started on the slow mirror (its first block and its opening run): the
-    // fast one asked for each of them too.
+    // Blocks 3-5 started on the slow mirror (its first block and its opening run): the fast
+    // one asked for each of them too.
     std::set<int32_t> fast_blocks;
     for (const auto& [range, count] : RangesOn(web, "/fast/")) {
         const auto [first, length] = RunOf(range);
@@ -341,7 +341,7 @@ TEST_F(DownloadTest, FastMirrorDuplicatesBlocksOfTheSlowOneAndEachBlockIsWritten
             fast_blocks.insert(b);
         }
     }
-    for (int32_t b = 6; b < 12; ++b) {
+    for (int32_t b = 3; b < 6; ++b) {
         EXPECT_TRUE(fast_blocks.count(b)) << "block " << b;
     }
     EXPECT_EQ(writes.size(), 12u);
@@ -798,9 +798,8 @@ TEST_F(DownloadTest, RunsGrowOnAFarMirror) {
     // request of old, byte for byte, and an opening run after it.
     const size_t single = runs[0].second == 1 ? 0 : 1;
     EXPECT_EQ(far.Ranges()[single], RangeOf(0));
-    EXPECT_EQ(runs[1 - single].first, 1);
-    EXPECT_GT(runs[1 - single].second, 1);
-    EXPECT_LE(runs[1 - single].second, kOpeningRunBlocks);
+    // The opening run takes the mirror's share (all 60 blocks left), up to its bound.
+    EXPECT_EQ(runs[1 - single], std::make_pair(1, kOpeningRunBlocks));
     int32_t longest = 0;
     for (const auto& [first, length] : runs) {
         longest = std::max(longest, length);
@@ -808,9 +807,6 @@ TEST_F(DownloadTest, RunsGrowOnAFarMirror) {
         EXPECT_LE(first + length, 61) << "a run beyond the last block";
     }
     EXPECT_GE(longest, 4) << "runs did not grow";
-    // The first answer's wait already says the mirror is far: the next run is long at once
-    // (a block takes far less than half the wait here, even under ThreadSanitizer).
-    EXPECT_GE(runs[2].second, 4) << ::testing::PrintToString(runs);
     EXPECT_LE(runs.size(), 30u) << "nearly one request per block";
     // Every block was asked for, and (one mirror: no duplicates) none twice.
     std::map<int32_t, int> asked;

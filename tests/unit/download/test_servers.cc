@@ -323,8 +323,14 @@ std::vector<std::string> FaultServer::Ranges() const {
     std::ifstream in(dir_.File("requests.log"));
     std::string line;
     while (std::getline(in, line)) {
+        // "request line<TAB>range<TAB>arrival<TAB>status": the range is the second field.
         const size_t tab = line.find('\t');
-        out.push_back(tab == std::string::npos ? "" : line.substr(tab + 1));
+        if (tab == std::string::npos) {
+            out.push_back("");
+            continue;
+        }
+        const size_t end = line.find('\t', tab + 1);
+        out.push_back(line.substr(tab + 1, end == std::string::npos ? std::string::npos : end - tab - 1));
     }
     return out;
 }
