@@ -13,6 +13,7 @@ be found raises DriverNotFound; any other failure raises DriverError.
 """
 import json
 import os
+import sys
 import time
 
 from harness.builds import win64_exe
@@ -38,9 +39,24 @@ class DriverNotFound(DriverError):
     pass
 
 
+# The driver's first line on stderr, written before it looks at its command.
+STARTED_MARK = "test_driver: started"
+
 # Commands that may run twice with the end state of running once: those that change
 # nothing in the programs under test, and moving the pointer to a given point.
 RERUNNABLE = frozenset({"list", "wait", "msgbox", "info", "can-write", "screenshot", "mouse-move"})
+
+
+def note_relaunch(command, result):
+    """Says that a driver command is run once more because Wine ended the first run without a
+    word, and counts it with the suite's other Wine re-runs."""
+    started = "after" if STARTED_MARK in result.stderr else "before"
+    line = f"test_driver {command}: ended silently (exit {result.returncode}) {started} its start line; run once more"
+    print(f"\n[wine] {line}", file=sys.stderr, flush=True)
+    log = os.environ.get("INSTALLER_WINE_RERUN_LOG")
+    if log:
+        with open(log, "a", encoding="utf-8") as f:
+            f.write(line + "\n")
 
 
 def _flag_args(**options):
@@ -70,14 +86,20 @@ class Driver:
 
     def call(self, command, *args, timeout=60):
         result = self.session.run(self.exe, command, *args, timeout=timeout)
-        if command in RERUNNABLE and result.returncode != 0 and not result.stdout.strip() and not result.stderr.strip():
-            # The driver ended without a word, before its command ran (seen once in a while
-            # under Wine); such a command is safe to run again.
+        silent = result.returncode != 0 and not result.stdout.strip() and not result.timed_out
+        if silent and (STARTED_MARK not in result.stderr or command in RERUNNABLE):
+            # The driver ended without a word (seen once in a while under Wine). Without its
+            # start line it never reached its command, so any command, a press included, is
+            # safe to run again; with it, only a command that changes nothing is.
+            note_relaunch(command, result)
             result = self.session.run(self.exe, command, *args, timeout=timeout)
         if result.timed_out:
             raise DriverError(f"test_driver {command} timed out")
         if result.returncode != 0 and not result.stdout.strip() and "wine client error" in result.stderr:
             raise WineFailure(f"test_driver {command}: {result.stderr.strip()[-300:]}")
+        if result.returncode != 0 and not result.stdout.strip() and STARTED_MARK not in result.stderr:
+            raise WineFailure(f"test_driver {command}: ended twice before its first instruction "
+                              f"(exit {result.returncode}) {result.stderr.strip()[-300:]}")
         try:
             answer = json.loads(result.stdout) if result.stdout.strip() else None
         except ValueError as e:

@@ -122,8 +122,9 @@ def main():
     # A short run of each fuzz target; scripts/fuzz with more seconds runs them longer.
     stage("fuzz targets (7 s each)", ["scripts/fuzz", "7"])
 
-    # Tests that Wine itself failed under are run once more in a fresh session; each such
-    # re-run is written here and counted in the summary.
+    # Tests that Wine itself failed under are run once more in a fresh session, and driver
+    # commands that Wine ended without a word once more in the same one; each such re-run is
+    # written here and counted in the summary.
     rerun_log = os.path.join(ROOT, "build", "wine-reruns.txt")
     os.makedirs(os.path.dirname(rerun_log), exist_ok=True)
     if os.path.exists(rerun_log):
@@ -141,7 +142,7 @@ def main():
     if os.path.exists(rerun_log):
         with open(rerun_log, encoding="utf-8") as f:
             reruns = [line.strip() for line in f if line.strip()]
-    print(f"Wine re-runs (Wine itself failed, test run once more): {len(reruns)}"
+    print(f"Wine re-runs (Wine itself failed; the test or driver command run once more): {len(reruns)}"
           + "".join(f"\n  {name}" for name in reruns))
     if problems:
         print("failed: " + "; ".join(problems))

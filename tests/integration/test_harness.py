@@ -6,9 +6,9 @@ import unittest
 
 from PIL import Image
 
-from harness.driver import Driver, DriverNotFound, SAMPLE_EXE, child
+from harness.driver import DRIVER_EXE, STARTED_MARK, Driver, DriverError, DriverNotFound, SAMPLE_EXE, child
 from harness.builds import win64_exe
-from harness.wine import READY_MARK, WineFailure, WineSession, processes_in_prefix
+from harness.wine import READY_MARK, WineFailure, WineResult, WineSession, processes_in_prefix
 from harness.wine_test_case import WineTestCase
 from harness.xvfb import Xvfb
 
@@ -177,6 +177,68 @@ class DriverCloseTest(WineTestCase):
         self.assertFalse(driver.exists(window["hwnd"]))
 
 
+class DriverRelaunchTest(unittest.TestCase):
+    """A driver command that Wine ends without a word runs once more only when that cannot act
+    twice: it never reached its start line, or it changes nothing."""
+
+    SILENT_BEFORE_START = (1, "", "")
+    SILENT_AFTER_START = (1, "", STARTED_MARK + "\n")
+    ANSWERED = (0, '{"pressed": 1011, "text": "ok"}\n', STARTED_MARK + "\n")
+
+    class ScriptedSession:
+        def __init__(self, outcomes):
+            self.outcomes = list(outcomes)
+            self.runs = []
+
+        def run(self, program, *args, timeout=60):
+            self.runs.append(args)
+            returncode, stdout, stderr = self.outcomes.pop(0)
+            return WineResult((program, *args), returncode, stdout, stderr, False)
+
+    def call(self, command, outcomes):
+        session = self.ScriptedSession(outcomes)
+        with tempfile.NamedTemporaryFile("r", suffix=".txt") as log:
+            saved = os.environ.get("INSTALLER_WINE_RERUN_LOG")
+            os.environ["INSTALLER_WINE_RERUN_LOG"] = log.name
+            try:
+                try:
+                    answer = Driver(session, exe="test_driver.exe").call(command, "--hwnd", "1")
+                except (DriverError, WineFailure) as e:
+                    answer = e
+            finally:
+                if saved is None:
+                    del os.environ["INSTALLER_WINE_RERUN_LOG"]
+                else:
+                    os.environ["INSTALLER_WINE_RERUN_LOG"] = saved
+            return answer, len(session.runs), log.read().splitlines()
+
+    def test_a_press_that_never_started_runs_once_more_and_counts(self):
+        answer, runs, logged = self.call("press", [self.SILENT_BEFORE_START, self.ANSWERED])
+        self.assertEqual(answer, {"pressed": 1011, "text": "ok"})
+        self.assertEqual(runs, 2)
+        self.assertEqual(len(logged), 1)
+        self.assertIn("test_driver press", logged[0])
+
+    def test_a_press_that_started_is_not_pressed_twice(self):
+        answer, runs, logged = self.call("press", [self.SILENT_AFTER_START, self.ANSWERED])
+        self.assertIsInstance(answer, DriverError)
+        self.assertEqual((runs, logged), (1, []))
+
+    def test_a_command_that_changes_nothing_runs_once_more_even_after_its_start(self):
+        answer, runs, logged = self.call("list", [self.SILENT_AFTER_START, self.ANSWERED])
+        self.assertEqual(answer["pressed"], 1011)
+        self.assertEqual((runs, len(logged)), (2, 1))
+
+    def test_at_most_once_and_an_answer_is_never_run_again(self):
+        # Twice without starting is Wine's failure: the test then runs again in a fresh session.
+        answer, runs, _ = self.call("press", [self.SILENT_BEFORE_START, self.SILENT_BEFORE_START, self.ANSWERED])
+        self.assertIsInstance(answer, WineFailure)
+        self.assertEqual(runs, 2)
+        answer, runs, logged = self.call("press", [(3, '{"error": "cannot post"}\n', STARTED_MARK), self.ANSWERED])
+        self.assertIn("cannot post", str(answer))
+        self.assertEqual((runs, logged), (1, []))
+
+
 class DriverTest(WineTestCase):
     @classmethod
     def setUpClass(cls):
@@ -207,6 +269,12 @@ class DriverTest(WineTestCase):
         c_left, c_top, c_right, c_bottom = child(window, 100)["rect"]
         self.assertTrue(left <= c_left < c_right <= right and top <= c_top < c_bottom <= bottom)
         self.assertEqual(self.driver.list(exe="no_such_program.exe"), [])
+
+    def test_the_driver_says_it_started_through_wine(self):
+        # The harness runs a silent command once more only when this line is missing.
+        result = self.wine.run(win64_exe(DRIVER_EXE), "info")
+        self.assertEqual(result.returncode, 0, result.stdout)
+        self.assertIn(STARTED_MARK, result.stderr)
 
     def test_press_toggles_check_box(self):
         before = self.driver.control(self.hwnd, 102)["check"]

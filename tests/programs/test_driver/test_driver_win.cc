@@ -1116,5 +1116,9 @@ int Run(int argc, wchar_t** argv) {
 }  // namespace installer::test_driver
 
 int wmain(int argc, wchar_t** argv) {
+    // Tells the harness that the program reached its first instruction: a run that ends without
+    // this line was ended by Wine before the command ran, and is safe to start again.
+    std::fputs("test_driver: started\n", stderr);
+    std::fflush(stderr);
     return installer::test_driver::Run(argc, argv);
 }
