@@ -92,6 +92,8 @@ bool CBrisvaneApp::InitInstance() {
     if (!DownloadPackageDescription(home_mode, description_bytes, description)) {
         return false;
     }
+    // Behind a proxy that wants a login, the start report was refused before the user gave it.
+    SendReportsHeldForProxyLogin();
     if (!HasPackageFiles(description)) {
         // An empty description follows a failure already logged with its cause.
         win::LogFinal(description_bytes.empty() ? "no package description was received"
@@ -114,6 +116,7 @@ bool CBrisvaneApp::InitInstance() {
 void CBrisvaneApp::ExitInstance() {
     // A report still on its way (the last one is sent just before the user can leave)
     // is what a partner is paid by: give it a moment before the hard end.
+    SendReportsHeldForProxyLogin();
     WaitForReportsInFlight(kReportDrainMs);
     // A run that stopped before a package was chosen still leaves its log.
     const PartnerIdentity& identity = ProcessIdentity();

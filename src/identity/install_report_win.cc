@@ -9,6 +9,8 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "base/proxy_login.h"
 #include "build_settings.h"
@@ -24,18 +26,20 @@ namespace {
 
 // A report refused by the system's proxy goes again with the login the user gave for this
 // run, if any. A report never asks for one itself: it must not hold up or disturb anyone.
-void SendAgainWithProxyLogin(HINTERNET request) {
+// True when the proxy refused it and no login was known yet.
+bool SendAgainWithProxyLogin(HINTERNET request) {
     if (win::HttpStatus(request) != HTTP_STATUS_PROXY_AUTH_REQ) {
-        return;
+        return false;
     }
     const ProxyRetry login = ProcessProxyLogin().Current();
     if (!login.retry) {
-        return;
+        return true;
     }
     win::DrainBody(request);
     if (win::ApplyProxyLogin(request, login.credentials)) {
         ::HttpSendRequestW(request, nullptr, 0, nullptr, 0);
     }
+    return false;
 }
 
 // Counts the report requests still running on their worker threads, so that the end of
@@ -69,17 +73,48 @@ const std::shared_ptr<ReportsInFlight>& InFlight() {
     return in_flight;
 }
 
-// One report in flight, shared by the caller and the worker that makes it: the
-// caller may stop waiting, and the worker then finishes with its own copy of
-// everything it needs.
-struct PendingReport {
+// Everything one report needs to be made, on any thread, at any time.
+struct ReportRequest {
     std::wstring base;
     PartnerIdentity identity;
     int32_t type = 0;
     bool has_details = false;
     ReportDetails details;
+};
+
+// Reports that the system's proxy refused before any login was known, kept to go again
+// once the user has given one (the start report comes before the description's download,
+// which is where the user is asked).
+class ReportsHeldForLogin {
+  public:
+    void Hold(ReportRequest request) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        held_.push_back(std::move(request));
+    }
+    std::vector<ReportRequest> TakeAll() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return std::exchange(held_, {});
+    }
+
+  private:
+    std::mutex mutex_;
+    std::vector<ReportRequest> held_;
+};
+
+// Shared with every worker, like InFlight().
+const std::shared_ptr<ReportsHeldForLogin>& HeldForLogin() {
+    static const std::shared_ptr<ReportsHeldForLogin> held = std::make_shared<ReportsHeldForLogin>();
+    return held;
+}
+
+// One report in flight, shared by the caller and the worker that makes it: the
+// caller may stop waiting, and the worker then finishes with its own copy of
+// everything it needs.
+struct PendingReport {
+    ReportRequest request;
 
     std::shared_ptr<ReportsInFlight> in_flight;  // counted until the request ends
+    std::shared_ptr<ReportsHeldForLogin> held_for_login;
 
     std::mutex mutex;
     std::condition_variable finished_signal;
@@ -107,7 +142,8 @@ ReportResult MakeReportWith(const std::wstring& base,
                             const PartnerIdentity& identity,
                             int32_t type,
                             const ReportDetails* details,
-                            const MachineIdentity& machine) {
+                            const MachineIdentity& machine,
+                            bool* wants_proxy_login) {
     ReportFields fields;
     fields.partner = identity.partner;
     fields.sub_partner = identity.sub_partner;
@@ -133,7 +169,7 @@ ReportResult MakeReportWith(const std::wstring& base,
         result.error = ::GetLastError();
         return result;
     }
-    SendAgainWithProxyLogin(request.Get());
+    *wants_proxy_login = SendAgainWithProxyLogin(request.Get());
     if (const std::optional<DWORD> status = win::QueryHeaderNumber(request.Get(), HTTP_QUERY_STATUS_CODE)) {
         result.http_status = *status;
     }
@@ -141,21 +177,25 @@ ReportResult MakeReportWith(const std::wstring& base,
     return result;
 }
 
-ReportResult MakeReport(const std::wstring& base,
-                        const PartnerIdentity& identity,
-                        int32_t type,
-                        const ReportDetails* details) {
+ReportResult MakeReport(const ReportRequest& request, bool* wants_proxy_login) {
+    const ReportDetails* details = request.has_details ? &request.details : nullptr;
     const MachineIdentity machine = ReadMachineIdentity();
-    ReportResult result = MakeReportWith(base, identity, type, details, machine);
-    LogReport(type, details, machine, result);
+    ReportResult result =
+        MakeReportWith(request.base, request.identity, request.type, details, machine, wants_proxy_login);
+    LogReport(request.type, details, machine, result);
     return result;
 }
 
 void RunPendingReport(const std::shared_ptr<PendingReport>& pending) {
     ReportResult result;
     try {
-        result = MakeReport(pending->base, pending->identity, pending->type,
-                            pending->has_details ? &pending->details : nullptr);
+        bool wants_proxy_login = false;
+        result = MakeReport(pending->request, &wants_proxy_login);
+        if (wants_proxy_login) {
+            pending->held_for_login->Hold(pending->request);
+            win::LogEvent("statistics report type " + std::to_string(pending->request.type) +
+                          " kept: the proxy asks for a login not given yet");
+        }
     } catch (...) {
         result.outcome = ReportOutcome::kFailed;
         result.error = ERROR_OUTOFMEMORY;
@@ -194,14 +234,15 @@ ReportResult SendReport(std::wstring_view base,
     }
     try {
         auto pending = std::make_shared<PendingReport>();
-        pending->base = std::wstring(base);
-        pending->identity = identity;
-        pending->type = type;
+        pending->request.base = std::wstring(base);
+        pending->request.identity = identity;
+        pending->request.type = type;
         if (details != nullptr) {
-            pending->has_details = true;
-            pending->details = *details;
+            pending->request.has_details = true;
+            pending->request.details = *details;
         }
         pending->in_flight = InFlight();
+        pending->held_for_login = HeldForLogin();
         pending->in_flight->Add();
         try {
             std::thread([pending] { RunPendingReport(pending); }).detach();
@@ -229,6 +270,7 @@ uint32_t SendInstallReport(uintptr_t type) {
     if (identity.home_mode) {
         return 0;
     }
+    SendReportsHeldForProxyLogin();
     SendReport(kStatsServerBase, identity, static_cast<int32_t>(type), kReportWaitMs);
     return 0xFFFFFFFFu;
 }
@@ -242,7 +284,17 @@ void SendDetailedInstallReport(ReportType type, const ReportDetails& details, DW
     if (!ShouldSendReport(type, kDetailedReports, &with_details)) {
         return;
     }
+    SendReportsHeldForProxyLogin();
     SendReport(kStatsServerBase, identity, static_cast<int32_t>(type), wait_ms, with_details ? &details : nullptr);
+}
+
+void SendReportsHeldForProxyLogin() {
+    if (!ProcessProxyLogin().Current().retry) {
+        return;  // kept until a login is known; none may ever be
+    }
+    for (const ReportRequest& held : HeldForLogin()->TakeAll()) {
+        SendReport(held.base, held.identity, held.type, 0, held.has_details ? &held.details : nullptr);
+    }
 }
 
 bool WaitForReportsInFlight(DWORD max_ms) {

@@ -80,4 +80,9 @@ bool StartInstallReportThread(ReportType type);
 // none is left.
 bool WaitForReportsInFlight(DWORD max_ms);
 
+// Reports that the system's proxy refused before the user had given it a login (the start
+// report goes out before the description, whose download asks for the login) are kept; this
+// sends them again, without waiting, once a login is known. Sends nothing otherwise.
+void SendReportsHeldForProxyLogin();
+
 }  // namespace installer

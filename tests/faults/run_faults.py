@@ -1016,7 +1016,7 @@ class Matrix:
         session_proxy.__enter__()
         self.defer(session_proxy.__exit__, None, None, None)
         obs = Observation()
-        self.serve_config(self.description([self.mirror()]))
+        config = self.serve_config(self.description([self.mirror()]))
         sandbox = self.new_sandbox()
         started = time.monotonic()
         process = self.start_installer(sandbox)
@@ -1030,6 +1030,8 @@ class Matrix:
         through = proxy.requests()
         kinds = {kind: sum(1 for r in through if kind in r) for kind in ("/oemini/", "/DemoSoft.exe", "InstallData")}
         obs.notes.append("through the proxy: " + ", ".join(f"{k} {n}" for k, n in kinds.items()))
+        kinds["reports"] = [r["type"] for r in stats_requests(config)]
+        obs.notes.append("reports received: " + (",".join(kinds["reports"]) or "none"))
         return obs, kinds
 
     def row_proxy_without_login(self):
@@ -1040,8 +1042,10 @@ class Matrix:
     def row_proxy_login(self):
         obs, kinds = self.proxy_run(("user", "pass"), [("user", "pass")])
         prompts = sum(1 for n in obs.notes if n.startswith("prompt"))
-        ok = self.installed(obs) and prompts == 1 and kinds["/oemini/"] and kinds["/DemoSoft.exe"]
-        return "one prompt; correct installation through the proxy", obs.summary(), ok
+        # The start report, refused before the login was given, arrives once all the same.
+        reports_ok = sorted(kinds["reports"]) == ["0", "1", "2"]
+        ok = self.installed(obs) and prompts == 1 and kinds["/oemini/"] and kinds["/DemoSoft.exe"] and reports_ok
+        return "one prompt; correct installation through the proxy; reports 1, 2, 0", obs.summary(), ok
 
     def row_proxy_wrong_login(self):
         obs, _ = self.proxy_run(("user", "pass"), [("user", "wrong")] * 4)

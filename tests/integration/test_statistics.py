@@ -21,6 +21,9 @@ STATS_PATH = "/api/InstallData.ashx"
 # The caller's bound on one report (kReportWaitMs) and the slack allowed for Wine.
 REPORT_WAIT_S = 5.0
 SLACK_S = 1.5
+# The proxy login prompt: its title, the user and password boxes, OK.
+PROXY_PROMPT_TITLE = "代理服务器登录"
+PROXY_USER_EDIT, PROXY_PASSWORD_EDIT, PROMPT_OK = 101, 102, 1
 
 def parse_probe(text):
     """The probe's "key=value" lines as a list of pairs, in order."""
@@ -270,6 +273,29 @@ class InstallerReportTest(WineTestCase):
             for report in stats_requests(server):
                 self.assertEqual((report["partnerid"], report["partnersubid"], report["phs"]),
                                  ("1001", "9876543210", "WINEHDISK"))
+
+    def test_behind_a_proxy_with_a_login_the_start_report_goes_once_the_login_is_given(self):
+        # The start report goes before the description, whose download asks for the login:
+        # the proxy refuses it first, and it must go again with the login, once.
+        from harness.installer import config_server, simple_description, stats_requests
+        from harness.tinyproxy import Tinyproxy, system_proxy
+        proxy = Tinyproxy(login=("user", "pass")).start()
+        self.addCleanup(proxy.cleanup)
+        with system_proxy(self.wine, proxy), config_server(simple_description(title="演示软件")) as server:
+            self.start("setup_1001_9876543210")
+            prompt = self.driver.wait(title=PROXY_PROMPT_TITLE, exe="online_installer.exe", timeout=WINDOW_WAIT)
+            self.driver.set_text(prompt["hwnd"], PROXY_USER_EDIT, "user")
+            self.driver.set_text(prompt["hwnd"], PROXY_PASSWORD_EDIT, "pass")
+            self.driver.press(prompt["hwnd"], PROMPT_OK, wait_ms=200)
+            self.driver.wait(title="演示软件", exe="online_installer.exe", timeout=WINDOW_WAIT)
+            self.wait_until(lambda: stats_requests(server), timeout=20, message="the start report")
+            time.sleep(1.0)  # a second copy would follow at once
+            self.assertEqual([(r["type"], r["partnerid"]) for r in stats_requests(server)], [("1", "1001")])
+            # It was asked of the proxy first, and reached the server after the description.
+            self.assertIn(STATS_PATH, proxy.requests()[0])
+            paths = [e["request"].split(" ")[1].partition("?")[0] for e in server.entries()]
+            self.assertEqual(paths[-1], STATS_PATH)
+            self.assertIn("/oemini/info.ini", paths[:-1])
 
     def test_silent_statistics_server_delays_start_up_by_at_most_the_bound(self):
         from harness.builds import server_address
