@@ -19,7 +19,9 @@ std::wstring AgentName() {
 }
 
 ScopedInternetHandle OpenInternetSession(DWORD flags) {
-    const std::wstring agent = AgentName();
+    // Read once and kept: nothing is freed between InternetOpenW and the caller's
+    // GetLastError().
+    static const std::wstring agent = AgentName();
     return ScopedInternetHandle(::InternetOpenW(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, flags));
 }
 
