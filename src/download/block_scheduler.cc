@@ -129,6 +129,11 @@ SchedulerActions BlockScheduler::Arrived(int64_t id,
     }
     transfer->last_arrival = now;
     Measure(*transfer, info, now);
+    if (transfer->cut && !final && transfer->next >= run_end && !transfer->cancelled) {
+        // The rest of its answer is another mirror's now.
+        transfer->cancelled = true;
+        actions.cancels.push_back(id);
+    }
     if (final) {
         LearnRunTarget(*transfer, info.first_byte_ms);
         Take(id);
@@ -398,7 +403,10 @@ void BlockScheduler::FillWindow(int32_t mirror, SchedulerTime now) {
     }
     const int32_t window = WindowBlocks(mirror);
     while (m.active < kMaxConnectionsPerMirror && Outstanding(mirror) < window) {
-        const int32_t block = LowestIdleBlock(mirror);
+        int32_t block = LowestIdleBlock(mirror);
+        if (block < 0) {
+            block = CutSlowestRun(mirror);
+        }
         if (block < 0 || FailedOn(blocks_[block], mirror)) {
             return;
         }
@@ -435,7 +443,10 @@ int64_t BlockScheduler::StartTransfer(int32_t mirror,
 
 void BlockScheduler::StartNext(int32_t mirror, bool allow_duplicate, SchedulerTime now) {
     if (!stopped_ && mirrors_[mirror].active < Capacity(mirror, now)) {
-        const int32_t block = LowestIdleBlock(mirror);
+        int32_t block = LowestIdleBlock(mirror);
+        if (block < 0) {
+            block = CutSlowestRun(mirror);
+        }
         if (block >= 0) {
             StartTransfer(mirror, block, 0, RunLength(mirror, block, now), now);
         } else if (allow_duplicate) {
@@ -526,6 +537,52 @@ int32_t BlockScheduler::IdleRunFrom(int32_t first, int32_t longest) const {
         ++length;
     }
     return length;
+}
+
+int32_t BlockScheduler::CutSlowestRun(int32_t mirror) {
+    const Mirror& own = mirrors_[mirror];
+    if (own.block_ms <= 0 || own.round_trip_ms < 0) {
+        return -1;
+    }
+    const double own_due_ms = Outstanding(mirror) * own.block_ms;
+    Transfer* slowest = nullptr;
+    double slowest_end_ms = 0.0;
+    int32_t slowest_keeps = 0;
+    for (Transfer& t : active_) {
+        const Mirror& other = mirrors_[t.mirror];
+        const int32_t left = t.end - t.next;
+        if (t.cancelled || t.mirror == mirror || other.block_ms <= 0 || left < 3) {
+            continue;
+        }
+        // Its mirror's other blocks due are taken to go first: this run ends last there.
+        const double ahead_ms = (Outstanding(t.mirror) - left) * other.block_ms;
+        const double end_ms = ahead_ms + left * other.block_ms;
+        // It keeps `keeps` blocks and `mirror` takes the rest, so that both end together:
+        // keeps * other = round trip + own due + (left - keeps) * own.
+        const double keeps =
+            (own.round_trip_ms + own_due_ms + left * own.block_ms - ahead_ms) / (other.block_ms + own.block_ms);
+        const int32_t kept = std::clamp(static_cast<int32_t>(std::ceil(keeps)), 1, left);
+        // A block or two at the very end is the tail's duplicates' business.
+        if (left - kept < 2) {
+            continue;
+        }
+        if (slowest == nullptr || end_ms > slowest_end_ms) {
+            slowest = &t;
+            slowest_end_ms = end_ms;
+            slowest_keeps = kept;
+        }
+    }
+    if (slowest == nullptr) {
+        return -1;
+    }
+    const int32_t cut_at = slowest->next + slowest_keeps;
+    const int32_t old_end = slowest->end;
+    slowest->end = cut_at;
+    slowest->cut = true;
+    for (int32_t b = cut_at; b < old_end; ++b) {
+        ReleaseIfUncovered(b);
+    }
+    return blocks_[cut_at].state == State::kIdle ? cut_at : LowestIdleBlock(mirror);
 }
 
 int32_t BlockScheduler::PickBlockToDuplicate(int32_t mirror) const {

@@ -231,6 +231,7 @@ class BlockScheduler {
         SchedulerTime last_arrival = 0;
         int32_t arrived = 0;
         bool cancelled = false;
+        bool cut = false;  // its far end went to another mirror: it ends early, cancelled
     };
 
     bool FailedOn(const Block& block, int32_t mirror) const;
@@ -248,6 +249,10 @@ class BlockScheduler {
     // Consecutive idle blocks from `first` (idle itself), at most `longest`.
     int32_t IdleRunFrom(int32_t first, int32_t longest) const;
     int32_t PickBlockToDuplicate(int32_t mirror) const;
+    // With no idle block left for `mirror`: cuts the run elsewhere that would end last, so
+    // that it and `mirror` (after a round trip) end together; the far end becomes idle.
+    // Returns its first block, or -1 when no run is worth cutting.
+    int32_t CutSlowestRun(int32_t mirror);
     int32_t LowestIdleBlock(int32_t avoid_mirror) const;
     Transfer* Find(int64_t id);
     int32_t Take(int64_t id);

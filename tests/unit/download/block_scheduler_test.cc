@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "download/block_info.h"
@@ -420,6 +422,42 @@ TEST(BlockSchedulerTest, TheWindowGrowsWithDistanceStaysBoundedAndTheMirrorsFini
         }
         EXPECT_GE(out.report.mirrors[0].round_trip_ms, row.round_trip_ms - 1);
     }
+}
+
+TEST(BlockSchedulerTest, TheRunsOfAMirrorThatSlowsDownAreCutAndItsFarEndsGoElsewhere) {
+    // Three mirrors at 10 MB/s, 80 ms away; half way through the full-rate time the first
+    // drops to 1 MB/s with two long runs asked of it. The fastest the links allow: half the
+    // package by then, the rest at the lower sum. Left alone, its runs would drain at the
+    // new pace and the others would only copy their last blocks one at a time.
+    const int32_t blocks = 480;
+    std::vector<ScriptedMirror> mirrors(3);
+    for (ScriptedMirror& m : mirrors) {
+        m.round_trip_ms = 80;
+        m.block_ms = 20;
+    }
+    const double full_rate = 3.0 / 20;  // blocks per ms
+    const SchedulerTime half = static_cast<SchedulerTime>(blocks / full_rate / 2);
+    mirrors[0].slows_at_ms = half;
+    mirrors[0].block_ms_after = 200;
+    const double fastest = half + (blocks - half * full_rate) / (1.0 / 200 + 2.0 / 20);
+    const ScriptedOutcome out = RunScripted({}, mirrors, SizesOf(int64_t{blocks} * kBlockStride));
+    ASSERT_TRUE(out.complete) << Name(out.failure);
+    const double share = fastest / static_cast<double>(out.end_ms);
+    SCOPED_TRACE(::testing::Message() << "share " << share << ", " << out.end_ms << " ms against " << fastest);
+    EXPECT_GE(share, 0.93);  // 0.875 with the runs left whole
+    EXPECT_EQ(out.report.blocks_done, blocks);
+    // A run asked of the slow mirror before the drop ended early, cancelled at its cut.
+    int cut_short = 0;
+    for (const auto& r : out.On(0)) {
+        cut_short += r.at < half && r.run > 1 && out.cancelled.count(r.id) > 0;
+    }
+    EXPECT_GE(cut_short, 1);
+    SchedulerTime first_done = out.end_ms;
+    for (int32_t m = 0; m < 3; ++m) {
+        EXPECT_LE(out.max_connections.at(m), kMaxConnectionsPerMirror);
+        first_done = std::min(first_done, out.last_block_at.at(m));
+    }
+    EXPECT_LE(out.end_ms - first_done, 80 + 200) << "the mirrors did not finish together";
 }
 
 }  // namespace

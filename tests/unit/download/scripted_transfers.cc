@@ -172,7 +172,9 @@ class Loop {
                 ends_here = true;
             }
             Event event;
-            ready = std::max(ready, link_free) + mirror.block_ms;
+            const SchedulerTime on_link = std::max(ready, link_free);
+            const bool slowed = mirror.slows_at_ms >= 0 && on_link >= mirror.slows_at_ms;
+            ready = on_link + (slowed ? mirror.block_ms_after : mirror.block_ms);
             link_free = ready;
             event.at = ready;
             event.id = start.id;

@@ -31,6 +31,9 @@ struct ScriptedAnswer {
 struct ScriptedMirror {
     int32_t round_trip_ms = 10;  // request to the answer's first byte
     int32_t block_ms = 5;        // each block on the mirror's link
+    // From this time on each block takes `block_ms_after` (the mirror's link slowed); -1: never.
+    SchedulerTime slows_at_ms = -1;
+    int32_t block_ms_after = 0;
     // The answer to a request sent at `at` for `run` blocks from `block`; a body by default.
     std::function<ScriptedAnswer(SchedulerTime at, int32_t block, int32_t run)> answer;
 };
