@@ -518,22 +518,16 @@ int32_t BlockScheduler::RunLength(int32_t mirror, int32_t first, SchedulerTime n
         share = static_cast<int32_t>(idle * part / transfers);
     }
     share = std::max(1, share);
-    const int32_t wanted = std::min({mirrors_[mirror].run_target, share, policy_.max_run_blocks});
-    int32_t length = 1;
-    while (length < wanted && first + length < static_cast<int32_t>(blocks_.size())) {
-        const Block& b = blocks_[first + length];
-        if (b.state != State::kIdle || FailedOn(b, mirror)) {
-            break;
-        }
-        ++length;
-    }
-    return length;
+    return IdleRunFrom(first, std::min({mirrors_[mirror].run_target, share, policy_.max_run_blocks}), mirror);
 }
 
-int32_t BlockScheduler::IdleRunFrom(int32_t first, int32_t longest) const {
+int32_t BlockScheduler::IdleRunFrom(int32_t first, int32_t longest, int32_t avoid_mirror) const {
     int32_t length = 1;
-    while (length < longest && first + length < static_cast<int32_t>(blocks_.size()) &&
-           blocks_[first + length].state == State::kIdle) {
+    while (length < longest && first + length < static_cast<int32_t>(blocks_.size())) {
+        const Block& b = blocks_[first + length];
+        if (b.state != State::kIdle || (avoid_mirror >= 0 && FailedOn(b, avoid_mirror))) {
+            break;
+        }
         ++length;
     }
     return length;

@@ -246,8 +246,9 @@ class BlockScheduler {
     void FillWindow(int32_t mirror, SchedulerTime now);
     int64_t StartTransfer(int32_t mirror, int32_t block, int32_t delay_ms, int32_t run_blocks, SchedulerTime now);
     void StartNext(int32_t mirror, bool allow_duplicate, SchedulerTime now);
-    // Consecutive idle blocks from `first` (idle itself), at most `longest`.
-    int32_t IdleRunFrom(int32_t first, int32_t longest) const;
+    // Consecutive idle blocks from `first` (idle itself), at most `longest`, stopping before
+    // one that failed on `avoid_mirror` (-1: none).
+    int32_t IdleRunFrom(int32_t first, int32_t longest, int32_t avoid_mirror = -1) const;
     int32_t PickBlockToDuplicate(int32_t mirror) const;
     // With no idle block left for `mirror`: cuts the run elsewhere that would end last, so
     // that it and `mirror` (after a round trip) end together; the far end becomes idle.
