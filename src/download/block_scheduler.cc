@@ -545,7 +545,9 @@ int32_t BlockScheduler::CutSlowestRun(int32_t mirror) {
     for (Transfer& t : active_) {
         const Mirror& other = mirrors_[t.mirror];
         const int32_t left = t.end - t.next;
-        if (t.cancelled || t.mirror == mirror || other.block_ms <= 0 || left < 3) {
+        // Between mirrors of about one pace the tail's shares and duplicates serve, and a
+        // cut costs the cut connection (it is closed, not reused).
+        if (t.cancelled || t.mirror == mirror || other.block_ms < 2.0 * own.block_ms || left < 3) {
             continue;
         }
         // Its mirror's other blocks due are taken to go first: this run ends last there.

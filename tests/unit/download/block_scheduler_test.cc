@@ -444,6 +444,7 @@ TEST(BlockSchedulerTest, TheRunsOfAMirrorThatSlowsDownAreCutAndItsFarEndsGoElsew
     ASSERT_TRUE(out.complete) << Name(out.failure);
     const double share = fastest / static_cast<double>(out.end_ms);
     SCOPED_TRACE(::testing::Message() << "share " << share << ", " << out.end_ms << " ms against " << fastest);
+    ::testing::Test::RecordProperty("share_permille", static_cast<int>(share * 1000));
     EXPECT_GE(share, 0.93);  // 0.875 with the runs left whole
     EXPECT_EQ(out.report.blocks_done, blocks);
     // A run asked of the slow mirror before the drop ended early, cancelled at its cut.
