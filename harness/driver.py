@@ -13,11 +13,10 @@ be found raises DriverNotFound; any other failure raises DriverError.
 """
 import json
 import os
-import sys
 import time
 
 from harness.builds import win64_exe
-from harness.wine import WineFailure
+from harness.wine import WineFailure, announce_wine_rerun
 from harness.wine import to_windows_path
 
 DRIVER_EXE = os.path.join("tests", "programs", "test_driver", "test_driver.exe")
@@ -47,16 +46,9 @@ STARTED_MARK = "test_driver: started"
 RERUNNABLE = frozenset({"list", "wait", "msgbox", "info", "can-write", "screenshot", "mouse-move"})
 
 
-def note_relaunch(command, result):
-    """Says that a driver command is run once more because Wine ended the first run without a
-    word, and counts it with the suite's other Wine re-runs."""
-    started = "after" if STARTED_MARK in result.stderr else "before"
-    line = f"test_driver {command}: ended silently (exit {result.returncode}) {started} its start line; run once more"
-    print(f"\n[wine] {line}", file=sys.stderr, flush=True)
-    log = os.environ.get("INSTALLER_WINE_RERUN_LOG")
-    if log:
-        with open(log, "a", encoding="utf-8") as f:
-            f.write(line + "\n")
+def _ended_silently(result):
+    """The driver ended in failure without a word on stdout (not by its time-out)."""
+    return result.returncode != 0 and not result.stdout.strip() and not result.timed_out
 
 
 def _flag_args(**options):
@@ -86,18 +78,19 @@ class Driver:
 
     def call(self, command, *args, timeout=60):
         result = self.session.run(self.exe, command, *args, timeout=timeout)
-        silent = result.returncode != 0 and not result.stdout.strip() and not result.timed_out
-        if silent and (STARTED_MARK not in result.stderr or command in RERUNNABLE):
+        if _ended_silently(result) and (STARTED_MARK not in result.stderr or command in RERUNNABLE):
             # The driver ended without a word (seen once in a while under Wine). Without its
             # start line it never reached its command, so any command, a press included, is
             # safe to run again; with it, only a command that changes nothing is.
-            note_relaunch(command, result)
+            started = "after" if STARTED_MARK in result.stderr else "before"
+            line = f"test_driver {command}: ended silently (exit {result.returncode}) {started} its start line"
+            announce_wine_rerun(line + "; run once more", line)
             result = self.session.run(self.exe, command, *args, timeout=timeout)
         if result.timed_out:
             raise DriverError(f"test_driver {command} timed out")
-        if result.returncode != 0 and not result.stdout.strip() and "wine client error" in result.stderr:
+        if _ended_silently(result) and "wine client error" in result.stderr:
             raise WineFailure(f"test_driver {command}: {result.stderr.strip()[-300:]}")
-        if result.returncode != 0 and not result.stdout.strip() and STARTED_MARK not in result.stderr:
+        if _ended_silently(result) and STARTED_MARK not in result.stderr:
             raise WineFailure(f"test_driver {command}: ended twice before its first instruction "
                               f"(exit {result.returncode}) {result.stderr.strip()[-300:]}")
         try:

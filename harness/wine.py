@@ -18,6 +18,7 @@ import fcntl
 import os
 import signal
 import subprocess
+import sys
 import tempfile
 import threading
 
@@ -55,6 +56,16 @@ class WineFailure(WineError):
 # What Wine prints (or the harness raises) when Wine itself failed; a test error whose text
 # holds one of these is a Wine failure, not the code's.
 WINE_FAILURE_MARKS = ("WineFailure", "wine client error")
+
+
+def announce_wine_rerun(message, entry):
+    """Says on stderr that something is run once more because Wine itself failed, and appends
+    `entry` to the file INSTALLER_WINE_RERUN_LOG names, if any: the suite's summary counts them."""
+    print(f"\n[wine] {message}", file=sys.stderr, flush=True)
+    log = os.environ.get("INSTALLER_WINE_RERUN_LOG")
+    if log:
+        with open(log, "a", encoding="utf-8") as f:
+            f.write(entry + "\n")
 
 
 def default_prefix():

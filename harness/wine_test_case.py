@@ -8,13 +8,12 @@ more, at most once. Each re-run is announced and, when INSTALLER_WINE_RERUN_LOG 
 file, appended to it, so that the suite's summary counts them."""
 import os
 import shutil
-import sys
 import tempfile
 import time
 import traceback
 import unittest
 
-from harness.wine import WINE_FAILURE_MARKS, WINE_LOADER, WineError, WineSession
+from harness.wine import WINE_FAILURE_MARKS, WINE_LOADER, WineError, WineSession, announce_wine_rerun
 
 
 class _Recorder(unittest.TestResult):
@@ -86,12 +85,8 @@ class WineTestCase(unittest.TestCase):
             result.stopTest(self)
             return result
         last_line = failure.strip().splitlines()[-1]
-        print(f"\n[wine] Wine itself failed in {self.id()} ({last_line[:200]}): a Wine failure, not a test "
-              f"failure; running the test once more in a fresh session", file=sys.stderr, flush=True)
-        log = os.environ.get("INSTALLER_WINE_RERUN_LOG")
-        if log:
-            with open(log, "a", encoding="utf-8") as f:
-                f.write(self.id() + "\n")
+        announce_wine_rerun(f"Wine itself failed in {self.id()} ({last_line[:200]}): a Wine failure, not a test "
+                            f"failure; running the test once more in a fresh session", self.id())
         cls = type(self)
         cls._close_wine()
         cls.wine = cls.open_session()
