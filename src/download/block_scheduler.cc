@@ -403,10 +403,7 @@ void BlockScheduler::FillWindow(int32_t mirror, SchedulerTime now) {
     }
     const int32_t window = WindowBlocks(mirror);
     while (m.active < kMaxConnectionsPerMirror && Outstanding(mirror) < window) {
-        int32_t block = LowestIdleBlock(mirror);
-        if (block < 0) {
-            block = CutSlowestRun(mirror);
-        }
+        const int32_t block = IdleOrCutBlock(mirror);
         if (block < 0 || FailedOn(blocks_[block], mirror)) {
             return;
         }
@@ -443,10 +440,7 @@ int64_t BlockScheduler::StartTransfer(int32_t mirror,
 
 void BlockScheduler::StartNext(int32_t mirror, bool allow_duplicate, SchedulerTime now) {
     if (!stopped_ && mirrors_[mirror].active < Capacity(mirror, now)) {
-        int32_t block = LowestIdleBlock(mirror);
-        if (block < 0) {
-            block = CutSlowestRun(mirror);
-        }
+        const int32_t block = IdleOrCutBlock(mirror);
         if (block >= 0) {
             StartTransfer(mirror, block, 0, RunLength(mirror, block, now), now);
         } else if (allow_duplicate) {
@@ -531,6 +525,11 @@ int32_t BlockScheduler::IdleRunFrom(int32_t first, int32_t longest, int32_t avoi
         ++length;
     }
     return length;
+}
+
+int32_t BlockScheduler::IdleOrCutBlock(int32_t mirror) {
+    const int32_t block = LowestIdleBlock(mirror);
+    return block >= 0 ? block : CutSlowestRun(mirror);
 }
 
 int32_t BlockScheduler::CutSlowestRun(int32_t mirror) {

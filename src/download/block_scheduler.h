@@ -254,6 +254,8 @@ class BlockScheduler {
     // that it and `mirror` (after a round trip) end together; the far end becomes idle.
     // Returns its first block, or -1 when no run is worth cutting.
     int32_t CutSlowestRun(int32_t mirror);
+    // The next block for `mirror`: the lowest idle one, else the first of a run it cuts.
+    int32_t IdleOrCutBlock(int32_t mirror);
     int32_t LowestIdleBlock(int32_t avoid_mirror) const;
     Transfer* Find(int64_t id);
     int32_t Take(int64_t id);
