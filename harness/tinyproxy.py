@@ -88,11 +88,14 @@ class Tinyproxy:
 @contextlib.contextmanager
 def system_proxy(session, proxy):
     """`proxy` is the system proxy of `session`'s Wine prefix inside the block, and is not after."""
-    session.run("reg", "add", INTERNET_SETTINGS, "/v", "ProxyServer", "/t", "REG_SZ", "/d",
-                f"{proxy.address}:{proxy.port}", "/f")
-    session.run("reg", "add", INTERNET_SETTINGS, "/v", "ProxyEnable", "/t", "REG_DWORD", "/d", "1", "/f")
+
+    def setting(value, kind, data):
+        session.run_setting("reg", "add", INTERNET_SETTINGS, "/v", value, "/t", kind, "/d", data, "/f")
+
+    setting("ProxyServer", "REG_SZ", f"{proxy.address}:{proxy.port}")
+    setting("ProxyEnable", "REG_DWORD", "1")
     try:
         yield
     finally:
-        session.run("reg", "add", INTERNET_SETTINGS, "/v", "ProxyEnable", "/t", "REG_DWORD", "/d", "0", "/f")
-        session.run("reg", "delete", INTERNET_SETTINGS, "/v", "ProxyServer", "/f")
+        setting("ProxyEnable", "REG_DWORD", "0")
+        session.run_setting("reg", "delete", INTERNET_SETTINGS, "/v", "ProxyServer", "/f")

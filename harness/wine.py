@@ -16,6 +16,7 @@ the programs, default "-all"). Where the builds are: harness/builds.py.
 """
 import fcntl
 import os
+import shutil
 import signal
 import subprocess
 import sys
@@ -158,13 +159,44 @@ def _write_mark(path, text):
         f.write(text + "\n")
 
 
+def _run_wine_step(args, env, timeout):
+    """Runs one step of setting up a prefix; a step that fails raises WineError with the tail
+    of what Wine said."""
+    try:
+        done = subprocess.run(args, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, timeout=timeout)
+    except subprocess.TimeoutExpired as e:
+        raise WineError(f"{' '.join(map(str, args[1:]))} took more than {timeout} s") from e
+    if done.returncode != 0:
+        said = done.stderr.decode("utf-8", "replace").strip()[-300:] or "nothing on stderr"
+        raise WineError(f"{' '.join(map(str, args[1:]))} ended with exit code {done.returncode} ({said})")
+
+
+def _create_prefix(prefix, env, timeout, with_loader_32):
+    # wineboot sets up the 32-bit half as well whenever the 32-bit loader is there.
+    _run_wine_step([WINE_LOADER, "wineboot", "-i"], env, timeout * 2 if with_loader_32 else timeout)
+    _run_wine_step([WINESERVER, "-w"], env, timeout)
+    with tempfile.TemporaryDirectory() as tmp:
+        reg = os.path.join(tmp, "fonts.reg")
+        with open(reg, "w", encoding="utf-16") as f:
+            f.write(_registry_file_text())
+        _run_wine_step([WINE_LOADER, "regedit", "/S", to_windows_path(reg)], env, timeout)
+        _run_wine_step([WINESERVER, "-w"], env, timeout)
+
+
+def _add_32bit_half(prefix, env, timeout):
+    _run_wine_step([WINE_LOADER, "wineboot", "-u"], env, timeout * 2)
+    _run_wine_step([WINESERVER, "-w"], env, timeout)
+
+
 def ensure_prefix(prefix=None, display=None, timeout=300, with_32bit=False):
     """Creates the prefix once (quietly) and returns its path; later calls reuse it.
 
     With `with_32bit` the prefix must also run 32-bit programs: one made while the 32-bit
     loader was missing is updated once (wineboot -u, which then sets up the 32-bit half).
-    Creation is serialised with a lock file, so parallel
-    test processes wait for the first.
+    Creation is serialised with a lock file, so parallel test processes wait for the first.
+    Wine fails now and then on a loaded machine (a wineboot or regedit that ends with exit
+    code 1 and no word why): a set-up that fails is announced and done once more, a creation
+    from an empty folder again; a second failure raises WineError.
     """
     prefix = os.path.abspath(prefix or default_prefix())
     os.makedirs(os.path.dirname(prefix), exist_ok=True)
@@ -181,32 +213,26 @@ def ensure_prefix(prefix=None, display=None, timeout=300, with_32bit=False):
         if ready and (not with_32bit or os.path.isfile(wow64_mark)):
             return prefix
         env = base_environment(prefix, display)
-        try:
-            if ready:
-                subprocess.run([WINE_LOADER, "wineboot", "-u"], env=env, stdout=subprocess.DEVNULL,
-                               stderr=subprocess.DEVNULL, timeout=timeout * 2, check=True)
-                subprocess.run([WINESERVER, "-w"], env=env, timeout=timeout, check=True)
-                _write_mark(wow64_mark, PREFIX_VERSION)
-                return prefix
-            # wineboot sets up the 32-bit half as well whenever the 32-bit loader is there.
-            with_loader_32 = _loader_32_present()
-            subprocess.run([WINE_LOADER, "wineboot", "-i"], env=env, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, timeout=timeout * 2 if with_loader_32 else timeout,
-                           check=True)
-            subprocess.run([WINESERVER, "-w"], env=env, timeout=timeout, check=True)
-            with tempfile.TemporaryDirectory() as tmp:
-                reg = os.path.join(tmp, "fonts.reg")
-                with open(reg, "w", encoding="utf-16") as f:
-                    f.write(_registry_file_text())
-                subprocess.run([WINE_LOADER, "regedit", "/S", to_windows_path(reg)], env=env,
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=timeout, check=True)
-                subprocess.run([WINESERVER, "-w"], env=env, timeout=timeout, check=True)
-        except (subprocess.CalledProcessError, subprocess.TimeoutExpired) as e:
-            kill_wineserver(prefix)
-            raise WineError(f"creating the Wine prefix {prefix} failed: {e}") from e
+        with_loader_32 = ready or _loader_32_present()
+        for attempt in (1, 2):
+            try:
+                if ready:
+                    _add_32bit_half(prefix, env, timeout)
+                else:
+                    _create_prefix(prefix, env, timeout, with_loader_32)
+                break
+            except WineError as e:
+                kill_wineserver(prefix)
+                if attempt == 2:
+                    raise WineError(f"setting up the Wine prefix {prefix} failed twice: {e}") from e
+                announce_wine_rerun(f"setting up the Wine prefix {prefix} failed ({e}): Wine itself failed; "
+                                    f"setting it up once more", f"prefix {prefix}")
+                if not ready:
+                    shutil.rmtree(prefix, ignore_errors=True)
         if with_loader_32:
             _write_mark(wow64_mark, PREFIX_VERSION)
-        _write_mark(mark, PREFIX_VERSION)
+        if not ready:
+            _write_mark(mark, PREFIX_VERSION)
     return prefix
 
 
@@ -349,6 +375,21 @@ class WineSession:
         finally:
             process.close()
             self.processes.remove(process)
+
+    def run_setting(self, program, *args, timeout=60):
+        """Runs a command that may safely run twice (`reg add`, say) and must succeed. Wine ends
+        one now and then with exit code 1 and no word: that is announced and run once more; a
+        second failure is a WineFailure (the test then runs again in a fresh session)."""
+        result = self.run(program, *args, timeout=timeout)
+        if result.returncode == 0:
+            return result
+        command = " ".join(map(str, (program, *args)))
+        announce_wine_rerun(f"{command} failed ({result}, stderr {result.stderr.strip()[-200:]!r}): "
+                            f"running it once more", command)
+        result = self.run(program, *args, timeout=timeout)
+        if result.returncode != 0:
+            raise WineFailure(f"{command} failed twice: {result}, stderr {result.stderr.strip()[-200:]!r}")
+        return result
 
     def close(self):
         for process in self.processes:

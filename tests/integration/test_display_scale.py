@@ -45,9 +45,7 @@ class DisplayScaleTest(InstallerTestCase):
     @classmethod
     def set_dpi(cls, dpi):
         for key in DPI_KEYS:
-            result = cls.wine.run("reg", "add", key, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f")
-            if result.returncode != 0:
-                raise AssertionError(f"could not set LogPixels to {dpi}: {result}")
+            cls.wine.run_setting("reg", "add", key, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f")
 
     # Helpers.
 

@@ -3,12 +3,14 @@ import os
 import tempfile
 import time
 import unittest
+from unittest import mock
 
 from PIL import Image
 
 from harness.driver import DRIVER_EXE, STARTED_MARK, Driver, DriverError, DriverNotFound, SAMPLE_EXE, child
 from harness.builds import win64_exe
-from harness.wine import READY_MARK, WineFailure, WineResult, WineSession, processes_in_prefix
+from harness import wine
+from harness.wine import READY_MARK, WineError, WineFailure, WineResult, WineSession, ensure_prefix, processes_in_prefix
 from harness.wine_test_case import WineTestCase
 from harness.xvfb import Xvfb
 
@@ -175,6 +177,105 @@ class DriverCloseTest(WineTestCase):
         self.assertTrue(driver.wait_gone(window["hwnd"], timeout=10))
         self.assertEqual(process.wait(20), 0)
         self.assertFalse(driver.exists(window["hwnd"]))
+
+
+class PrefixSetUpTest(unittest.TestCase):
+    """Setting up a prefix survives one failure of Wine (on a clean folder) and says why when
+    Wine fails twice; here with a loader that fails its first `failures` regedit runs."""
+
+    FAKE_LOADER = """#!/bin/sh
+printf '%s\\n' "$*" >> "$FAKE_WINE_LOG"
+mkdir -p "$WINEPREFIX"
+case "$1" in
+  wineboot) touch "$WINEPREFIX/left-by-boot-$$" ;;
+  regedit)
+    left=$(cat "$FAKE_WINE_FAILURES")
+    if [ "$left" -gt 0 ]; then
+      echo $((left - 1)) > "$FAKE_WINE_FAILURES"
+      echo "regedit: fake failure" >&2
+      exit 1
+    fi ;;
+esac
+"""
+
+    def set_up(self, failures):
+        root = tempfile.TemporaryDirectory(prefix="prefix-set-up-")
+        self.addCleanup(root.cleanup)
+        loader, server = os.path.join(root.name, "wine64"), os.path.join(root.name, "wineserver")
+        for path, text in ((loader, self.FAKE_LOADER), (server, "#!/bin/sh\n")):
+            with open(path, "w") as f:
+                f.write(text)
+            os.chmod(path, 0o755)
+        with open(os.path.join(root.name, "failures"), "w") as f:
+            f.write(f"{failures}\n")
+        prefix = os.path.join(root.name, "prefix")
+        calls, reruns = os.path.join(root.name, "calls.txt"), os.path.join(root.name, "reruns.txt")
+        environment = {"FAKE_WINE_LOG": calls, "FAKE_WINE_FAILURES": os.path.join(root.name, "failures"),
+                       "INSTALLER_WINE_RERUN_LOG": reruns}
+        with mock.patch.multiple(wine, WINE_LOADER=loader, WINESERVER=server, WINE_LOADER_32="/nonexistent"), \
+                mock.patch.dict(os.environ, environment):
+            try:
+                outcome = ensure_prefix(prefix, timeout=30)
+            except WineError as e:
+                outcome = e
+
+        def lines(path):
+            if not os.path.exists(path):
+                return []
+            with open(path) as f:
+                return f.read().splitlines()
+
+        return outcome, prefix, lines(calls), lines(reruns)
+
+    def test_a_failed_step_is_done_once_more_from_a_clean_folder(self):
+        outcome, prefix, calls, reruns = self.set_up(failures=1)
+        self.assertEqual(outcome, prefix)
+        self.assertTrue(os.path.isfile(os.path.join(prefix, READY_MARK)))
+        self.assertEqual([c.split()[0] for c in calls], ["wineboot", "regedit", "wineboot", "regedit"])
+        # The half-made prefix went: only the second boot's traces are in it.
+        self.assertEqual(len([n for n in os.listdir(prefix) if n.startswith("left-by-boot-")]), 1)
+        self.assertEqual(reruns, [f"prefix {prefix}"])
+
+    def test_two_failures_name_what_wine_said_and_leave_no_ready_mark(self):
+        outcome, prefix, calls, reruns = self.set_up(failures=2)
+        self.assertIsInstance(outcome, WineError)
+        self.assertIn("regedit", str(outcome))
+        self.assertIn("fake failure", str(outcome))
+        self.assertFalse(os.path.exists(os.path.join(prefix, READY_MARK)))
+        self.assertEqual((len(calls), len(reruns)), (4, 1))
+
+
+class RunSettingTest(unittest.TestCase):
+    """A setting that Wine ends with exit code 1 is made once more, and only once."""
+
+    def run_setting(self, exit_codes):
+        session = WineSession(with_display=False)
+        runs = []
+
+        def scripted_run(program, *args, timeout=60):
+            runs.append(args)
+            return WineResult((program, *args), exit_codes[len(runs) - 1], "", "", False)
+
+        with tempfile.NamedTemporaryFile("r", suffix=".txt") as log, \
+                mock.patch.object(session, "run", scripted_run), \
+                mock.patch.dict(os.environ, {"INSTALLER_WINE_RERUN_LOG": log.name}):
+            try:
+                outcome = session.run_setting("reg", "add", "HKCU\\Software\\Test", "/f")
+            except WineFailure as e:
+                outcome = e
+            return outcome, len(runs), log.read().splitlines()
+
+    def test_one_failure_is_run_once_more_and_counted(self):
+        outcome, runs, logged = self.run_setting([1, 0, 0])
+        self.assertEqual(outcome.returncode, 0)
+        self.assertEqual((runs, logged), (2, ["reg add HKCU\\Software\\Test /f"]))
+        outcome, runs, logged = self.run_setting([0, 1])
+        self.assertEqual((outcome.returncode, runs, logged), (0, 1, []))
+
+    def test_two_failures_are_a_wine_failure(self):
+        outcome, runs, _ = self.run_setting([1, 1, 0])
+        self.assertIsInstance(outcome, WineFailure)
+        self.assertEqual(runs, 2)
 
 
 class DriverRelaunchTest(unittest.TestCase):
