@@ -195,6 +195,9 @@ void RunPendingReport(const std::shared_ptr<PendingReport>& pending) {
             pending->held_for_login->Hold(pending->request);
             win::LogEvent("statistics report type " + std::to_string(pending->request.type) +
                           " kept: the proxy asks for a login not given yet");
+            // The login may have come between the proxy's refusal and the hold, after the
+            // window's thread last looked for kept reports: look once more, so none stays.
+            SendReportsHeldForProxyLogin();
         }
     } catch (...) {
         result.outcome = ReportOutcome::kFailed;
