@@ -14,6 +14,7 @@ from harness.test_ca import TestCa
 from harness.tinyproxy import Tinyproxy, system_proxy
 from harness.builds import REPO, win64_exe
 from harness.wine import WineSession, to_windows_path
+from harness.wine_test_case import WineTestCase
 
 BLOCK = 204800
 PREFIX = os.path.join(REPO, "build", "wineprefix-download")
@@ -43,15 +44,15 @@ def write_description(path, data, urls):
         f.write("\r\n".join(lines) + "\r\n")
 
 
-class WinInetDownloadTest(unittest.TestCase):
+class WinInetDownloadTest(WineTestCase):
     @classmethod
     def setUpClass(cls):
         cls.fetch = win64_exe("tools/wininet_fetch/wininet_fetch.exe")
-        cls.wine = WineSession(prefix=PREFIX, with_display=False).open()
+        super().setUpClass()
 
     @classmethod
-    def tearDownClass(cls):
-        cls.wine.close()
+    def open_session(cls):
+        return WineSession(prefix=PREFIX, with_display=False).open()
 
     def setUp(self):
         self.dir = tempfile.TemporaryDirectory(prefix="wininet-")
