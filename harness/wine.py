@@ -22,6 +22,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
 
 from harness.builds import REPO
 from harness.process import end_process
@@ -259,6 +260,7 @@ class WineProcess:
         self.popen = subprocess.Popen([loader_for(self.args[0]), *self.args], env=env, cwd=cwd, stdin=subprocess.DEVNULL,
                                       stdout=self._out, stderr=self._err, start_new_session=True)
         self.pid = self.popen.pid
+        self.started_at = time.monotonic()
         self.timed_out = False
         self._watchdog = threading.Timer(timeout, self._expire)
         self._watchdog.daemon = True
@@ -292,6 +294,8 @@ class WineProcess:
             self.popen.wait(10)
 
     def _read(self, f):
+        if f.closed:  # what it said stays readable after close
+            return self._said_before_close[f is self._err]
         f.flush()
         f.seek(0)
         return f.read().decode("utf-8", "replace")
@@ -304,12 +308,19 @@ class WineProcess:
     def stderr(self):
         return self._read(self._err)
 
+    def ended_silently(self):
+        """Ended by itself with exit code 1 and no word at all: what a program looks like that
+        Wine ended before its first instruction (our programs say why they fail)."""
+        return not self.timed_out and self.popen.poll() == 1 and not self.stdout.strip() and not self.stderr.strip()
+
     def result(self):
         return WineResult(self.args, self.popen.poll(), self.stdout, self.stderr, self.timed_out)
 
     def close(self):
         self._watchdog.cancel()
         self.kill()
+        if not self._out.closed:
+            self._said_before_close = (self.stdout, self.stderr)
         self._out.close()
         self._err.close()
 
@@ -390,6 +401,10 @@ class WineSession:
         if result.returncode != 0:
             raise WineFailure(f"{command} failed twice: {result}, stderr {result.stderr.strip()[-200:]!r}")
         return result
+
+    def silent_ends_since(self, moment):
+        """The programs started at or after `moment` (time.monotonic()) that ended silently."""
+        return [p for p in self.processes if p.started_at >= moment and p.ended_silently()]
 
     def close(self):
         for process in self.processes:

@@ -44,6 +44,10 @@ class _Recorder(unittest.TestResult):
     def addSubTest(self, test, subtest, err):
         self.calls.append(("addSubTest", test, subtest, err))
 
+    def failed(self):
+        return any(call[0] in ("addError", "addFailure") or (call[0] == "addSubTest" and call[-1])
+                   for call in self.calls)
+
     def wine_failure(self):
         """The text of the first error or failure that Wine itself caused, or None."""
         for call in self.calls:
@@ -76,8 +80,15 @@ class WineTestCase(unittest.TestCase):
         if result is None:
             return super().run(result)
         first = _Recorder()
+        began = time.monotonic()
         super().run(first)
         failure = first.wine_failure()
+        if failure is None and first.failed() and type(self).wine is not None:
+            # A program that Wine ended before it ran leaves a test failing for no fault of the
+            # code (its window never appears): Wine's failure as well.
+            silent = type(self).wine.silent_ends_since(began)
+            if silent:
+                failure = f"{os.path.basename(silent[0].args[0])} ended with exit code 1 and no word"
         if failure is None:
             result.startTest(self)
             for name, *args in first.calls:

@@ -83,11 +83,18 @@ class WineRerunTest(unittest.TestCase):
     test; the re-run is written to the log the summary counts."""
 
     class FakeSession:
+        def __init__(self):
+            self.silent_ends = []
+
+        def silent_ends_since(self, moment):
+            return self.silent_ends
+
         def close(self):
             pass
 
     def run_case(self, outcomes):
-        """Runs one test whose n-th attempt does `outcomes[n]` ("pass", "fail" or "wine")."""
+        """Runs one test whose n-th attempt does `outcomes[n]`: "pass", "fail", "wine" (Wine
+        fails under it) or "silent" (it fails because a program it started ended silently)."""
         attempts = []
         sessions = []
         fake = self.FakeSession
@@ -103,6 +110,9 @@ class WineRerunTest(unittest.TestCase):
                 outcome = outcomes[len(attempts) - 1]
                 if outcome == "wine":
                     raise WineFailure("wine client error: recvmsg: connection reset by peer")
+                if outcome == "silent":
+                    self.wine.silent_ends.append(WineResult(["online_installer.exe"], 1, "", "", False))
+                    self.fail("timed out waiting for the installer's window")
                 self.assertEqual(outcome, "pass")
 
         result = unittest.TestResult()
@@ -127,6 +137,13 @@ class WineRerunTest(unittest.TestCase):
         self.assertIsNot(attempts[0], attempts[1])  # the second attempt had a session of its own
         self.assertEqual(len(logged), 1)
         self.assertTrue(logged[0].endswith("test_it"))
+
+    def test_a_failure_after_a_program_ended_silently_is_run_once_more(self):
+        result, attempts, _, logged = self.run_case(["silent", "pass"])
+        self.assertTrue(result.wasSuccessful(), result.failures)
+        self.assertEqual((len(attempts), len(logged)), (2, 1))
+        result, attempts, _, logged = self.run_case(["silent", "silent"])
+        self.assertEqual((len(attempts), len(result.failures), len(logged)), (2, 1, 1))
 
     def test_at_most_once_and_then_it_counts(self):
         result, attempts, _, logged = self.run_case(["wine", "wine", "pass"])
@@ -159,6 +176,20 @@ class WineRunTest(WineTestCase):
         self.assertNotEqual(result.returncode, 0)
         self.assertLess(time.monotonic() - started, 30)
         self.assertEqual(self.wine.processes, [])
+
+    def test_a_silent_end_is_told_from_one_that_says_why(self):
+        began = time.monotonic()
+        silent = self.wine.start("cmd", "/c", "exit 1")
+        spoken = self.wine.start("cmd", "/c", "echo cannot read the file & exit 1")
+        succeeded = self.wine.start("cmd", "/c", "exit 0")
+        for process in (silent, spoken, succeeded):
+            self.addCleanup(self.wine.processes.remove, process)
+            self.addCleanup(process.close)
+            self.assertIsNotNone(process.wait(60))
+        self.assertEqual(self.wine.silent_ends_since(began), [silent])
+        silent.close()  # as a test's clean-up does: its end is still told
+        self.assertEqual(self.wine.silent_ends_since(began), [silent])
+        self.assertEqual(self.wine.silent_ends_since(time.monotonic()), [])
 
     def test_programs_see_a_chinese_system(self):
         info = Driver(self.wine).info()
