@@ -92,16 +92,20 @@ class WineRerunTest(unittest.TestCase):
         def close(self):
             pass
 
-    def run_case(self, outcomes):
+    def run_case(self, outcomes, failed_openings=()):
         """Runs one test whose n-th attempt does `outcomes[n]`: "pass", "fail", "wine" (Wine
         fails under it) or "silent" (it fails because a program it started ended silently)."""
         attempts = []
         sessions = []
+        openings = []  # `failed_openings` names which of them fail (0: the first)
         fake = self.FakeSession
 
         class Case(WineTestCase):
             @classmethod
             def open_session(cls):
+                openings.append(len(openings))
+                if openings[-1] in failed_openings:
+                    raise WineError("wineserver -w took more than 60 s")
                 sessions.append(fake())
                 return sessions[-1]
 
@@ -126,7 +130,7 @@ class WineRerunTest(unittest.TestCase):
                     del os.environ["INSTALLER_WINE_RERUN_LOG"]
                 else:
                     os.environ["INSTALLER_WINE_RERUN_LOG"] = saved
-            logged = log.read().split()
+            logged = log.read().splitlines()
         return result, attempts, sessions, logged
 
     def test_a_wine_failure_is_run_once_more_in_a_fresh_session(self):
@@ -144,6 +148,16 @@ class WineRerunTest(unittest.TestCase):
         self.assertEqual((len(attempts), len(logged)), (2, 1))
         result, attempts, _, logged = self.run_case(["silent", "silent"])
         self.assertEqual((len(attempts), len(result.failures), len(logged)), (2, 1, 1))
+
+    def test_a_session_that_does_not_open_is_opened_once_more(self):
+        result, attempts, sessions, logged = self.run_case(["pass"], failed_openings=(0,))
+        self.assertTrue(result.wasSuccessful(), result.errors)
+        self.assertEqual((len(attempts), len(sessions), len(logged)), (1, 1, 1))
+        # Twice failing while opening the re-run's session: an error of that test, and the
+        # suite goes on.
+        result, attempts, _, logged = self.run_case(["wine", "pass"], failed_openings=(1, 2))
+        self.assertEqual((len(attempts), result.testsRun, len(result.errors), len(logged)), (1, 1, 1, 2))
+        self.assertIn("took more than 60 s", result.errors[0][1])
 
     def test_at_most_once_and_then_it_counts(self):
         result, attempts, _, logged = self.run_case(["wine", "wine", "pass"])
