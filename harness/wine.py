@@ -26,7 +26,7 @@ import time
 
 from harness.builds import REPO
 from harness.process import end_process
-from harness.xvfb import Xvfb
+from harness.xvfb import Xvfb, XvfbError
 
 WINE_LOADER = "/usr/lib/wine/wine64"
 WINE_LOADER_32 = "/usr/lib/wine/wine"
@@ -163,16 +163,17 @@ def _write_mark(path, text):
 def _run_wine_step(args, env, timeout):
     """Runs one step of setting up a prefix; a step that fails raises WineError with the tail
     of what Wine said."""
+    step = " ".join(map(str, args[1:]))
     try:
         done = subprocess.run(args, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, timeout=timeout)
     except subprocess.TimeoutExpired as e:
-        raise WineError(f"{' '.join(map(str, args[1:]))} took more than {timeout} s") from e
+        raise WineError(f"{step} took more than {timeout} s") from e
     if done.returncode != 0:
         said = done.stderr.decode("utf-8", "replace").strip()[-300:] or "nothing on stderr"
-        raise WineError(f"{' '.join(map(str, args[1:]))} ended with exit code {done.returncode} ({said})")
+        raise WineError(f"{step} ended with exit code {done.returncode} ({said})")
 
 
-def _create_prefix(prefix, env, timeout, with_loader_32):
+def _create_prefix(env, timeout, with_loader_32):
     # wineboot sets up the 32-bit half as well whenever the 32-bit loader is there.
     _run_wine_step([WINE_LOADER, "wineboot", "-i"], env, timeout * 2 if with_loader_32 else timeout)
     _run_wine_step([WINESERVER, "-w"], env, timeout)
@@ -184,7 +185,7 @@ def _create_prefix(prefix, env, timeout, with_loader_32):
         _run_wine_step([WINESERVER, "-w"], env, timeout)
 
 
-def _add_32bit_half(prefix, env, timeout):
+def _add_32bit_half(env, timeout):
     _run_wine_step([WINE_LOADER, "wineboot", "-u"], env, timeout * 2)
     _run_wine_step([WINESERVER, "-w"], env, timeout)
 
@@ -195,9 +196,8 @@ def ensure_prefix(prefix=None, display=None, timeout=300, with_32bit=False):
     With `with_32bit` the prefix must also run 32-bit programs: one made while the 32-bit
     loader was missing is updated once (wineboot -u, which then sets up the 32-bit half).
     Creation is serialised with a lock file, so parallel test processes wait for the first.
-    Wine fails now and then on a loaded machine (a wineboot or regedit that ends with exit
-    code 1 and no word why): a set-up that fails is announced and done once more, a creation
-    from an empty folder again; a second failure raises WineError.
+    A set-up that fails raises WineError naming the step and what Wine said; a prefix it was
+    creating is removed, so that the next try starts from an empty folder.
     """
     prefix = os.path.abspath(prefix or default_prefix())
     os.makedirs(os.path.dirname(prefix), exist_ok=True)
@@ -215,21 +215,16 @@ def ensure_prefix(prefix=None, display=None, timeout=300, with_32bit=False):
             return prefix
         env = base_environment(prefix, display)
         with_loader_32 = ready or _loader_32_present()
-        for attempt in (1, 2):
-            try:
-                if ready:
-                    _add_32bit_half(prefix, env, timeout)
-                else:
-                    _create_prefix(prefix, env, timeout, with_loader_32)
-                break
-            except WineError as e:
-                kill_wineserver(prefix)
-                if attempt == 2:
-                    raise WineError(f"setting up the Wine prefix {prefix} failed twice: {e}") from e
-                announce_wine_rerun(f"setting up the Wine prefix {prefix} failed ({e}): Wine itself failed; "
-                                    f"setting it up once more", f"prefix {prefix}")
-                if not ready:
-                    shutil.rmtree(prefix, ignore_errors=True)
+        try:
+            if ready:
+                _add_32bit_half(env, timeout)
+            else:
+                _create_prefix(env, timeout, with_loader_32)
+        except WineError as e:
+            kill_wineserver(prefix)
+            if not ready:
+                shutil.rmtree(prefix, ignore_errors=True)
+            raise WineError(f"setting up the Wine prefix {prefix} failed: {e}") from e
         if with_loader_32:
             _write_mark(wow64_mark, PREFIX_VERSION)
         if not ready:
@@ -341,6 +336,18 @@ class WineSession:
         return self.xvfb.display if self.xvfb else None
 
     def open(self):
+        """Starts Xvfb and the prefix's server, setting the prefix up first if need be. Wine
+        fails there now and then on a loaded machine (a wineboot or regedit that ends with exit
+        code 1 and no word why): a failed opening ends what it started, is announced, and is
+        done once more; a second failure raises."""
+        try:
+            return self._open()
+        except (WineError, XvfbError, subprocess.TimeoutExpired) as e:
+            announce_wine_rerun(f"opening a Wine session on {self.prefix} failed ({str(e)[-300:]}): "
+                                f"opening it once more", f"session {self.prefix}")
+        return self._open()
+
+    def _open(self):
         try:
             if self.with_display:
                 self.xvfb = Xvfb().start()

@@ -8,7 +8,6 @@ more, at most once. Each re-run is announced and, when INSTALLER_WINE_RERUN_LOG 
 file, appended to it, so that the suite's summary counts them."""
 import os
 import shutil
-import subprocess
 import sys
 import tempfile
 import time
@@ -16,7 +15,6 @@ import traceback
 import unittest
 
 from harness.wine import WINE_FAILURE_MARKS, WINE_LOADER, WineError, WineSession, announce_wine_rerun
-from harness.xvfb import XvfbError
 
 
 class _Recorder(unittest.TestResult):
@@ -75,7 +73,7 @@ class WineTestCase(unittest.TestCase):
         super().setUpClass()
         if shutil.which(WINE_LOADER) is None:
             raise WineError(f"{WINE_LOADER} is missing: run scripts/setup-deps")
-        cls.wine = cls._open_session_once_more_on_failure()
+        cls.wine = cls.open_session()
         # Class cleanups run even when a subclass's setUpClass fails after this point.
         cls.addClassCleanup(cls._close_wine)
 
@@ -104,24 +102,13 @@ class WineTestCase(unittest.TestCase):
         cls = type(self)
         cls._close_wine()
         try:
-            cls.wine = cls._open_session_once_more_on_failure()
+            cls.wine = cls.open_session()
         except Exception:  # told as this test's error; the suite goes on
             result.startTest(self)
             result.addError(self, sys.exc_info())
             result.stopTest(self)
             return result
         return super().run(result)
-
-    @classmethod
-    def _open_session_once_more_on_failure(cls):
-        """Opening a session starts Xvfb, Wine's server and perhaps a new prefix: a failure of
-        Wine there is announced and the opening done once more."""
-        try:
-            return cls.open_session()
-        except (WineError, XvfbError, subprocess.TimeoutExpired) as e:
-            announce_wine_rerun(f"opening a Wine session for {cls.__name__} failed ({str(e)[-300:]}): "
-                                f"opening one once more", f"session {cls.__name__}")
-            return cls.open_session()
 
     @classmethod
     def open_session(cls):
